@@ -1,0 +1,23 @@
+# Warnings, -Werror and sanitizer flags for every target of the project.
+add_compile_options(-Wall -Wextra -Wshadow -Woverloaded-virtual)
+if(DJKIVO_WERROR)
+  add_compile_options(-Werror)
+endif()
+
+if(DJKIVO_SANITIZE STREQUAL "address")
+  set(_djkivo_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+elseif(DJKIVO_SANITIZE STREQUAL "thread")
+  set(_djkivo_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT DJKIVO_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "DJKIVO_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+if(_djkivo_san)
+  add_compile_options(${_djkivo_san})
+  add_link_options(${_djkivo_san})
+endif()
+
+find_program(CCACHE_PROGRAM ccache)
+if(CCACHE_PROGRAM)
+  set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${CCACHE_PROGRAM})
+endif()

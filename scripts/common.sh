@@ -1,0 +1,46 @@
+# Shared by scripts/run, scripts/test, scripts/bench and scripts/fuzz: Debian packages and the build.
+# Sourced, not run.
+
+# What building and running the player needs.
+DJKIVO_RUN_PACKAGES=(
+  cmake g++ ninja-build pkg-config ccache
+  zlib1g-dev qt6-base-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  portaudio19-dev libasound2-dev
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libpcre2-dev libcurl4-openssl-dev
+)
+# What the tests, benchmarks and fuzzers need on top: real peers, the media tool, clang for
+# libFuzzer, a virtual display and a session bus.
+DJKIVO_TEST_PACKAGES=(
+  nginx-light ffmpeg clang libclang-rt-14-dev xvfb xauth dbus
+)
+
+# Installs the named Debian packages that are not installed yet (apt-get update first).
+djkivo_install_packages() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' \
+      || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# djkivo_build DIR [cmake options...]: configures (once) and builds into DIR.
+djkivo_build() {
+  local dir="$1"
+  shift
+  if [ ! -f "$dir/build.ninja" ]; then
+    cmake -S "$DJKIVO_ROOT" -B "$dir" -G Ninja -DDJKIVO_WERROR=ON "$@"
+  fi
+  cmake --build "$dir" -j "$(nproc)"
+}
+
+DJKIVO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/djkivo-ccache}"
+export CCACHE_BASEDIR="$DJKIVO_ROOT"
