@@ -14,7 +14,8 @@ endif()
 if(_djkivo_san)
   # GCC 12 gives false "may be used uninitialized" and "restrict" warnings inside the standard
   # library once sanitizer instrumentation is on; the normal build keeps the warning.
-  add_compile_options(${_djkivo_san} $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized -Wno-restrict>)
+  add_compile_options(${_djkivo_san} $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>
+                      $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
   add_link_options(${_djkivo_san})
 endif()
 
