@@ -100,7 +100,11 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
           length = capacity_ - r;
         const std::uint32_t n = std::min(count, length);
         std::memcpy(dest, data_.get() + r, n);
-        read_count_.store(read + n, std::memory_order_release);
+        // Sequentially consistent, with the writer's flag, so a writer about to sleep for room
+        // either sees this space or is seen waiting and woken.
+        read_count_.store(read + n);
+        if (writer_waiting_.load())
+          WakeWriterForSpace();
         return n;
       }
     }
@@ -115,8 +119,38 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
 }
 
 void TCircularBuffer::Discard() {
-  std::lock_guard lock(read_lock_);
-  read_count_.store(write_count_.load(std::memory_order_acquire), std::memory_order_release);
+  {
+    std::lock_guard lock(read_lock_);
+    read_count_.store(write_count_.load(std::memory_order_acquire));
+  }
+  if (writer_waiting_.load())
+    WakeWriterForSpace();
+}
+
+void TCircularBuffer::WakeWriterForSpace() {
+  { std::lock_guard lock(writer_lock_); }
+  writer_wake_.notify_all();
+}
+
+void TCircularBuffer::WakeWriter() {
+  {
+    std::lock_guard lock(writer_lock_);
+    writer_woken_ = true;
+  }
+  writer_wake_.notify_all();
+}
+
+bool TCircularBuffer::WaitFreeSpace(std::uint32_t target, std::chrono::milliseconds timeout) {
+  if (FreeSpace() >= target)
+    return true;
+  std::unique_lock lock(writer_lock_);
+  writer_waiting_.store(true);
+  const bool room = writer_wake_.wait_for(lock, timeout, [&] {
+    return writer_woken_ || FreeSpace() >= target;
+  });
+  writer_waiting_.store(false);
+  writer_woken_ = false;
+  return room && FreeSpace() >= target;
 }
 
 }  // namespace djkivo
