@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <thread>
 
 namespace djkivo {
 
@@ -10,6 +11,8 @@ namespace {
 // A waiting reader re-checks the ring this often even without a signal: a guard, not the
 // mechanism (the writer signals every commit and the end while a reader waits).
 constexpr std::chrono::milliseconds kReaderRecheck{50};
+// How often an empty-ring read yields the processor before it sleeps.
+constexpr int kSpinYields = 16;
 }  // namespace
 
 TCircularBuffer::TCircularBuffer(std::uint32_t capacity)
@@ -108,6 +111,10 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
         return n;
       }
     }
+    // A writer in full flow commits again within microseconds: look a few times before paying
+    // for a sleep and a wake-up.
+    if (SpinForData())
+      continue;
     std::unique_lock lock(wake_lock_);
     reader_waiting_.store(true);
     wake_.wait_for(lock, kReaderRecheck, [this] {
@@ -116,6 +123,16 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
     });
     reader_waiting_.store(false);
   }
+}
+
+bool TCircularBuffer::SpinForData() const {
+  for (int i = 0; i < kSpinYields; ++i) {
+    if (write_count_.load(std::memory_order_acquire) != read_count_.load(std::memory_order_relaxed) ||
+        data_ended_.load() || cancelled_.load())
+      return true;
+    std::this_thread::yield();
+  }
+  return false;
 }
 
 void TCircularBuffer::Discard() {

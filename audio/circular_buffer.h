@@ -66,6 +66,8 @@ class TCircularBuffer {
  private:
   void WakeReader();
   void WakeWriterForSpace();
+  /// True when data, the end or a cancel arrived within a few yields.
+  bool SpinForData() const;
 
   const std::uint32_t capacity_;
   const std::unique_ptr<std::uint8_t[]> data_;

@@ -97,6 +97,7 @@ class TMemoryPcmSource : public TAudioFileIn {
   bool released_ = false;
   bool cancelled_ = false;
   std::mutex stall_lock_;
+  std::atomic<bool> cancel_seen_{false};  // cancelled_, readable without the lock
   std::condition_variable stall_changed_;
 };
 
