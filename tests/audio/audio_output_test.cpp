@@ -283,32 +283,8 @@ TEST_F(AudioOutputTest, StopOnTheOutputsOwnThreadIsRefused) {
   EXPECT_EQ(message, "You are trying to stop this thread from the thread itself!");
 }
 
-// The test's main thread, telling when another thread is blocked in `Call`.
-class WatchedMainThread final : public MainThread {
- public:
-  explicit WatchedMainThread(QueueMainThread& loop) : loop_(loop) {}
-  void Post(Task fn) override { loop_.Post(std::move(fn)); }
-  bool Call(Task fn) override {
-    ++waiting_calls;
-    const bool ran = loop_.Call(std::move(fn));
-    --waiting_calls;
-    return ran;
-  }
-  void RunPending() override { loop_.RunPending(); }
-  bool IsMainThread() const override { return loop_.IsMainThread(); }
-  TimerId StartTimer(std::chrono::milliseconds interval, Task fn) override {
-    return loop_.StartTimer(interval, std::move(fn));
-  }
-  void StopTimer(TimerId id) override { loop_.StopTimer(id); }
-
-  std::atomic<int> waiting_calls{0};
-
- private:
-  QueueMainThread& loop_;
-};
-
 TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMainThread) {
-  WatchedMainThread watched(main_);
+  test::WatchedMainThread watched(main_);
   MainThread::Install(&watched);
   auto events = TEventHandler::Acquire();
   TMemoryPcmSource source(Source(1 << 20));
@@ -319,8 +295,7 @@ TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMain
   TMemoryPcmSource other(Source(10));
   bool other_delivered = false;
   events->PostEvent(&other, [&](TComponent*) { other_delivered = true; });
-  while (watched.waiting_calls.load() == 0)
-    std::this_thread::yield();
+  ASSERT_TRUE(watched.WaitForCall(kLong));
   output.Run();
   ASSERT_TRUE(output.WaitGate(kLong));
   output.Stop(false);  // must not wait for a main thread that is waiting here

@@ -245,4 +245,23 @@ void TClockOutput::CloseOutput() {
     input->Close();
 }
 
+// --- WatchedMainThread
+
+bool WatchedMainThread::Call(Task fn) {
+  waiting_calls_.fetch_add(1);
+  const bool ran = loop_.Call(std::move(fn));
+  waiting_calls_.fetch_sub(1);
+  return ran;
+}
+
+bool WatchedMainThread::WaitForCall(std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (waiting_calls_.load() == 0) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
 }  // namespace djkivo::test
