@@ -95,10 +95,12 @@ void TAudioOutput::Pause() {
 }
 
 void TAudioOutput::Resume() {
-  if (!busy_.load() || !thread_->Paused())
+  if (!busy_.load())
     return;
-  if (TAudioInput* input = input_.load())
-    input->ResumeInput();
+  if (thread_->Paused()) {
+    if (TAudioInput* input = input_.load())
+      input->ResumeInput();
+  }
   thread_->RequestResume(kResumeWait);
 }
 
