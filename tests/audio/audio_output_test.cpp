@@ -284,6 +284,8 @@ TEST_F(AudioOutputTest, StopOnTheOutputsOwnThreadIsRefused) {
 }
 
 TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMainThread) {
+  test::WatchedMainThread watched(main_);
+  MainThread::Install(&watched);
   auto events = TEventHandler::Acquire();
   TMemoryPcmSource source(Source(1 << 20));
   TClockOutput output(Output(true));
@@ -291,20 +293,18 @@ TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMain
   Watch(output);
   // Another stage's event: the dispatcher takes it to the main thread, which is not pumping.
   TMemoryPcmSource other(Source(10));
-  std::atomic<bool> urgent_ran{false};
   bool other_delivered = false;
-  events->PostUrgentCall(&other, [&](TComponent*) { urgent_ran = true; });
   events->PostEvent(&other, [&](TComponent*) { other_delivered = true; });
+  ASSERT_TRUE(watched.WaitForCall(kLong));
   output.Run();
   ASSERT_TRUE(output.WaitGate(kLong));
-  while (!urgent_ran.load())
-    std::this_thread::yield();
   output.Stop(false);  // must not wait for a main thread that is waiting here
   EXPECT_EQ(output.Status(), 2);
-  EXPECT_TRUE(other_delivered) << "another stage's events are not affected";
+  EXPECT_TRUE(other_delivered) << "the stop ran the pending call; other stages are not affected";
   main_.PumpUntil([] { return false; }, 30ms);
   for (const auto& entry : log_)
     EXPECT_NE(entry, "done");
+  MainThread::Install(&main_);
 }
 
 TEST_F(AudioOutputTest, ChangingTheInputDuringARunRestartsOnTheNewInput) {
@@ -320,6 +320,28 @@ TEST_F(AudioOutputTest, ChangingTheInputDuringARunRestartsOnTheNewInput) {
   ASSERT_TRUE(PumpUntilDone(1));
   EXPECT_EQ(output.bytes(), 30000u);
   EXPECT_EQ(output.runs(), 2);
+}
+
+TEST_F(AudioOutputTest, ASynchronousStopReturnsEvenWhenAStepHangs) {
+  TMemoryPcmSource source(Source(1 << 20));
+  auto config = Output();
+  config.hang_after = 65536;
+  config.stop_wait = 200ms;
+  TClockOutput output(config);
+  output.SetInput(&source);
+  Watch(output);
+  output.Run();
+  ASSERT_TRUE(output.WaitHang(kLong));
+  output.Stop(false);  // gives up after its bound instead of hanging the window
+  EXPECT_EQ(output.Status(), 0) << "the run is still in its step";
+  output.ReleaseHang();
+  ASSERT_TRUE(main_.PumpUntil([&] { return output.Status() == 2; }, kLong));
+  main_.PumpUntil([] { return false; }, 50ms);
+  EXPECT_EQ(Count("done"), 0) << "the stopped run stays silent after it ends";
+  // Later runs report again.
+  output.Run();
+  ASSERT_TRUE(PumpUntilDone(1));
+  EXPECT_EQ(output.bytes(), 1u << 20);
 }
 
 TEST_F(AudioOutputTest, DestroyingAPlayingOutputEndsPromptlyEvenOnAStalledSource) {
