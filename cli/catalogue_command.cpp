@@ -22,9 +22,11 @@ namespace {
 
 using app::SongEntry;
 
-constexpr char kScrapeUsage[] = "category|search FILE|-   (one row a line: id TAB name TAB uploader)";
+constexpr char kScrapeUsage[] =
+    "category|search FILE|-   (one row a line: id TAB name TAB uploader)";
 constexpr char kResolveUsage[] = "FILE|-   (the stream address of a play page)";
-constexpr char kListUsage[] = "CATEGORY [PAGE]   (CATEGORY 1-4, 7-10 or a path word: recommend_month)";
+constexpr char kListUsage[] =
+    "CATEGORY [PAGE]   (CATEGORY 1-4, 7-10 or a path word: recommend_month)";
 constexpr char kSearchUsage[] = "KEYWORD [PAGE]   (KEYWORD in UTF-8)";
 
 int UsageError(const char* command, const char* usage) {

@@ -10,19 +10,6 @@ namespace djkivo::app {
 
 namespace {
 
-constexpr std::string_view kCategoryBlock = R"re((?i)<div class="wq_4v">(.+?)</div>)re";
-constexpr std::string_view kCategoryRow =
-    R"re((?i)<ul><li class="wq_2"><input type="checkbox"  class="checkbox" name="check" )re"
-    R"re(value=(\d+) /> <a href=/dance/play/\d+.html onClick=.+?>(.+?)</a>.+?)re"
-    R"re(<li class="wq_8"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)re";
-constexpr std::string_view kSearchBlock = R"re((?i)<div class="ser_3">(.+?)</div>)re";
-constexpr std::string_view kSearchRow =
-    R"re((?i)<ul>.+?name="check" value="(\d+)" /></li>.+?<li class="ser_8">.+?>(.+?)</a></li>)re"
-    R"re(.+?<li class="ser_6"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)re";
-constexpr std::string_view kTagStrip = "(?i)<.+?>";
-constexpr std::string_view kPlayScript =
-    R"re((?i)<SCRIPT LANGUAGE=JavaScript>var s_bstr="(.+?)".+?righturl="(.+?)";</SCRIPT>)re";
-
 // The page as every scraper reads it: up to its first NUL byte (the matcher's input rule),
 // with apostrophes turned into double quotes.
 std::string PreparedPage(std::string page) {
@@ -50,7 +37,7 @@ void ScrapeRows(const std::string& page, std::string_view block_pattern,
 
 std::vector<SongEntry> ScrapeCategoryPage(std::string page) {
   std::vector<SongEntry> songs;
-  ScrapeRows(PreparedPage(std::move(page)), kCategoryBlock, kCategoryRow,
+  ScrapeRows(PreparedPage(std::move(page)), kCategoryBlockPattern, kCategoryRowPattern,
              [&](std::string id, std::string name, std::string uploader) {
                songs.push_back({std::move(name), std::move(uploader), std::move(id)});
              });
@@ -60,8 +47,8 @@ std::vector<SongEntry> ScrapeCategoryPage(std::string page) {
 std::vector<SongEntry> ScrapeSearchPage(std::string page) {
   std::vector<SongEntry> songs;
   TPatternMatcher tags;
-  tags.SetExpression(kTagStrip);
-  ScrapeRows(PreparedPage(std::move(page)), kSearchBlock, kSearchRow,
+  tags.SetExpression(kTagStripPattern);
+  ScrapeRows(PreparedPage(std::move(page)), kSearchBlockPattern, kSearchRowPattern,
              [&](std::string id, const std::string& name, const std::string& uploader) {
                const std::string bare_name = tags.ReplaceAll(name, "", true);
                songs.push_back({std::string(TrimControl(bare_name)),
@@ -73,7 +60,7 @@ std::vector<SongEntry> ScrapeSearchPage(std::string page) {
 std::string ResolveStreamAddress(std::string page) {
   const std::string prepared = PreparedPage(std::move(page));
   TPatternMatcher matcher;
-  matcher.SetExpression(kPlayScript);
+  matcher.SetExpression(kPlayScriptPattern);
   if (!matcher.Exec(prepared))
     return {};
   return matcher.GroupText(1) + matcher.GroupText(2);

@@ -11,11 +11,31 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/core/song_entry.h"
 
 namespace djkivo::app {
+
+/// The patterns the scrapers run, for the matcher's default flags ("." matches line breaks).
+/// Block patterns have one group, the list block; row patterns three: id, name, uploader.
+inline constexpr std::string_view kCategoryBlockPattern =
+    R"re((?i)<div class="wq_4v">(.+?)</div>)re";
+inline constexpr std::string_view kCategoryRowPattern =
+    R"re((?i)<ul><li class="wq_2"><input type="checkbox"  class="checkbox" name="check" )re"
+    R"re(value=(\d+) /> <a href=/dance/play/\d+.html onClick=.+?>(.+?)</a>.+?)re"
+    R"re(<li class="wq_8"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)re";
+inline constexpr std::string_view kSearchBlockPattern =
+    R"re((?i)<div class="ser_3">(.+?)</div>)re";
+inline constexpr std::string_view kSearchRowPattern =
+    R"re((?i)<ul>.+?name="check" value="(\d+)" /></li>.+?<li class="ser_8">.+?>(.+?)</a></li>)re"
+    R"re(.+?<li class="ser_6"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)re";
+/// Removes HTML tags from a search result's name (with an empty replacement).
+inline constexpr std::string_view kTagStripPattern = "(?i)<.+?>";
+/// The play page's script: group 1 the value of s_bstr, group 2 that of righturl.
+inline constexpr std::string_view kPlayScriptPattern =
+    R"re((?i)<SCRIPT LANGUAGE=JavaScript>var s_bstr="(.+?)".+?righturl="(.+?)";</SCRIPT>)re";
 
 /// The songs of a category page, in page order: the rows of its list block, texts exactly as
 /// matched (no trimming, no tag removal). Empty when the page has no block or the block no rows.
