@@ -75,7 +75,7 @@ class THttpClient {
   // Reads the body that follows the current response head into `out`, decoded when
   // `decode`, or throws it away when `out` is null; then notes whether the connection may be
   // reused.
-  void ReadResponseBody(std::string* out, bool decode);
+  void TakeBody(std::string* out, bool decode);
   [[noreturn]] void ThrowProtocolError();
 
   // Settings, set before a load.

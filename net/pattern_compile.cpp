@@ -582,6 +582,8 @@ class Emitter {
  public:
   Emitter(Program& program) : prog_(program) {}
 
+  // `loop_depth` counts the enclosing loops whose counter the continuation depends on; only
+  // nodes outside all of them are memoised.
   std::uint32_t Emit(const Ast& a, std::uint32_t next, int loop_depth) {
     switch (a.kind) {
       case Ast::kEmpty:
@@ -741,12 +743,14 @@ class Emitter {
     loop.greedy = a.greedy;
     loop.alt = next;
     std::uint32_t loop_index = Add(loop);
-    std::uint32_t body = Emit(operand, loop_index, loop_depth + 1);
+    // A loop with at most one required pass and no upper bound behaves the same after every
+    // pass, so the continuation of its body does not depend on its counter and stays memoised.
+    const bool counter_free = a.min <= 1 && a.max == kInfinite;
+    std::uint32_t body = Emit(operand, loop_index, loop_depth + (counter_free ? 0 : 1));
     prog_.nodes[loop_index].next = body;
     Node entry;
     entry.op = Op::kLoopEntry;
     entry.next = loop_index;
-    entry.depth = static_cast<std::uint32_t>(loop_depth + 1);
     return Add(entry);
   }
 

@@ -111,8 +111,6 @@ struct Node {
   std::int32_t follow_byte = -1;
   // kRepeat: index of its failure interval, -1 if it keeps none.
   std::int32_t interval = -1;
-  // kLoopEntry: how many counted or lazy group loops enclose it, itself included.
-  std::uint32_t depth = 0;
 };
 
 /// How the search picks start positions; none of it changes a result.
