@@ -43,6 +43,9 @@ float SoftClip(float x) {
   return x * (27 + x * x) / (27 + 9 * x * x);
 }
 
+// Headroom below full scale, so the encoders' overshoot does not clip.
+constexpr float kMasterGain = 0.85f;
+
 // The chords' low-pass coefficient changes slowly; it is recomputed every this many frames.
 constexpr int kFilterUpdateFrames = 64;
 
@@ -135,11 +138,26 @@ int SongSynth::Render(float* left, float* right, int count) {
       fade = frame_ / fade_frames;
     else if (total_frames_ - frame_ < fade_frames)
       fade = (total_frames_ - frame_) / fade_frames;
-    float drums = kick + clap;
-    float l = drums + 0.8f * hat + 0.09f * pump * filter_left_ + bass + sweep;
-    float r = drums + 1.2f * hat + 0.09f * pump * filter_right_ + bass + sweep;
-    left[rendered] = static_cast<float>(fade) * SoftClip(l);
-    right[rendered] = static_cast<float>(fade) * SoftClip(r);
+    // A lead arpeggio on the sixteenths, an octave above the chord, from the fifth bar on.
+    float lead = 0;
+    if (bar >= 4) {
+      double sixteenth = beat_position * 4;
+      auto step = static_cast<int>(static_cast<std::int64_t>(sixteenth) % 4);
+      double since = (sixteenth - std::floor(sixteenth)) * beat_frames_ / 4 * dt;
+      lead_phase_ += 2 * chord_hz_[chord][step % 3] * (step == 3 ? 2 : 1) * dt;
+      lead = 0.1f * DecayOf(since / 0.06) * (Sine(lead_phase_) + 0.25f * Sine(3 * lead_phase_));
+    }
+
+    // Song form: drums and bass alone for four bars, then everything; every 16 bars the kick
+    // drops out for a two-bar breakdown.
+    bool intro = bar < 4;
+    bool breakdown = bar % 16 >= 14;
+    float drums = (breakdown ? 0 : kick) + clap;
+    float chords = intro ? 0 : 0.09f * pump;
+    float l = drums + 0.8f * hat + chords * filter_left_ + bass + sweep + 0.8f * lead;
+    float r = drums + 1.2f * hat + chords * filter_right_ + bass + sweep + 1.2f * lead;
+    left[rendered] = kMasterGain * static_cast<float>(fade) * SoftClip(l);
+    right[rendered] = kMasterGain * static_cast<float>(fade) * SoftClip(r);
   }
   return rendered;
 }
