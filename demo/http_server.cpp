@@ -258,6 +258,8 @@ HttpServer::Wait HttpServer::WaitFd(int fd, short events, std::chrono::milliseco
       continue;
     if (fds[0].revents)
       return Wait::kStopped;
+    if (fds[1].revents & POLLNVAL)
+      return Wait::kError;
     if (fds[1].revents & (events | POLLERR | POLLHUP))
       return Wait::kReady;
   }
@@ -413,8 +415,7 @@ void HttpServer::Serve(Connection* connection) {
     }
     if (Stopping())
       break;
-    reset = response.faults.reset_at >= 0;
-    if (!Respond(fd, *request, std::move(response), keep_alive) || !keep_alive)
+    if (!Respond(fd, *request, std::move(response), keep_alive, &reset) || !keep_alive)
       break;
   }
   if (reset) {
@@ -434,13 +435,15 @@ void HttpServer::Serve(Connection* connection) {
 }
 
 bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response,
-                         bool keep_alive) {
+                         bool keep_alive, bool* reset) {
   const Faults& faults = response.faults;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
     return false;
-  if (faults.reset_at == 0)
+  if (faults.reset_at == 0) {
+    *reset = true;
     return false;
+  }
 
   std::string body = std::move(response.body);
   std::string head;
@@ -495,8 +498,10 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   std::int64_t cut = total;
   if (faults.truncate_at >= 0)
     cut = std::min(cut, head_size + faults.truncate_at);
-  if (faults.reset_at >= 0)
-    cut = std::min(cut, head_size + faults.reset_at);
+  if (faults.reset_at >= 0 && head_size + faults.reset_at < cut) {
+    cut = head_size + faults.reset_at;
+    *reset = true;
+  }
   const std::int64_t stall_at =
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
   const std::int64_t slice = faults.bytes_per_second > 0

@@ -91,8 +91,10 @@ class HttpServer {
   void Serve(Connection* connection);
   Wait WaitFd(int fd, short events, std::chrono::milliseconds timeout) const;
   bool SendAll(int fd, std::string_view data);
-  // Sends a response; false when the connection must close afterwards.
-  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive);
+  // Sends a response; false when the connection must close afterwards, with `*reset` set when
+  // it is to be closed with a reset.
+  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
+               bool* reset);
   void ReapConnections(bool all);
 
   const Handler handler_;

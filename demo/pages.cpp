@@ -202,7 +202,7 @@ std::string DecodeQueryValue(std::string_view value) {
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] == '+') {
       out += ' ';
-    } else if (value[i] == '%' && i + 2 < value.size() + 0 && hex(value[i + 1]) >= 0 &&
+    } else if (value[i] == '%' && i + 2 < value.size() && hex(value[i + 1]) >= 0 &&
                hex(value[i + 2]) >= 0) {
       out += static_cast<char>(hex(value[i + 1]) * 16 + hex(value[i + 2]));
       i += 2;

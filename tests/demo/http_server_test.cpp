@@ -135,6 +135,17 @@ TEST_F(ServedSiteTest, ResetBeforeOrDuringTheBody) {
   EXPECT_FALSE(response->complete);
   EXPECT_LE(response->body.size(), 3000u);
   EXPECT_TRUE(connection.reset());
+
+  // A reset point past the end of the body never comes: the answer is whole, the connection kept.
+  TestConnection beyond(port());
+  beyond.SendGet(std::string("/_f/reset=9999999") + kPage);
+  auto whole = beyond.Read();
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->body, plain_);
+  beyond.SendGet("/djKivodata/ver.txt");
+  auto next = beyond.Read();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->body, "1");
 }
 
 TEST_F(ServedSiteTest, StallHoldsTheAnswerBackThenSendsIt) {
