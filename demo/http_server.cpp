@@ -188,7 +188,9 @@ std::string GzipCompress(std::string_view data) {
 
 HttpServer::HttpServer(Handler handler) : handler_(std::move(handler)) {}
 
-HttpServer::~HttpServer() { Stop(); }
+HttpServer::~HttpServer() {
+  Stop();
+}
 
 void HttpServer::Start(std::uint16_t port) {
   if (wake_read_ >= 0 || stopping_.load())
@@ -364,7 +366,8 @@ void HttpServer::Serve(Connection* connection) {
     std::optional<HttpRequest> request = ParseHead(std::string_view(buffer).substr(0, head_size));
     buffer.erase(0, head_end);
     if (!request) {
-      SendAll(fd, StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+      SendAll(fd,
+              StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     if (!request->Header("Transfer-Encoding").empty()) {
@@ -434,8 +437,8 @@ void HttpServer::Serve(Connection* connection) {
   connection->done.store(true, std::memory_order_release);
 }
 
-bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response,
-                         bool keep_alive, bool* reset) {
+bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
+                         bool* reset) {
   const Faults& faults = response.faults;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
@@ -504,9 +507,8 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   }
   const std::int64_t stall_at =
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
-  const std::int64_t slice = faults.bytes_per_second > 0
-                                 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10)
-                                 : total;
+  const std::int64_t slice =
+      faults.bytes_per_second > 0 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10) : total;
   for (std::int64_t sent = 0; sent < cut;) {
     std::int64_t end = std::min(cut, sent + slice);
     if (stall_at > sent && stall_at < end)
