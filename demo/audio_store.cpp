@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -19,6 +20,8 @@ namespace djkivo::demo {
 namespace {
 
 constexpr std::int64_t kBitRate = 128000;
+// Longer than any encode takes, even on a loaded machine.
+constexpr auto kStalePartAge = std::chrono::hours(1);
 
 void Check(int result, const char* what) {
   if (result < 0) {
@@ -70,7 +73,8 @@ bool EncodeSong(std::uint32_t seed, double seconds, AudioFormat format, const st
         "avformat_alloc_output_context2");
   const AVCodec* codec = avcodec_find_encoder_by_name(mp3 ? "libmp3lame" : "wmav2");
   if (!codec)
-    throw std::runtime_error(std::string("FFmpeg has no encoder ") + (mp3 ? "libmp3lame" : "wmav2"));
+    throw std::runtime_error(std::string("FFmpeg has no encoder ") +
+                             (mp3 ? "libmp3lame" : "wmav2"));
   AVStream* stream = avformat_new_stream(job.muxer, nullptr);
   job.encoder = avcodec_alloc_context3(codec);
   if (!stream || !job.encoder)
@@ -131,6 +135,15 @@ void AudioStore::Prepare() const {
   if (error)
     throw std::runtime_error("Cannot create the audio cache folder " + folder_ + ": " +
                              error.message());
+  // Partial files left by a process that died while encoding. A young one may belong to a
+  // process encoding right now, so only old ones go.
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+    auto written = entry.last_write_time(error);
+    if (!error && entry.path().filename().string().find(".part") != std::string::npos &&
+        now - written > kStalePartAge)
+      std::filesystem::remove(entry.path(), error);
+  }
 }
 
 std::string AudioStore::Ensure(const DemoSong& song, AudioFormat format,
@@ -154,7 +167,8 @@ std::string AudioStore::Ensure(const DemoSong& song, AudioFormat format,
   // Written beside the final name and renamed, so a crash or a cancel never leaves a partial
   // file under the final name, and other processes sharing the folder never see one either.
   static std::atomic<unsigned> serial{0};
-  std::string temporary = path + ".part" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+  std::string temporary =
+      path + ".part" + std::to_string(getpid()) + "-" + std::to_string(serial++);
   bool done = false;
   try {
     done = EncodeSong(song.seed, song.seconds, format, temporary, cancelled);

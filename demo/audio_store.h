@@ -24,11 +24,12 @@ bool EncodeSong(std::uint32_t seed, double seconds, AudioFormat format, const st
 class AudioStore {
  public:
   /// Bump when the synthesiser or the encoding changes, so old cache files are not served.
-  static constexpr int kVersion = 1;
+  static constexpr int kVersion = 2;
 
   explicit AudioStore(std::string folder) : folder_(std::move(folder)) {}
 
-  /// Creates the folder. Throws std::runtime_error when it cannot.
+  /// Creates the folder and removes partial files that a crashed encode left there more than
+  /// an hour ago. Throws std::runtime_error when the folder cannot be created.
   void Prepare() const;
 
   /// The path of the song's file, made first if it is not in the folder yet. Throws
