@@ -228,9 +228,11 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
 bool Executor::EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& pos) {
   std::uint32_t low, high, run_end = kUnset;
   if (n.elem == Elem::kBackref) {
-    if (cap_start_[n.a] == kUnset || cap_end_[n.a] == kUnset)
+    const bool unset = cap_start_[n.a] == kUnset || cap_end_[n.a] == kUnset;
+    if (unset && n.min > 0)
       return false;
-    const std::uint32_t len = cap_end_[n.a] - cap_start_[n.a];
+    // An unset group repeats zero times only; an empty one matches any count in place.
+    const std::uint32_t len = unset ? 0 : cap_end_[n.a] - cap_start_[n.a];
     if (len == 0) {
       low = high = pos;
     } else {
@@ -506,6 +508,23 @@ bool Executor::TryAt(std::uint32_t at) {
           break;
         case Op::kSplit:
           Push(Entry{kChoice, n.alt, pos, 0, 0, 0, 0});
+          pc = n.next;
+          break;
+        case Op::kSplitLazy:
+          Push(Entry{kChoice, n.next, pos, 0, 0, 0, 0});
+          pc = n.alt;
+          break;
+        case Op::kLoopPush:
+          if (loop_depth_ >= kLoopStackSize)
+            throw EPatternError(kPatternLoopStackExceeded, 0);
+          loops_[loop_depth_++] = 0;
+          Push(Entry{kUndoLoopPush, 0, 0, 0, 0, 0, 0});
+          pc = n.next;
+          break;
+        case Op::kLoopPop:
+          if (loop_depth_ == 0)
+            throw EPatternError(kPatternLoopWithoutEntry, 0);
+          Push(Entry{kUndoLoopPop, 0, loops_[--loop_depth_], 0, 0, 0, 0});
           pc = n.next;
           break;
         case Op::kRepeat:
