@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -64,10 +65,17 @@ class Executor {
   bool EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& pos);
   bool NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t last, std::uint32_t low,
                      std::uint32_t high, std::uint32_t& out) const;
-  void Push(const Entry& e);
+  void Push(const Entry& e) {
+    if (stack_.size() == stack_.capacity())
+      Grow();
+    stack_.push_back(e);
+  }
+  void Grow();
   bool MemoFailed(int slot, std::uint32_t pos) const;
   void MemoSetFailed(int slot, std::uint32_t pos);
   bool FindStart(std::uint32_t& p) const;
+  std::uint32_t FindLiteral(std::uint32_t from, const std::string& literal, bool fold,
+                            int anchor) const;
 
   // Set for the duration of one Search.
   const Program* prog_ = nullptr;

@@ -182,6 +182,8 @@ std::string TPatternMatcher::ExpandTemplate(std::string_view template_text) cons
   }
   std::string result;
   const std::size_t size = template_text.size();
+  if (size == 0)
+    return result;
   auto digit = [](char c) { return c >= '0' && c <= '9'; };
   // Appends group n (n < 0: none) and returns the index after the reference.
   auto append_group = [&](long n) {

@@ -131,6 +131,14 @@ struct StartFilter {
   bool prefix_fold = false;     //   compared with case folding
   int prefix_anchor = -1;       //   offset in `prefix` of the byte searched for with memchr
   std::string required;         // a case-sensitive literal every match contains
+  // The pattern is [prefix] [(] lazy-any{min,} [)] tail: a match is the first tail at least
+  // `span_min` bytes after a prefix, found with memchr/memmem instead of node by node.
+  bool lazy_span = false;
+  std::uint32_t span_min = 0;
+  int span_group = 0;           //   the group around the lazy part, 0 if none
+  std::string tail;
+  bool tail_fold = false;
+  int tail_anchor = -1;         //   offset in `tail` of the byte searched for with memchr
 };
 
 struct Program {
