@@ -147,7 +147,8 @@ std::uint32_t Executor::FindLiteral(std::uint32_t from, const std::string& liter
   if (from > n_ || n_ - from < len)
     return kUnset;
   if (!fold) {
-    const void* hit = memmem(in_ + from, n_ - from, lit, len);
+    const void* hit = len == 1 ? std::memchr(in_ + from, lit[0], n_ - from)
+                               : memmem(in_ + from, n_ - from, lit, len);
     return hit ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) : kUnset;
   }
   const std::uint32_t k = static_cast<std::uint32_t>(anchor);
