@@ -585,6 +585,8 @@ int Rarity(unsigned char c) {
   return 0;
 }
 
+int AnchorOf(const std::string& bytes, bool fold);
+
 // Lowers the tree into nodes, continuation-passing: each element is emitted knowing the node
 // that follows it, so every node has one fixed continuation.
 class Emitter {
@@ -685,15 +687,21 @@ class Emitter {
   }
 
   // The byte a match from `node` must begin with, if one is known (-1 otherwise).
-  int FollowByte(std::uint32_t node) const {
+  // Sets n.follow_byte and n.follow_offset from the literal the continuation of `node`
+  // begins with: a byte it holds, under folding one without another case.
+  void SetFollow(Node& n, std::uint32_t node) const {
     while (node != kNoNode &&
            (prog_.nodes[node].op == Op::kOpen || prog_.nodes[node].op == Op::kClose))
       node = prog_.nodes[node].next;
     if (node == kNoNode || prog_.nodes[node].op != Op::kLiteral)
-      return -1;
-    const Node& n = prog_.nodes[node];
-    unsigned char c = static_cast<unsigned char>(prog_.literals[n.a]);
-    return (!n.fold || !IsLetter(c)) ? c : -1;
+      return;
+    const Node& lit = prog_.nodes[node];
+    const std::string bytes = prog_.literals.substr(lit.a, lit.b);
+    const int anchor = AnchorOf(bytes, lit.fold);
+    if (anchor < 0)
+      return;
+    n.follow_byte = static_cast<unsigned char>(bytes[anchor]);
+    n.follow_offset = static_cast<std::uint32_t>(anchor);
   }
 
   std::uint32_t EmitRepeat(const Ast& a, std::uint32_t next, int loop_depth) {
@@ -725,7 +733,7 @@ class Emitter {
         if (a.max == kInfinite && loop_depth == 0)
           n.interval = prog_.intervals++;
       }
-      n.follow_byte = FollowByte(next);
+      SetFollow(n, next);
       MarkMemo(next, loop_depth);
       return Add(n);
     }
@@ -854,8 +862,6 @@ bool FirstBytes(const Ast& a, ByteSet& first) {
   }
   return true;
 }
-
-int AnchorOf(const std::string& bytes, bool fold);
 
 void BuildFilter(const Ast& top, Program& prog) {
   StartFilter& f = prog.filter;

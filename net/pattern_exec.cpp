@@ -224,13 +224,16 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
     if (q < low)
       return false;
     if (n.follow_byte >= 0) {
-      if (low >= n_)
+      const std::uint32_t off = n.follow_offset;
+      if (low + off >= n_)
         return false;
-      std::uint32_t top = std::min(q, n_ - 1);
-      const unsigned char* hit = LastByte(in_ + low, n.follow_byte, top - low + 1);
+      const std::uint32_t top = std::min(q + off, n_ - 1);
+      if (top < low + off)
+        return false;
+      const unsigned char* hit = LastByte(in_ + low + off, n.follow_byte, top - low - off + 1);
       if (!hit)
         return false;
-      q = static_cast<std::uint32_t>(hit - in_);
+      q = static_cast<std::uint32_t>(hit - in_) - off;
     }
     out = q;
     return true;
@@ -239,13 +242,16 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
   if (q > high)
     return false;
   if (n.follow_byte >= 0) {
-    if (q >= n_)
+    const std::uint32_t off = n.follow_offset;
+    if (q + off >= n_)
       return false;
-    std::uint32_t top = std::min(high, n_ - 1);
-    const void* hit = std::memchr(in_ + q, n.follow_byte, top - q + 1);
+    const std::uint32_t top = std::min(high + off, n_ - 1);
+    if (top < q + off)
+      return false;
+    const void* hit = std::memchr(in_ + q + off, n.follow_byte, top - q - off + 1);
     if (!hit)
       return false;
-    q = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
+    q = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - off;
   }
   out = q;
   return true;

@@ -1,4 +1,6 @@
 // The search: runs a compiled program over an input with an explicit backtrack stack.
+// Covered by tests/net/pattern_matcher_test.cpp, pattern_scrape_test.cpp and
+// pattern_differential_test.cpp.
 // Internal to the matcher: callers use net/pattern_matcher.h.
 #pragma once
 
@@ -22,7 +24,8 @@ inline constexpr std::uint32_t kUnset = 0xFFFFFFFFu;
 /// counted loops) on hostile input.
 inline constexpr std::uint64_t kStepBudgetBase = 20'000'000;
 inline constexpr std::uint64_t kStepBudgetPerByte = 200;
-/// Backtrack entries (24 bytes each): about 400 MB, for group loops over huge inputs.
+/// Backtrack entries (28 bytes each, about 450 MB): reached only by group loops that iterate
+/// millions of times over a huge input.
 inline constexpr std::size_t kMaxBacktrackEntries = 16u << 20;
 
 /// Runs searches of one program over one input. Keeps its stack between searches, and keeps

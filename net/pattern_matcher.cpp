@@ -62,7 +62,7 @@ void TPatternMatcher::SetLinePairedSeparator(std::string_view separator) {
 
 std::string TPatternMatcher::InputString() const {
   if (!has_input_) {
-    const_cast<TPatternMatcher*>(this)->last_error_ = kPatternNoInputToRead;
+    last_error_ = kPatternNoInputToRead;
     throw EPatternError(kPatternNoInputToRead, 0);
   }
   return input_;
@@ -180,7 +180,7 @@ std::string TPatternMatcher::ReplaceAll(std::string_view text, std::string_view 
 
 std::string TPatternMatcher::ExpandTemplate(std::string_view template_text) const {
   if (!has_input_) {
-    const_cast<TPatternMatcher*>(this)->last_error_ = kPatternNoInput;
+    last_error_ = kPatternNoInput;
     throw EPatternError(kPatternNoInput, 0);
   }
   std::string result;
