@@ -41,8 +41,9 @@ class Executor {
   void Reset();
 
   /// Searches `input` for the first match starting at or after the 0-based `start`
-  /// (start <= input.size()). On success fills `starts`/`ends` (kGroupCount entries, group 0
-  /// the whole match). Raises EPatternError 1014, 1016 or 1017.
+  /// (start <= input.size()). On success sets `starts`/`ends` of group 0 and of the program's
+  /// groups; the caller has set all kMaxGroups + 1 entries to kUnset. Raises EPatternError
+  /// 1014, 1016 or 1017.
   bool Search(const Program& prog, std::string_view input, std::size_t start,
               std::uint32_t* starts, std::uint32_t* ends);
 
