@@ -414,6 +414,14 @@ TEST(HttpClientFailureTest, ProtocolErrorCarriesCodeAndDecodedBody) {
   EXPECT_EQ(outcome.error_body, "not here");
 }
 
+TEST(HttpClientFailureTest, StatusLineWinsOverABrokenErrorPage) {
+  ScriptedPeer peer({ScriptedPeer::Answer(
+      "HTTP/1.1 503 Service Unavailable\r\nContent-Encoding: gzip\r\nContent-Length: 50\r\n\r\nbroken")});
+  const Outcome outcome = Load(peer.Url("/"));
+  EXPECT_EQ(outcome.error, "HTTP/1.1 503 Service Unavailable");
+  EXPECT_EQ(outcome.code, 503);
+}
+
 TEST(HttpClientFailureTest, AddressFailures) {
   int closed_port = 0;
   {
