@@ -117,7 +117,9 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
       ThrowProtocolError();
     }
   } catch (...) {
-    // After a failure the connection's framing is unknown: never reuse it.
+    // A failed load leaves no part of a body behind, and after a failure the connection's
+    // framing is unknown: it is never reused.
+    stream.resize(start);
     Disconnect();
     throw;
   }

@@ -406,6 +406,7 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
     const Outcome outcome = Load(peer.Url("/p"));
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, c.error);
+    EXPECT_EQ(outcome.body, "");  // nothing of a failed body is left in the stream
   }
 }
 
