@@ -48,6 +48,15 @@ SoundResult NullDevice::SetVolume(std::int32_t hundredths_db) {
 
 void NullDevice::Advance(std::uint32_t bytes) { Consume(bytes); }
 
+void NullDevice::AdvanceToCrossing(int which) {
+  const std::uint32_t size = BufferSize();
+  if (!Playing() || size == 0)
+    return;
+  const std::uint32_t target = which == 0 ? 0 : size / 2;
+  const std::uint32_t distance = (target + size - PlayCursor()) % size;
+  Consume(distance == 0 ? size : distance);
+}
+
 bool NullDevice::WaitForWaiter(std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (Waiters() == 0) {

@@ -40,6 +40,9 @@ class NullDevice : public LoopingDevice {
   // --- Test driving.
   /// Consumes `bytes` (whole frames) at the play cursor now, as a clock tick would.
   void Advance(std::uint32_t bytes);
+  /// Consumes up to crossing `which` (0 = offset 0, 1 = the middle), a whole lap when the
+  /// cursor stands on it; nothing while the buffer is not playing.
+  void AdvanceToCrossing(int which);
   /// Waits up to `timeout` until a thread is waiting for a crossing; true when one is.
   bool WaitForWaiter(std::chrono::milliseconds timeout) const;
   /// Bytes taken from the buffer while playing, since construction.
