@@ -257,16 +257,18 @@ TEST_F(SoundOutTest, CalibrationRaisesTheLatencyAfterAnUnderrun) {
   out_->SetCalibrate(true);
   out_->Run();
   ASSERT_TRUE(Parked());
-  device_->Advance(17640);
+  device_->Advance(17640 + 400);  // more than a lap: both crossings pass unseen
   StartClock();  // the rebuild pauses the run, which needs the device to go on
   ASSERT_TRUE(main_.PumpUntil([this] { return out_->Latency() >= 110; }, milliseconds(10000)))
       << out_->Latency() << " " << underruns_;
-  EXPECT_EQ(out_->Latency(), 110u) << "one underrun, one step";
-  const std::uint32_t bytes = 4 * TSoundOut::FrameCount(110, 44100);
-  ASSERT_TRUE(main_.PumpUntil([&] { return device_->CurrentBufferSize() == bytes; },
-                              milliseconds(10000)));
-  StopClock();
+  // The cursor, past 0, crosses the middle again before the next wait for 0: that step sees
+  // a second underrun, which may land before or after the first rebuild.
+  EXPECT_LE(out_->Latency(), 120u);
+  ASSERT_TRUE(main_.PumpUntil(
+      [&] { return device_->CurrentBufferSize() == 4 * TSoundOut::FrameCount(out_->Latency(), 44100); },
+      milliseconds(10000)));
   out_->Stop(false);
+  StopClock();
   EXPECT_TRUE(errors_.empty());
 }
 
@@ -312,8 +314,10 @@ TEST_F(SoundOutTest, AfterTheEndPauseAndResumeLeaveTheDrainAlone) {
   Make(Source(bytes));
   out_->Run();
   StartClock();
-  ASSERT_TRUE(main_.PumpUntil([this] { return out_->Busy() && !out_->Active(); },
-                              milliseconds(5000)))
+  // Everything read and the loop no longer active: the run is in its drain.
+  ASSERT_TRUE(main_.PumpUntil(
+      [&] { return source_->bytes_read() == bytes && out_->Busy() && !out_->Active(); },
+      milliseconds(5000)))
       << "the run should reach its drain";
   out_->Resume();  // nothing to resume
   // A pause waits for the drain to finish; the buffer goes on playing meanwhile.
