@@ -59,8 +59,10 @@ TEST_P(WavChainTest, PlaysTheToolsDecodeFollowedOnlyBySilence) {
     out.Run();
     ASSERT_TRUE(main.PumpUntil([&] { return done > 0; }, milliseconds(30000)));
     EXPECT_EQ(error, "");
-    // 3 s of audio reported every 100 ms of audio time.
-    EXPECT_GE(reports, 25);
+    // 3 s of audio, a report per 100 ms of audio time, or per pull when a pull holds more
+    // (1536 mono samples at 11025 Hz are 139 ms; the excess is not carried).
+    EXPECT_GE(reports, 20);
+    EXPECT_LE(reports, 30);
     const TSpectrumLevels levels = analyser.Levels();
     EXPECT_GT(levels[0] + levels[1], -80.0f) << "a tone is not silence";
   }
