@@ -91,7 +91,7 @@ void SpectrumBands::AnalyseBlocks(const std::uint8_t* data, std::uint32_t sample
   for (std::uint32_t b = 0; b < frames / kBlockFrames; ++b) {
     for (std::uint32_t k = 0; k < kBlockFrames; ++k)
       x[k] = {filtered[b * kBlockFrames + k], 0.0f};
-    InPlaceFFT(x, kBlockFrames, 1);
+    InPlaceFFT16(x);
     ++block_count_;
     for (int k = 0; k < 8; ++k)
       band_sums_[k] += std::sqrt(x[k].Re * x[k].Re + x[k].Im * x[k].Im);

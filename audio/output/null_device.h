@@ -73,6 +73,7 @@ class NullDevice : public LoopingDevice {
   // Scratch the consumer renders into; sized at OpenStream, used under region_mutex_.
   std::unique_ptr<std::uint8_t[]> scratch_;
   std::uint32_t scratch_bytes_ = 0;
+  std::chrono::milliseconds tick_{5};  // set at OpenStream, before the clock starts
   // --- guarded by clock_mutex_
   bool clock_stop_ = false;
   bool stopped_forever_ = false;
