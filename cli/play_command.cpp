@@ -1,5 +1,6 @@
 // djkivo-cli play: the player's whole audio chain without a window. Stream input, cache,
 // spectrum analyser and sound output are wired as the window wires them.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -25,8 +26,8 @@ constexpr const char* kUsage =
 constexpr const char* kBarSteps = " .:-=+*#%@";
 constexpr float kBarFloor = -40.0f;
 constexpr float kBarCeiling = 120.0f;
-// How often the main loop looks at the time limit.
-constexpr std::chrono::milliseconds kPumpStep{50};
+// The longest the main loop sleeps when no event comes (it wakes at once for one).
+constexpr std::chrono::milliseconds kPumpStep{250};
 
 struct PlayArgs {
   std::string address;
@@ -132,11 +133,15 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
       const auto started = std::chrono::steady_clock::now();
       const auto limit = std::chrono::duration<double>(play.seconds);
       while (!done) {
-        main_thread.Pump(kPumpStep);
-        if (play.seconds > 0 && std::chrono::steady_clock::now() - started >= limit) {
-          output.Stop(false);
-          break;
+        auto wait = kPumpStep;
+        if (play.seconds > 0) {
+          const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+              limit - (std::chrono::steady_clock::now() - started));
+          if (left.count() <= 0)
+            break;  // the Stop below ends the run
+          wait = std::min(wait, left);
         }
+        main_thread.Pump(wait);
       }
     } catch (const std::exception& error) {
       std::fprintf(stderr, "djkivo-cli play: %s\n", error.what());
