@@ -207,7 +207,7 @@ TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
     EXPECT_NE(device.WaitHalf(1, milliseconds(2000)), HalfWait::kTimedOut);
     EXPECT_NE(device.WaitHalf(0, milliseconds(2000)), HalfWait::kTimedOut);
   }
-  EXPECT_GE(device.BytesPlayed(), 4u * 800);
+  EXPECT_GE(device.BytesPlayed(), 3u * 800) << "four laps, the last perhaps still being counted";
   device.StopForever();
   device.WaitHalf(1, milliseconds(100));  // a crossing already on its way may still land
   device.WaitHalf(0, milliseconds(100));
