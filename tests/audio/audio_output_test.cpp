@@ -283,7 +283,33 @@ TEST_F(AudioOutputTest, StopOnTheOutputsOwnThreadIsRefused) {
   EXPECT_EQ(message, "You are trying to stop this thread from the thread itself!");
 }
 
+// The test's main thread, telling when another thread is blocked in `Call`.
+class WatchedMainThread final : public MainThread {
+ public:
+  explicit WatchedMainThread(QueueMainThread& loop) : loop_(loop) {}
+  void Post(Task fn) override { loop_.Post(std::move(fn)); }
+  bool Call(Task fn) override {
+    ++waiting_calls;
+    const bool ran = loop_.Call(std::move(fn));
+    --waiting_calls;
+    return ran;
+  }
+  void RunPending() override { loop_.RunPending(); }
+  bool IsMainThread() const override { return loop_.IsMainThread(); }
+  TimerId StartTimer(std::chrono::milliseconds interval, Task fn) override {
+    return loop_.StartTimer(interval, std::move(fn));
+  }
+  void StopTimer(TimerId id) override { loop_.StopTimer(id); }
+
+  std::atomic<int> waiting_calls{0};
+
+ private:
+  QueueMainThread& loop_;
+};
+
 TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMainThread) {
+  WatchedMainThread watched(main_);
+  MainThread::Install(&watched);
   auto events = TEventHandler::Acquire();
   TMemoryPcmSource source(Source(1 << 20));
   TClockOutput output(Output(true));
@@ -291,20 +317,19 @@ TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMain
   Watch(output);
   // Another stage's event: the dispatcher takes it to the main thread, which is not pumping.
   TMemoryPcmSource other(Source(10));
-  std::atomic<bool> urgent_ran{false};
   bool other_delivered = false;
-  events->PostUrgentCall(&other, [&](TComponent*) { urgent_ran = true; });
   events->PostEvent(&other, [&](TComponent*) { other_delivered = true; });
+  while (watched.waiting_calls.load() == 0)
+    std::this_thread::yield();
   output.Run();
   ASSERT_TRUE(output.WaitGate(kLong));
-  while (!urgent_ran.load())
-    std::this_thread::yield();
   output.Stop(false);  // must not wait for a main thread that is waiting here
   EXPECT_EQ(output.Status(), 2);
-  EXPECT_TRUE(other_delivered) << "another stage's events are not affected";
+  EXPECT_TRUE(other_delivered) << "the stop ran the pending call; other stages are not affected";
   main_.PumpUntil([] { return false; }, 30ms);
   for (const auto& entry : log_)
     EXPECT_NE(entry, "done");
+  MainThread::Install(&main_);
 }
 
 TEST_F(AudioOutputTest, ChangingTheInputDuringARunRestartsOnTheNewInput) {
