@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "audio/media_stream_in.h"
-#include "tests/support/media_nginx.h"
+#include "tests/support/nginx_server.h"
+#include "tests/support/run_process.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
@@ -89,7 +90,7 @@ void DecodeCpu(const char* name, TestMedia media) {
     // measured on a run that stops after a few milliseconds of audio and taken off.
     for (const char* length : {"0.01", "999"}) {
       const double children = ChildrenCpuMs();
-      test::RunTool({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-t", length, "-f", "s16le",
+      test::RunProcess({test::kFfmpegTool, "-nostdin", "-v", "error", "-i", path, "-t", length, "-f", "s16le",
                      "-c:a", "pcm_s16le", "-y", "/dev/null"});
       double& best = length[0] == '0' ? tool_start : tool;
       best = std::min(best, ChildrenCpuMs() - children);
@@ -107,11 +108,11 @@ void DecodeCpu(const char* name, TestMedia media) {
 void FirstBlock() {
   const std::string file = test::TestMediaFileName(TestMedia::kMp3Cbr128, kSongSeconds);
   test::TestMediaPath(TestMedia::kMp3Cbr128, kSongSeconds);
-  test::MediaNginx nginx(test::TestMediaFolder());
+  test::NginxServer nginx("", test::TestMediaFolder());
   std::vector<double> times;
   for (int run = 0; run < kFirstBlockRuns; ++run) {
     TMediaStreamIn input;
-    input.SetFileName(nginx.Url(file));
+    input.SetFileName(nginx.Url("/" + file));
     const auto start = std::chrono::steady_clock::now();
     input.Open();
     std::uint8_t* buffer = nullptr;
@@ -137,17 +138,17 @@ void FirstBlock() {
 // so the growth per stream is its queue plus everything else the open takes.
 void StreamMemory() {
   const std::string file = test::TestMediaFileName(TestMedia::kMp3Cbr128, kSongSeconds);
-  test::MediaNginx nginx(test::TestMediaFolder());
+  test::NginxServer nginx("", test::TestMediaFolder());
   {
     TMediaStreamIn warm;  // loads codec tables and the like once
-    warm.SetFileName(nginx.Url(file));
+    warm.SetFileName(nginx.Url("/" + file));
     PullAll(warm);
   }
   const double before = RssMib();
   std::vector<std::unique_ptr<TMediaStreamIn>> inputs;
   for (int i = 0; i < kMemoryStreams; ++i) {
     inputs.push_back(std::make_unique<TMediaStreamIn>());
-    inputs.back()->SetFileName(nginx.Url(file));
+    inputs.back()->SetFileName(nginx.Url("/" + file));
     inputs.back()->Open();
     std::uint8_t* buffer = nullptr;
     std::uint32_t bytes = 4096;
