@@ -407,7 +407,7 @@ TEST_F(StreamInTest, StalledServerEndsTheStreamAfterMaxWait) {
   EXPECT_TRUE(input_->AtEnd());
   const auto before = std::chrono::steady_clock::now();
   input_->Close();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
 }
 
 }  // namespace
