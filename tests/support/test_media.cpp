@@ -1,22 +1,19 @@
 #include "tests/support/test_media.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <stdexcept>
 #include <utility>
 
-extern char** environ;
+#include <unistd.h>
+
+#include "tests/support/run_process.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo::test {
 namespace {
@@ -55,17 +52,16 @@ const Recipe& RecipeOf(TestMedia media) {
   return kRecipes.at(media);
 }
 
-// The folder and the files made so far; the folder is removed when the process ends.
+// Bump when a recipe changes: files of an older recipe then stay out of the way.
+constexpr const char* kRecipeVersion = "v1";
+
+// The folder and the files made so far. In the build tree the files are kept for later runs
+// (each test of a suite runs as a process of its own); elsewhere they go with the process.
 struct Store {
   std::mutex mutex;
   fs::path folder;  // --- guarded by mutex
+  std::unique_ptr<TempFolder> temporary;
   std::map<std::pair<TestMedia, int>, std::string> made;
-
-  ~Store() {
-    std::error_code ignored;
-    if (!folder.empty())
-      fs::remove_all(folder, ignored);
-  }
 };
 
 Store& TheStore() {
@@ -75,19 +71,25 @@ Store& TheStore() {
 
 fs::path FolderLocked(Store& store) {
   if (store.folder.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "djkivo-media-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-      throw std::runtime_error("cannot make a temporary folder for test media");
-    store.folder = pattern;
+#ifdef DJKIVO_BINARY_DIR
+    store.folder = fs::path(DJKIVO_BINARY_DIR) / (std::string("test-media-") + kRecipeVersion);
+    fs::create_directories(store.folder);
+#else
+    store.temporary = std::make_unique<TempFolder>();
+    store.folder = store.temporary->Path();
+#endif
   }
   return store.folder;
 }
 
 void RunFfmpeg(std::vector<std::string> args) {
-  args.insert(args.begin(), {"ffmpeg", "-nostdin", "-v", "error", "-y"});
-  if (RunTool(args) != 0)
-    throw std::runtime_error("the ffmpeg tool failed making a test file");
+  args.insert(args.begin(), {kFfmpegTool, "-nostdin", "-v", "error", "-y"});
+  const ProcessResult result = RunProcess(args);
+  if (result.exit_code != 0)
+    throw std::runtime_error("the ffmpeg tool failed making a test file: " + result.err);
 }
+
+std::string TestMediaPathLocked(TestMedia media, int seconds, Store& store);
 
 void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
   const Recipe& recipe = RecipeOf(media);
@@ -98,11 +100,8 @@ void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
   } else if (media == TestMedia::kTruncatedMp3 || media == TestMedia::kRandomBytes) {
     std::string bytes;
     if (media == TestMedia::kTruncatedMp3) {
-      // Made under the store's lock like any other file: the whole MP3 first.
-      fs::path whole = FolderLocked(store) / TestMediaFileName(TestMedia::kMp3Cbr128, seconds);
-      if (!fs::exists(whole))
-        Make(TestMedia::kMp3Cbr128, seconds, whole, store);
-      std::ifstream in(whole, std::ios::binary);
+      std::ifstream in(TestMediaPathLocked(TestMedia::kMp3Cbr128, seconds, store),
+                       std::ios::binary);
       bytes.assign(std::istreambuf_iterator<char>(in), {});
       bytes.resize(bytes.size() * 2 / 5);
     } else {
@@ -126,6 +125,23 @@ void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
   }
 }
 
+std::string TestMediaPathLocked(TestMedia media, int seconds, Store& store) {
+  auto found = store.made.find({media, seconds});
+  if (found != store.made.end())
+    return found->second;
+  const fs::path folder = FolderLocked(store);
+  const std::string name = TestMediaFileName(media, seconds);
+  const fs::path path = folder / name;
+  if (!fs::exists(path)) {
+    // Made under a name of this process's own and renamed into place, so processes making
+    // the same file at once never see half of it.
+    const fs::path part = folder / ("part-" + std::to_string(getpid()) + "-" + name);
+    Make(media, seconds, part, store);
+    fs::rename(part, path);
+  }
+  return store.made[{media, seconds}] = path.string();
+}
+
 }  // namespace
 
 std::string TestMediaFileName(TestMedia media, int seconds) {
@@ -142,60 +158,16 @@ std::string TestMediaFolder() {
 std::string TestMediaPath(TestMedia media, int seconds) {
   Store& store = TheStore();
   std::lock_guard lock(store.mutex);
-  auto found = store.made.find({media, seconds});
-  if (found != store.made.end())
-    return found->second;
-  const fs::path path = FolderLocked(store) / TestMediaFileName(media, seconds);
-  if (!fs::exists(path))
-    Make(media, seconds, path, store);
-  return store.made[{media, seconds}] = path.string();
+  return TestMediaPathLocked(media, seconds, store);
 }
 
 std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path) {
-  std::string out;
-  if (RunTool({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le",
-               "-c:a", "pcm_s16le", "-"},
-              &out) != 0)
-    throw std::runtime_error("the ffmpeg tool failed decoding " + path);
-  return std::vector<std::uint8_t>(out.begin(), out.end());
-}
-
-int RunTool(const std::vector<std::string>& args, std::string* out) {
-  int pipe_fds[2] = {-1, -1};
-  if (out && pipe2(pipe_fds, O_CLOEXEC) != 0)
-    return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (out)
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (out) {
-    close(pipe_fds[1]);
-    if (spawned == 0) {
-      char buffer[65536];
-      ssize_t got;
-      while ((got = read(pipe_fds[0], buffer, sizeof buffer)) != 0) {
-        if (got > 0)
-          out->append(buffer, static_cast<std::size_t>(got));
-        else if (errno != EINTR)
-          break;
-      }
-    }
-    close(pipe_fds[0]);
-  }
-  if (spawned != 0)
-    return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const ProcessResult result =
+      RunProcess({kFfmpegTool, "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f",
+                  "s16le", "-c:a", "pcm_s16le", "-"});
+  if (result.exit_code != 0)
+    throw std::runtime_error("the ffmpeg tool failed decoding " + path + ": " + result.err);
+  return std::vector<std::uint8_t>(result.out.begin(), result.out.end());
 }
 
 }  // namespace djkivo::test
