@@ -1,7 +1,5 @@
 // The looping buffer, the null and WAV back ends, and the output's device operations
 // (audio/output/snd_out.h) on top of them.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "audio/output/null_device.h"
 #include "audio/output/snd_out.h"
 #include "audio/output/wav_device.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo {
 namespace {
@@ -215,21 +214,14 @@ TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
   device.Close();
 }
 
-std::string TempDir() {
-  char pattern[] = "/tmp/djkivo-device-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir ? dir : "";
-}
-
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
-  const std::string dir = TempDir();
-  ASSERT_FALSE(dir.empty());
-  const std::string path = dir + "/out.wav";
+  test::TempFolder folder;
+  const std::string path = (folder.Path() / "out.wav").string();
   {
     SndOut snd;
     snd.device = std::make_unique<WavDevice>(path, false);
@@ -255,8 +247,6 @@ TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
     expected.insert(expected.end(), a.begin(), a.begin() + 100);
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + 44, file.end()), expected);
   }
-  std::remove(path.c_str());
-  rmdir(dir.c_str());
 }
 
 TEST(SoundDeviceTest, FactoryNames) {
