@@ -1,0 +1,49 @@
+// Audio files for tests and benchmarks, made at run time by the `ffmpeg` tool from generated
+// tones, so no recording is ever checked in. Free of GoogleTest: benchmarks use it too.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace djkivo::test {
+
+/// The kinds of test file. Unless noted, a file holds a stereo 44.1 kHz tone mix.
+enum class TestMedia {
+  kMp3Cbr128,     // MP3, constant 128 kbit/s
+  kMp3Cbr320,     // MP3, constant 320 kbit/s
+  kMp3Vbr,        // MP3, variable bit rate (LAME quality 2, with a Xing header)
+  kWma,           // WMA (wmav2) in ASF, 128 kbit/s
+  kOggVorbis,     // Ogg Vorbis
+  kWav8Mono,      // WAV, 8-bit unsigned, mono, 11025 Hz
+  kWav8Stereo,    // WAV, 8-bit unsigned, stereo, 22050 Hz
+  kWav16Mono,     // WAV, 16-bit, mono, 32000 Hz
+  kWav16Stereo,   // WAV, 16-bit, stereo, 44100 Hz
+  kVideoOnly,     // an AVI with one video stream and no audio
+  kTruncatedMp3,  // the first 40 % of the 128 kbit/s MP3
+  kRandomBytes,   // 64 KiB of pseudo-random bytes named .mp3
+};
+
+/// Seconds of tone in a file unless the caller asks for another length.
+inline constexpr int kTestMediaSeconds = 5;
+
+/// Path of a test file of about `seconds` seconds, made on first use and cached for the rest of
+/// the process in a temporary folder that is removed at exit. Thread-safe. Throws
+/// std::runtime_error when the tool fails.
+std::string TestMediaPath(TestMedia media, int seconds = kTestMediaSeconds);
+
+/// The file name (with extension) a kind of test file has, for URLs on a test server.
+std::string TestMediaFileName(TestMedia media, int seconds = kTestMediaSeconds);
+
+/// The process's temporary folder for test media (made on first use).
+std::string TestMediaFolder();
+
+/// What the `ffmpeg` tool decodes from `path`: interleaved signed 16-bit PCM at the file's
+/// own rate and channel count. Throws std::runtime_error when the tool fails.
+std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path);
+
+/// Runs a program (looked up in PATH) with `args`, stdin from /dev/null; returns its exit
+/// status and, when `out` is given, what it wrote to stdout. stderr passes through.
+int RunTool(const std::vector<std::string>& args, std::string* out = nullptr);
+
+}  // namespace djkivo::test
