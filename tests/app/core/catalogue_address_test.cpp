@@ -16,7 +16,8 @@ TEST(CatalogueAddressTest, CategoryAddressesByItemIndex) {
     const std::string word = c.word;
     EXPECT_EQ(CategoryFirstPageAddress("h:8080", c.index),
               "http://h:8080/dance/sort/" + word + "_1.html");
-    EXPECT_EQ(CategoryTemplateAddress("h", c.index), "http://h/dance/sort/" + word + "_[page].html");
+    EXPECT_EQ(CategoryTemplateAddress("h", c.index),
+              "http://h/dance/sort/" + word + "_[page].html");
     EXPECT_EQ(CategoryByPathWord(word), c.index);
   }
   for (const int index : {-1, 0, 5, 6, 11, 12, 13})

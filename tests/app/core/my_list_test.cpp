@@ -157,7 +157,8 @@ TEST_F(MyListTest, DeleteKeepsCurrentIndexOnTheSameSongOrTheOneBefore) {
       list.Add({"n", "u", std::to_string(i)});
     list.SetCurrentIndex(c.current);
     list.DeleteMyListEntry(c.deleted);
-    EXPECT_EQ(list.CurrentIndex(), c.expected_current) << c.size << " " << c.current << " " << c.deleted;
+    EXPECT_EQ(list.CurrentIndex(), c.expected_current)
+        << c.size << " " << c.current << " " << c.deleted;
     EXPECT_EQ(static_cast<int>(list.MyList().size()), c.expected_size);
   }
 }
