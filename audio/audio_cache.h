@@ -48,6 +48,9 @@ class TAudioCache : public TAudioConverter {
   void ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) override;
 
  private:
+  /// Ends the fill thread of the current open, if any, and waits until it has left the input.
+  void StopFill();
+
   const std::unique_ptr<std::uint8_t[]> staging_;
   // --- guarded by fill_lock_ (swapped by open/close on the output's thread, used by
   // Jump/CancelRead from the main thread)

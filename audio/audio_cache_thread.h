@@ -38,6 +38,7 @@ class TAudioCacheThread {
   static constexpr std::chrono::milliseconds kPassPause{10};
 
   /// Creates the ring (reset, `DataEnded` clear); the thread does not run until `Start`.
+  /// `input` must be open and stay open until `Join` has returned.
   explicit TAudioCacheThread(TAudioInput* input);
   /// Terminates and joins.
   ~TAudioCacheThread();
@@ -56,7 +57,8 @@ class TAudioCacheThread {
  private:
   void Execute();
   /// One pass of the fill rule.
-  void FillPass();
+  void FillPass(std::uint32_t frame);
+  /// Bytes per frame of the input (0 when it reports no format).
   std::uint32_t FrameBytes() const;
 
   TAudioInput* const input_;

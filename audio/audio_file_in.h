@@ -63,7 +63,7 @@ class TAudioFileIn : public TAudioStreamedInput {
   /// `valid_`, `source_bits_`, `source_rate_`, `source_channels_`, `total_time_` and `size_`.
   /// Must take `open_lock_`. A source that cannot be read leaves `valid_` false.
   virtual void OpenSource() = 0;
-  /// Releases the media. Must take `open_lock_`.
+  /// Releases the media; does nothing when it is not open. Must take `open_lock_`.
   virtual void CloseSource() = 0;
 
   /// Held by `OpenSource` and `CloseSource`; taken inside `DataLock`, never around it.

@@ -126,6 +126,8 @@ class TAudioOutput : public TComponent {
   std::atomic<bool> busy_{false};
   std::atomic<bool> active_{false};
   std::atomic<bool> stopping_{false};
+  /// A synchronous stop gave up waiting: the thread lifts the event block when the run ends.
+  std::atomic<bool> unblock_on_park_{false};
   // Output's thread only.
   int last_progress_ = -1;
   /// Held only inside `Run`.

@@ -15,7 +15,8 @@ namespace djkivo {
 /// `GetData` (pulling thread, under `DataLock`): a block that carries `Position` past a known
 /// `Size` is shortened to end exactly at `Size`, and the source then ends. With `Loop` set, an
 /// end restarts the source instead of being reported: a `Seekable` source seeks back to
-/// `StartSample`, any other closes and reopens itself.
+/// `StartSample`, any other closes and reopens itself. The block that reaches `Size` is
+/// delivered before the restart, never dropped for it.
 ///
 /// `Loop`, `StartSample`, `EndSample` and `SetStream` are set on the main thread while the
 /// source is closed.
@@ -43,6 +44,10 @@ class TAudioStreamedInput : public TAudioInput {
   void SetEndSample(std::int64_t value) { end_sample_.store(value); }
 
  protected:
+  /// Starts the source again from `StartSample`: a seek when `Seekable`, else close and reopen.
+  /// Under `DataLock`.
+  void Restart();
+
   /// The assigned stream, or null. Main thread writes it while closed.
   std::istream* stream_ = nullptr;
   std::atomic<std::int64_t> start_sample_{0};

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <thread>
 
-#include "base/event.h"
 
 namespace djkivo {
 
@@ -67,11 +66,12 @@ class TAudioThread {
   void RequestStop(bool report_done);
   void SetReportDone(bool value);
   /// Asks the run to pause before its next step, then waits up to `timeout` for it to do so.
+  /// False when it did not pause in time.
   bool RequestPause(std::chrono::milliseconds timeout);
   /// Wakes a paused run and waits up to `timeout` until it is no longer paused.
   bool RequestResume(std::chrono::milliseconds timeout);
-  /// Waits up to `timeout` until the thread has parked (`Waiting` or `RunFinished`).
-  /// `while_waiting` is called between short waits (the main thread runs its pending calls).
+  /// Waits up to `timeout` until the thread has parked with no run requested. `while_waiting`
+  /// is called between short waits (the main thread runs its pending calls there).
   bool WaitParked(std::chrono::milliseconds timeout, const std::function<void()>& while_waiting);
 
  private:
@@ -79,7 +79,9 @@ class TAudioThread {
   /// Parks until a run is requested or the thread is terminated; true for a run.
   bool Park();
   void RunOnce();
+  /// Honours a pause request: parks until resumed or stopped.
   void PauseHere();
+  bool PauseRequested() const;
 
   TAudioOutput* const output_;
   std::atomic<std::thread::id> id_{};
@@ -96,9 +98,6 @@ class TAudioThread {
   std::uint64_t run_count_ = 0;
   mutable std::mutex mutex_;
   std::condition_variable changed_;  // any of the flags above changed
-  /// Set by the thread each time it honours a pause request.
-  Event pause_event_{false};
-  std::atomic<bool> pause_pending_{false};  // a copy of pause_requested_ for the step loop
   std::thread thread_;
 };
 

@@ -19,7 +19,8 @@ namespace djkivo {
 /// Counters are 64-bit totals since the last `Reset`; a commit publishes its bytes (release)
 /// and each side reads the other's counter with acquire. A reader waiting on an empty ring
 /// sleeps on a condition variable that the writer signals only when a reader is waiting, so
-/// the data path takes no lock in the common case.
+/// the writer never takes a lock in the common case. The reader's copy and `Discard` share a
+/// small lock, so a discard never frees space the reader is still copying out of.
 ///
 /// Threads: `GetWriteRegion`, `CommitWrite`, `FreeSpace` and `SetDataEnded` belong to the
 /// writer; `Read` to the reader; `Discard` and `Cancel` may come from any thread; `Reset` only
@@ -41,10 +42,10 @@ class TCircularBuffer {
   /// Publishes `count` bytes written into the write region.
   void CommitWrite(std::uint32_t count);
   /// Copies up to `count` buffered bytes into `dest`, never across the end of the data area;
-  /// waits while the ring is empty. 0 = end of data (the ring is empty and `DataEnded` is set,
+  /// waits while the ring is empty (until data, the end or a cancel arrive). 0 = end of data (the ring is empty and `DataEnded` is set,
   /// or the ring was cancelled); both counters then return to 0.
   std::uint32_t Read(void* dest, std::uint32_t count);
-  /// Drops everything buffered. A read already in progress may still return older data.
+  /// Drops everything buffered. A read already copying finishes first and returns its data.
   void Discard();
   /// The writer's source has no more data (set by the writer on every exit).
   bool DataEnded() const { return data_ended_.load(std::memory_order_acquire); }
@@ -67,6 +68,8 @@ class TCircularBuffer {
   alignas(64) std::atomic<bool> data_ended_{false};
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> reader_waiting_{false};
+  /// Held by the reader while it copies and advances read_count_, and by `Discard`.
+  std::mutex read_lock_;
   // The empty-ring wait; wake_lock_ only orders the waiter's test against the writer's signal.
   std::mutex wake_lock_;
   std::condition_variable wake_;

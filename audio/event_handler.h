@@ -70,6 +70,9 @@ class TEventHandler {
   /// True when no record of `sender` is being dispatched, or the one being dispatched has
   /// already started to run its handler (on the main thread, that is the caller's own stack).
   bool Idle(TComponent* sender) const;
+  /// Waits up to `timeout` until `Idle(sender)`, running the main thread's pending calls when
+  /// called there. False on timeout.
+  bool WaitIdle(TComponent* sender, std::chrono::milliseconds timeout);
   /// Removes `sender`'s queued records and waits until none is being dispatched, running the
   /// main thread's pending calls when called there. For a sender's destructor.
   void Forget(TComponent* sender);
@@ -77,12 +80,12 @@ class TEventHandler {
  private:
   enum class Kind { kProgress = 0, kDone = 1, kEvent = 2, kUrgent = 3 };
   struct Record {
-    Kind kind;
-    TComponent* sender;
+    Kind kind = Kind::kEvent;
+    TComponent* sender = nullptr;
     TAudioEvent handler;
-    TAudioThread* thread;   // kind 1
-    std::uint64_t run;      // kind 1: the run it reports
-    bool report_done;       // kind 1: ReportDone when the run ended
+    TAudioThread* thread = nullptr;  // kind 1
+    std::uint64_t run = 0;           // kind 1: the run it reports
+    bool report_done = false;        // kind 1: ReportDone when the run ended
   };
 
   TEventHandler();
@@ -99,6 +102,7 @@ class TEventHandler {
   TComponent* dispatching_ = nullptr;  // sender of the record in hand
   bool delivering_ = false;            // its handler has started
   bool terminated_ = false;
+  bool exited_ = false;  // the dispatcher thread has left its loop
   mutable std::mutex queue_lock_;
   std::condition_variable queue_event_;  // a record was posted or the dispatcher ends
   std::condition_variable idle_;         // the record in hand changed
