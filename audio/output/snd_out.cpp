@@ -112,6 +112,8 @@ HalfWait SndOutWaitHalf(SndOut& snd, int which, std::chrono::milliseconds timeou
   return snd.device->WaitHalf(which, timeout);
 }
 
+void SndOutClearHalf(SndOut& snd, int which) { snd.device->ClearHalf(which); }
+
 SoundResult SndOutSetVolume(SndOut& snd, std::int32_t hundredths_db) {
   return snd.device->SetVolume(hundredths_db);
 }

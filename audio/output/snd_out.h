@@ -45,6 +45,8 @@ SoundResult SndOutRestart(SndOut& snd);
 SoundResult SndOutStop(SndOut& snd);
 /// Waits (at most `timeout`) for crossing `which` (0 = start, 1 = middle) and clears it.
 HalfWait SndOutWaitHalf(SndOut& snd, int which, std::chrono::milliseconds timeout);
+/// Clears crossing `which` (the other one, after a wait found both set).
+void SndOutClearHalf(SndOut& snd, int which);
 /// Sets the volume in hundredths of a decibel.
 SoundResult SndOutSetVolume(SndOut& snd, std::int32_t hundredths_db);
 /// Stops and releases buffer and device.
