@@ -1,0 +1,49 @@
+// The fault switches of the demo site: how a response is to be spoiled on purpose.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace djkivo::demo {
+
+/// Ways to answer a request badly, so clients can be tested against them. A switch list is
+/// written as comma-separated items, each a name or `name=value`:
+///
+/// | item        | effect |
+/// |---|---|
+/// | `gzip`      | body sent with Content-Encoding gzip (when the request accepts gzip) |
+/// | `chunked`   | body sent with Transfer-Encoding chunked, in chunks of varying size |
+/// | `redirect=N`| N hops of "302 Found" before the resource is served |
+/// | `slow=N`    | body trickled at N bytes a second, in tenths of a second |
+/// | `stall=N`   | nothing sent for N seconds before the status line |
+/// | `stall=N@B` | the stall comes after B bytes of the body instead |
+/// | `truncate=B`| the connection is closed (FIN) after B bytes of the body |
+/// | `reset`     | the connection is reset (RST) instead of answering |
+/// | `reset=B`   | the connection is reset after B bytes of the body |
+/// | `404`       | "404 Not Found" instead of the resource |
+///
+/// Body byte counts are bytes of the body as it goes on the wire (after gzip and chunk framing).
+struct Faults {
+  bool gzip = false;
+  bool chunked = false;
+  int redirects = 0;
+  int bytes_per_second = 0;     // 0: full speed
+  int stall_seconds = 0;        // 0: no stall
+  std::int64_t stall_at = -1;   // -1: before the status line; else after this many body bytes
+  std::int64_t truncate_at = -1;  // -1: whole body
+  std::int64_t reset_at = -1;     // -1: no reset
+  bool not_found = false;
+
+  bool operator==(const Faults&) const = default;
+};
+
+/// Limits on switch values, so a typo cannot tie up a server thread for hours.
+inline constexpr int kMaxRedirects = 50;
+inline constexpr int kMaxStallSeconds = 3600;
+
+/// `base` with the items of `list` applied on top, item by item. An empty list gives `base`.
+/// Throws std::invalid_argument naming the bad item.
+Faults ParseFaults(std::string_view list, Faults base = {});
+
+}  // namespace djkivo::demo
