@@ -1,0 +1,97 @@
+// THttpClient: the HTTP/1.1 client every page load runs, on POSIX sockets and zlib. Plain HTTP
+// over TCP/IPv4, GET, redirects, cookies along a redirect chain, gzip and deflate bodies.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "net/cookie_store.h"
+#include "net/http_decoders.h"
+#include "net/http_errors.h"
+#include "net/http_request_head.h"
+#include "net/http_response_head.h"
+#include "net/http_url.h"
+
+namespace djkivo::net {
+
+class TSocketConnection;
+
+/// One HTTP/1.1 client. A page load creates one, sets the request fields, runs
+/// `GetToStream` once, disconnects and frees it, so nothing carries over between loads.
+///
+/// Every call comes from one thread at a time (the load's). No wait inside is unbounded: the
+/// connect gives up after `ConnectTimeout`, every read or send after `ReadTimeout` without
+/// progress, and bodies are limited to kMaxBodyBytes raw and decoded.
+class THttpClient {
+ public:
+  /// Default connect limit: far above any sane connect, yet a dead peer cannot hang a load.
+  static constexpr std::chrono::milliseconds kDefaultConnectTimeout{120000};
+  /// Default limit for a read (or send) that makes no progress at all.
+  static constexpr std::chrono::milliseconds kDefaultReadTimeout{60000};
+  /// Redirect responses a load accepts, counting the one that fails it: 14 are followed.
+  static constexpr int kDefaultRedirectMaximum = 15;
+
+  THttpClient();
+  ~THttpClient();
+  THttpClient(const THttpClient&) = delete;
+  THttpClient& operator=(const THttpClient&) = delete;
+
+  /// The request fields, set before a load.
+  THttpRequest& Request() { return request_; }
+  /// The last response's head (and trailers), after a load or a failed one.
+  const THttpResponse& Response() const { return response_; }
+
+  /// Follow redirects (false when created: a redirect is then a protocol error).
+  void SetHandleRedirects(bool handle) { handle_redirects_ = handle; }
+  void SetRedirectMaximum(int maximum) { redirect_maximum_ = maximum; }
+  /// The decompressor for gzip and deflate bodies; not owned, must outlive the loads. Without
+  /// one, such bodies are returned as received.
+  void SetCompressor(THttpDecompressor* compressor) { compressor_ = compressor; }
+  void SetAllowCookies(bool allow) { allow_cookies_ = allow; }
+  void SetConnectTimeout(std::chrono::milliseconds timeout) { connect_timeout_ = timeout; }
+  void SetReadTimeout(std::chrono::milliseconds timeout) { read_timeout_ = timeout; }
+
+  /// GETs `url` and appends the decoded body of the final response to `stream`. Redirects
+  /// reset `stream` to its size at the call. The connection is reused from one request to the
+  /// next while the last response was keep-alive and host and port stay the same. Throws an
+  /// EHttpClientError on every failure (see net/http_errors.h); afterwards the connection is
+  /// closed unless the load ended well with a keep-alive response.
+  void GetToStream(const std::string& url, std::string& stream);
+
+  /// Closes the connection if one is open.
+  void Disconnect();
+
+  /// Whether a connection is open.
+  bool Connected() const { return connection_ != nullptr; }
+
+ private:
+  // Closes a connection that may not be reused, drops unread input, and connects if none is
+  // open. True when an open connection is reused.
+  bool OpenConnection();
+  // Sends the request head and reads the response head, skipping 100 responses. A reused
+  // connection that the peer closed meanwhile is replaced once.
+  void Exchange(bool reused);
+  // Reads the body that follows the current response head into `out`, decoded when
+  // `decode`, or throws it away when `out` is null; then notes whether the connection may be
+  // reused.
+  void ReadResponseBody(std::string* out, bool decode);
+  [[noreturn]] void ThrowProtocolError();
+
+  // Settings, set before a load.
+  THttpRequest request_;
+  bool handle_redirects_ = false;
+  int redirect_maximum_ = kDefaultRedirectMaximum;
+  bool allow_cookies_ = true;
+  THttpDecompressor* compressor_ = nullptr;
+  std::chrono::milliseconds connect_timeout_ = kDefaultConnectTimeout;
+  std::chrono::milliseconds read_timeout_ = kDefaultReadTimeout;
+  // State of the load.
+  THttpAddress address_;
+  THttpResponse response_;
+  TCookieStore cookies_;
+  std::unique_ptr<TSocketConnection> connection_;
+  bool keep_alive_ = false;  // the last response left the connection reusable
+};
+
+}  // namespace djkivo::net
