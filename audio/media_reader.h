@@ -54,8 +54,10 @@ class MediaReaderCallback {
   /// code means the open failed).
   virtual void OnStatus(ReaderStatus status, int result) = 0;
 
-  /// One decoded block of output `output`. `data` is valid only during the call.
-  virtual void OnSample(std::uint32_t output, const std::uint8_t* data, std::size_t length) = 0;
+  /// One decoded block of output `output`. `data` is valid only during the call. Returns
+  /// whether the block was kept: a dropped block (an output nobody reads) does not count
+  /// towards the reader's hold-back.
+  virtual bool OnSample(std::uint32_t output, const std::uint8_t* data, std::size_t length) = 0;
 };
 
 /// A media reader. One open per object: a new address needs a new reader.
@@ -109,8 +111,7 @@ class MediaReader {
   virtual void Pause() = 0;
   virtual void Resume() = 0;
 
-  /// Flow control: the consumer has freed (or dropped) `bytes` bytes of delivered blocks.
-  /// Any thread.
+  /// Flow control: the consumer has freed `bytes` bytes of kept blocks. Any thread.
   virtual void Consumed(std::size_t bytes) = 0;
 
   /// Stops delivery. Close ends the open: a blocked network read is interrupted at once, the

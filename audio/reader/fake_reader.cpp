@@ -166,7 +166,7 @@ void FakeMediaReader::Run() {
     if (closing_)
       return;
     lock.unlock();
-    callback_->OnSample(block.output, block.data.data(), block.data.size());
+    (void)callback_->OnSample(block.output, block.data.data(), block.data.size());
   }
   if (script_.end == FakeReaderScript::End::kEndOfFile)
     callback_->OnStatus(ReaderStatus::kEndOfFile, kReaderOk);

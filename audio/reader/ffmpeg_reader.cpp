@@ -35,8 +35,9 @@ constexpr const char* kUserProtocols = "file,http,https,tcp,tls,mmsh,mmst";
 // stream input's own wait limit ends a stream that stays silent before this.
 constexpr const char* kReadTimeoutMicroseconds = "15000000";
 // Longest pause between reconnect attempts, in seconds. FFmpeg waits 0, 1, 3, 7... seconds
-// and gives up past this, so a refused reconnect ends the stream within about 20 s.
-constexpr const char* kReconnectDelayMaxSeconds = "8";
+// and gives up past this: three attempts within about 4 s, inside the stream input's default
+// 10 s wait for a block.
+constexpr const char* kReconnectDelayMaxSeconds = "4";
 // Probe little: the first block of a song should come quickly. MP3 and ASF headers are
 // recognised within a few kilobytes; the limits still leave room for tags in front of the audio.
 constexpr const char* kProbeSizeBytes = "65536";
@@ -100,6 +101,8 @@ class FfmpegMediaReader final : public MediaReader {
   // Decodes one packet (nullptr flushes every decoder) and delivers the PCM; false on stop.
   bool Decode(const AVPacket* packet);
   bool DeliverFrame(std::uint32_t index, Output& output, const AVFrame* frame);
+  // Hands one block to the callback once delivery may go on; false when the reader is stopping.
+  bool Deliver(std::uint32_t index, const std::uint8_t* data, std::size_t length);
   void FreeOutputs();
   // True for a packet of a decoded audio output (streams that appear after the open are not).
   bool IsAudio(int stream_index) const {
@@ -278,7 +281,6 @@ int FfmpegMediaReader::OpenInput() {
   // (HTTP Range), also for a server that dropped an idle connection during a long pause.
   av_dict_set(&options, "reconnect", "1", 0);
   av_dict_set(&options, "reconnect_streamed", "1", 0);
-  av_dict_set(&options, "reconnect_on_network_error", "1", 0);
   av_dict_set(&options, "reconnect_delay_max", kReconnectDelayMaxSeconds, 0);
   av_dict_set(&options, "probesize", kProbeSizeBytes, 0);
   av_dict_set(&options, "analyzeduration", kAnalyzeDurationMicroseconds, 0);
@@ -293,6 +295,10 @@ int FfmpegMediaReader::OpenInput() {
   av_dict_free(&options);
   if (result < 0)
     return result;
+  // Reconnecting after network errors starts only now: an address whose server refuses the
+  // first connection fails the open at once instead of after the retries.
+  if (format_->pb)
+    av_opt_set(format_->pb, "reconnect_on_network_error", "1", AV_OPT_SEARCH_CHILDREN);
   result = avformat_find_stream_info(format_, nullptr);
   if (result < 0)
     return result;
@@ -391,10 +397,16 @@ bool FfmpegMediaReader::DeliverFrame(std::uint32_t index, Output& output, const 
     data = pcm_.data();
     length = static_cast<std::size_t>(samples) * channels * 2;
   }
+  return Deliver(index, data, length);
+}
+
+bool FfmpegMediaReader::Deliver(std::uint32_t index, const std::uint8_t* data, std::size_t length) {
   if (!WaitToDeliver())
     return false;
+  // Counted before the call: the consumer may report the block consumed before it returns.
   delivered_.fetch_add(length);
-  callback_->OnSample(index, data, length);
+  if (!callback_->OnSample(index, data, length))
+    delivered_.fetch_sub(length);
   return true;
 }
 
@@ -418,13 +430,10 @@ bool FfmpegMediaReader::Decode(const AVPacket* packet) {
       pcm_.resize(static_cast<std::size_t>(std::max(room, 0)) * output.layout.nb_channels * 2);
       std::uint8_t* out = pcm_.data();
       const int samples = room > 0 ? swr_convert(output.convert, &out, room, nullptr, 0) : 0;
-      if (samples > 0) {
-        if (!WaitToDeliver())
-          return false;
-        const std::size_t length = static_cast<std::size_t>(samples) * output.layout.nb_channels * 2;
-        delivered_.fetch_add(length);
-        callback_->OnSample(index, pcm_.data(), length);
-      }
+      if (samples > 0 &&
+          !Deliver(index, pcm_.data(),
+                   static_cast<std::size_t>(samples) * output.layout.nb_channels * 2))
+        return false;
     }
   }
   return !abort_.load();

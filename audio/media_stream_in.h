@@ -1,0 +1,172 @@
+// The source of the audio chain: a stream address opened, downloaded and decoded by a media
+// reader on its own thread, handed out block by block through the pull protocol.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "audio/audio_tagged_file_in.h"
+#include "audio/media_reader.h"
+
+namespace djkivo {
+
+class TEventHandler;
+
+/// A stream input event; the sender is the stream input.
+using TStreamedAudioEvent = TAudioEvent;
+
+/// The stream input (`MediaStreamIn1`).
+///
+/// `OpenSource` has a fresh media reader open `FileName` and waits (at most
+/// `MaxWaitMilliseconds`) for its answer; the reader then delivers decoded blocks on its own
+/// thread into a queue, and `ReadStage` hands them out one block (or the rest of one) per call,
+/// as a pointer into the block, without copying. A stream that delivers nothing for
+/// `MaxWaitMilliseconds` ends. The format is the reader's: signed 16-bit PCM at the stream's own
+/// rate and channel count. `Size` is an estimate from the declared duration (-1 for a stream
+/// without one); the stream is not seekable.
+///
+/// Threads: properties are set on the main thread while the source is closed. `OpenSource` and
+/// `CloseSource` run on whichever thread opens or closes the chain (or asks for the format),
+/// under `OpenLock`; `ReadStage` on the pulling thread (the cache's fill thread) under
+/// `DataLock`; the reader's callbacks on the reader's thread; `PauseInput`, `ResumeInput` and
+/// `CancelRead` on any thread. `TotalTime`, `Position` and `Size` may be read from any thread.
+/// Events are posted through the audio event dispatcher and run on the main thread.
+class TMediaStreamIn : public TAudioTaggedFileIn {
+ public:
+  /// Makes the reader for one open (tests plug in the scripted fake here).
+  using ReaderFactory = std::function<std::unique_ptr<MediaReader>(AddressOrigin origin)>;
+
+  /// The wait limit of a reader record before the properties are applied.
+  static constexpr std::uint32_t kInitialMaxWait = 10000;
+  /// The wait limit once a reader record is being closed: a read still waiting gives up soon.
+  static constexpr std::uint32_t kClosingMaxWait = 2000;
+
+  TMediaStreamIn();
+  ~TMediaStreamIn() override;
+
+  // --- Published properties (main thread, while closed).
+  /// Seconds of network buffering asked of the reader (default 2); values outside 1..60 are
+  /// ignored. For the FFmpeg reader: how much it reads ahead before it reports started.
+  std::uint16_t BufferingTime() const { return buffering_time_.load(); }
+  void SetBufferingTime(std::uint16_t seconds);
+  /// Ask the reader to allow HTTP, TCP or UDP streaming (default false). False leaves the
+  /// reader's own setting alone. The FFmpeg reader records them only.
+  bool EnableHTTP() const { return enable_http_.load(); }
+  void SetEnableHTTP(bool value) { enable_http_.store(value); }
+  bool EnableTCP() const { return enable_tcp_.load(); }
+  void SetEnableTCP(bool value) { enable_tcp_.store(value); }
+  bool EnableUDP() const { return enable_udp_.load(); }
+  void SetEnableUDP(bool value) { enable_udp_.store(value); }
+  /// Longest wait for the reader's opened status and for each next block (default 10000 ms).
+  std::uint32_t MaxWaitMilliseconds() const { return max_wait_milliseconds_.load(); }
+  void SetMaxWaitMilliseconds(std::uint32_t value) { max_wait_milliseconds_.store(value); }
+  /// Proxy settings, applied only when `ProxyHost` is not empty. The FFmpeg reader uses them
+  /// for HTTP ("http", "https" or an empty protocol) as its http_proxy option.
+  std::string ProxyProtocol() const;
+  void SetProxyProtocol(const std::string& value);
+  std::string ProxyHost() const;
+  void SetProxyHost(const std::string& value);
+  std::uint32_t ProxyPort() const { return proxy_port_.load(); }
+  void SetProxyPort(std::uint32_t value) { proxy_port_.store(value); }
+  /// Address the reader reports playback logs to, applied only when not empty. The FFmpeg
+  /// reader accepts http and https addresses and records them.
+  std::string LoggingURL() const;
+  void SetLoggingURL(const std::string& value);
+  /// Playback rate handed to the reader's start (default 1.0). The FFmpeg reader plays at the
+  /// stream's own speed whatever the rate.
+  float StretchFactor() const { return stretch_factor_.load(); }
+  void SetStretchFactor(float value) { stretch_factor_.store(value); }
+  /// Posted (to run on the main thread) after every open attempt that the reader answered or
+  /// that timed out, whether it succeeded or not.
+  void SetOnStreamOpened(TStreamedAudioEvent handler);
+  /// Posted (to run on the main thread) after the first block read of an open.
+  void SetOnStartedPlaying(TStreamedAudioEvent handler);
+
+  /// Where `FileName` comes from (default: the network). Addresses from the network are opened
+  /// with network protocols only; a user's own address (a path typed on the command line) may
+  /// also be a local file.
+  AddressOrigin Origin() const { return origin_.load(); }
+  void SetOrigin(AddressOrigin origin) { origin_.store(origin); }
+  /// Replaces the FFmpeg reader (tests). Main thread, while closed.
+  void SetReaderFactory(ReaderFactory factory);
+
+  // --- Stream state, valid after `OpenSource`; any thread.
+  /// An audio output was found.
+  bool Valid() const { return valid_.load(); }
+  /// Bits per second from the stream's attributes; 0 when absent.
+  std::uint32_t Bitrate() const { return bitrate_.load(); }
+  /// Whole seconds from the stream's attributes (rounded to nearest); 0 when absent.
+  std::int64_t Duration() const { return duration_.load(); }
+
+  // --- Operations of the chain.
+  /// Opens the source if needed, then `Duration`.
+  std::uint32_t TotalTime() override;
+  /// The stream cannot seek: always false.
+  bool SeekSample(std::int64_t& sample) override;
+  /// Pauses and resumes the reader (the cache normally stops pauses before they get here).
+  void PauseInput() override;
+  void ResumeInput() override;
+  /// Ends a wait for data at once; reads answer no data until the next open.
+  void CancelRead() override;
+
+ protected:
+  /// Clears a cancel left from the last run, then opens as every file source does.
+  void OpenStage() override;
+  /// Closes as every file source does, then lets the last handed-out block go.
+  void CloseStage() override;
+  /// Opens a fresh reader record and waits for the reader's answer (see the class comment).
+  /// Failures: "File name or URL is not assigned", "Result " + decimal code (address
+  /// refused), "Failed seting buffering.", "Canoot add a logging URL", "Result " + 8 hex digits
+  /// (the reader cannot start), and an empty message (no answer within `MaxWaitMilliseconds`,
+  /// an open that failed, outputs that cannot be listed).
+  void OpenSource() override;
+  /// Stops and closes the reader, wakes a waiting read, frees the queued blocks.
+  void CloseSource() override;
+  /// Hands out (part of) the head block: a pointer into it and at most `bytes` bytes.
+  void ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) override;
+
+ private:
+  class ReaderRecord;
+
+  std::shared_ptr<ReaderRecord> CurrentRecord() const;
+  void PostStreamEvent(const TStreamedAudioEvent& handler);
+
+  // Properties: written on the main thread, read by the opening thread.
+  std::atomic<std::uint16_t> buffering_time_{2};
+  std::atomic<bool> enable_http_{false};
+  std::atomic<bool> enable_tcp_{false};
+  std::atomic<bool> enable_udp_{false};
+  std::atomic<std::uint32_t> max_wait_milliseconds_{10000};
+  std::atomic<std::uint32_t> proxy_port_{0};
+  std::atomic<float> stretch_factor_{1.0f};
+  std::atomic<AddressOrigin> origin_{AddressOrigin::kNetwork};
+  std::string proxy_protocol_;  // --- guarded by property_lock_
+  std::string proxy_host_;
+  std::string logging_url_;
+  TStreamedAudioEvent on_stream_opened_;
+  TStreamedAudioEvent on_started_playing_;
+  ReaderFactory reader_factory_;
+  mutable std::mutex property_lock_;
+
+  // Stream state: written by OpenSource under open_lock_, read from any thread.
+  std::atomic<std::uint32_t> bitrate_{0};
+  std::atomic<std::int64_t> duration_{0};
+  std::atomic<bool> started_playing_pending_{false};
+  std::atomic<bool> cancelled_{false};
+
+  // The open reader record, or null when closed. Swapped under record_lock_ only, so the
+  // pulling thread can take its own reference while another thread closes the source.
+  std::shared_ptr<ReaderRecord> record_;
+  mutable std::mutex record_lock_;
+  // Pulling thread, under data_lock_: the record of the block handed out last, kept alive so
+  // the block stays valid until the next ReadStage even if the source is closed meanwhile.
+  std::shared_ptr<ReaderRecord> reading_;
+
+  std::shared_ptr<TEventHandler> dispatcher_;
+};
+
+}  // namespace djkivo
