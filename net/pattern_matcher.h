@@ -1,6 +1,7 @@
 // TPatternMatcher: the regular-expression engine the scrapers take the site's pages apart with.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -111,14 +112,18 @@ class TPatternMatcher {
   /// this itself). Raises the compile error, if any.
   void Compile();
 
+  /// The number of capturing groups of the expression (compiles it if needed).
+  int GroupCount();
+
   /// The code of the last error raised by this matcher, 0 if none.
   int LastError() const { return last_error_; }
 
  private:
-  [[noreturn]] void Raise(int error_id, int error_pos = 0);
+  [[noreturn]] void Raise(int error_id);
   int Flags() const;
   bool Search(std::size_t start);
   void ClearGroups();
+  bool GroupSet(int n) const;
 
   std::string expression_;
   bool modifier_i_ = kDefaultModifierI;
@@ -136,9 +141,9 @@ class TPatternMatcher {
   std::string input_;
   bool has_input_ = false;
 
-  // Group bounds as 0-based [start, end) byte offsets; start -1 when unset.
-  std::int64_t group_start_[kGroupCount];
-  std::int64_t group_end_[kGroupCount];
+  // Group bounds as 0-based [start, end) byte offsets; 0xFFFFFFFF when unset.
+  std::uint32_t group_start_[kGroupCount];
+  std::uint32_t group_end_[kGroupCount];
 
   // Backtrack stack and failure memo, kept between searches of the same input and program.
   std::unique_ptr<pattern::Executor> executor_;
