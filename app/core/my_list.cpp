@@ -103,8 +103,11 @@ int ReplaceFile(const std::string& path, std::string_view bytes) {
   }
   if (fd < 0)
     return EEXIST;
+  // No fsync: the rename alone makes the replacement atomic for the player and for a crash of
+  // it, and file systems order a rename over an existing file after its data (ext4's
+  // auto_da_alloc), while an fsync would cost milliseconds on a busy disk at every change.
   int error = 0;
-  if (!WriteAll(fd, bytes) || ::fsync(fd) != 0)
+  if (!WriteAll(fd, bytes))
     error = errno;
   if (::close(fd) != 0 && error == 0)
     error = errno;

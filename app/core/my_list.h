@@ -69,8 +69,8 @@ class TMyList {
   void Load();
 
   /// Writes the whole list to the file, replacing it atomically: the new content goes to a
-  /// temporary file beside it, which is flushed and renamed over the old one, so a failure or a
-  /// crash leaves either the old file or the new one, never a mix. Throws `EFileError`
+  /// temporary file beside it, which is renamed over the old one once it is written whole, so a
+  /// failure or a crash leaves either the old file or the new one, never a mix. Throws `EFileError`
   /// "Cannot create file ..." on failure; the list in memory is unchanged.
   void SaveMyList() const;
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -43,7 +44,8 @@ class Pcre2Pattern {
   }
   std::string Group(int n) const {
     const PCRE2_SIZE* v = pcre2_get_ovector_pointer(data_);
-    if (v[2 * n] == PCRE2_UNSET)
+    if (n < 0 || static_cast<std::uint32_t>(n) >= pcre2_get_ovector_count(data_) ||
+        v[2 * n] == PCRE2_UNSET)
       return {};
     return std::string(subject_.substr(v[2 * n], v[2 * n + 1] - v[2 * n]));
   }
