@@ -65,6 +65,7 @@ class LoopingDevice : public SoundDevice {
   /// The end of the last region written (where `Unlock` left the write).
   std::uint32_t LastWriteEnd() const { return last_write_end_.load(std::memory_order_acquire); }
   const WaveFormat& Format() const { return format_; }
+  bool CrossingSet(int which) const { return crossing_[which].load(std::memory_order_acquire); }
   std::uint8_t SilenceByte() const { return format_.bits_per_sample == 8 ? 0x80 : 0; }
   /// Whether `SetVolume` is honoured; a device without volume control answers
   /// kSoundControlUnavail.

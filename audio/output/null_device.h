@@ -33,6 +33,9 @@ class NullDevice : public LoopingDevice {
   void StopForever();
   /// Without volume control `SetVolume` answers kSoundControlUnavail.
   void SetVolumeAvailable(bool available) { SetVolumeControl(available); }
+  /// The write cursor runs `bytes` ahead of the play cursor while playing (a card that has
+  /// committed that much); applies to the current buffer.
+  void SetWriteAhead(std::uint32_t bytes) { SetCommitted(bytes); }
 
   // --- Test driving.
   /// Consumes `bytes` (whole frames) at the play cursor now, as a clock tick would.

@@ -46,7 +46,7 @@ void WavDevice::CloseStream() {
 }
 
 HalfWait WavDevice::WaitHalf(int which, std::chrono::milliseconds timeout) {
-  if (!realtime_ && Playing()) {
+  if (!realtime_ && Playing() && !CrossingSet(which)) {
     // Play up to the crossing at once: the file gets the audio as soon as it is written.
     const std::uint32_t size = BufferSize();
     const std::uint32_t target = which == 0 ? 0 : size / 2;
