@@ -89,8 +89,10 @@ void TAudioThread::SetReportDone(bool value) {
 bool TAudioThread::RequestPause(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   pause_requested_ = true;
-  return changed_.wait_for(lock, timeout, [this] { return paused_ || waiting_ || terminated_; }) &&
-         paused_;
+  // A run that is requested but has not started yet honours the request at its first step.
+  return changed_.wait_for(lock, timeout, [this] {
+    return paused_ || (waiting_ && !run_requested_) || terminated_;
+  }) && paused_;
 }
 
 bool TAudioThread::RequestResume(std::chrono::milliseconds timeout) {
@@ -137,7 +139,6 @@ bool TAudioThread::Park() {
     return false;
   run_requested_ = false;
   ++run_count_;
-  pause_requested_ = false;
   paused_ = false;
   resume_requested_ = false;
   return true;
@@ -195,6 +196,12 @@ void TAudioThread::RunOnce() {
       out.events_->PostEvent(&out, std::move(on_exception));
     std::lock_guard lock(mutex_);
     stop_flag_ = true;
+  }
+
+  {
+    // A pause request that the run did not reach must not pause the next one.
+    std::lock_guard lock(mutex_);
+    pause_requested_ = false;
   }
 
   // The finish step. A failure here only ends the run.
