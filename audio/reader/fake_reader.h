@@ -35,10 +35,10 @@ struct FakeReaderScript {
   int logging_result = kReaderOk;       // returned by AddLoggingUrl
   int output_count_result = kReaderOk;  // returned by GetOutputCount
   int start_result = kReaderOk;         // returned by Start
-  std::vector<ReaderMediaType> outputs;
-  std::optional<std::uint64_t> duration;  // "Duration", 100-ns units
-  std::optional<std::uint64_t> bitrate;   // "Bitrate"
-  std::vector<Block> blocks;              // delivered in order after Start
+  std::vector<ReaderMediaType> outputs{};
+  std::optional<std::uint64_t> duration{};  // "Duration", 100-ns units
+  std::optional<std::uint64_t> bitrate{};   // "Bitrate"
+  std::vector<Block> blocks{};              // delivered in order after Start
   End end = End::kEndOfFile;
 };
 

@@ -1,0 +1,414 @@
+// The stream input: the open steps and their failures, the block queue and its waits (with the
+// scripted fake reader), and whole songs through the FFmpeg reader from files, nginx and a
+// stalling peer, compared with what the ffmpeg tool decodes.
+#include "audio/media_stream_in.h"
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/audio_error.h"
+#include "audio/reader/fake_reader.h"
+#include "base/main_thread.h"
+#include "tests/support/media_nginx.h"
+#include "tests/support/media_peer.h"
+#include "tests/support/test_media.h"
+
+namespace djkivo {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TestMedia;
+
+constexpr std::uint64_t kSecond = 10'000'000;  // 100-ns units
+const ReaderMediaType kStereo16{true, 2, 44100, 16};
+const ReaderMediaType kVideo{false, 0, 0, 0};
+
+std::vector<std::uint8_t> Bytes(std::size_t count, std::uint8_t first) {
+  std::vector<std::uint8_t> bytes(count);
+  for (std::size_t i = 0; i < count; ++i)
+    bytes[i] = static_cast<std::uint8_t>(first + i);
+  return bytes;
+}
+
+class StreamInTest : public ::testing::Test {
+ protected:
+  StreamInTest() { MainThread::Install(&main_); }
+  ~StreamInTest() override {
+    input_.reset();
+    MainThread::Install(nullptr);
+  }
+
+  // The input plays the fake reader's script; the log shows what the input asked of it.
+  void UseFake(FakeReaderScript script) {
+    input_->SetReaderFactory([this, script](AddressOrigin) {
+      return std::make_unique<FakeMediaReader>(script, log_);
+    });
+    input_->SetFileName("http://127.0.0.1:9/song.mp3");
+  }
+
+  // Opens through the chain's Open; the message of the failure, or "(opened)".
+  std::string OpenMessage() {
+    try {
+      input_->Open();
+      return "(opened)";
+    } catch (const EAudioError& error) {
+      return error.what();
+    }
+  }
+
+  // Pulls everything through GetData (with the given request size) until it answers no data.
+  std::string ReadAll(std::uint32_t request = 65536) {
+    std::string out;
+    while (true) {
+      std::uint8_t* buffer = nullptr;
+      std::uint32_t bytes = request;
+      input_->GetData(buffer, bytes);
+      if (bytes == 0)
+        return out;
+      out.append(reinterpret_cast<const char*>(buffer), bytes);
+    }
+  }
+
+  QueueMainThread main_;
+  std::shared_ptr<FakeReaderLog> log_ = std::make_shared<FakeReaderLog>();
+  std::unique_ptr<TMediaStreamIn> input_ = std::make_unique<TMediaStreamIn>();
+};
+
+TEST_F(StreamInTest, BufferingTimeSetterKeepsOneToSixty) {
+  EXPECT_EQ(input_->BufferingTime(), 2);
+  const struct {
+    std::uint16_t set;
+    std::uint16_t expected;
+  } kCases[] = {{0, 2}, {61, 2}, {60, 60}, {1, 1}, {65535, 1}};
+  for (const auto& c : kCases) {
+    input_->SetBufferingTime(c.set);
+    EXPECT_EQ(input_->BufferingTime(), c.expected) << c.set;
+  }
+}
+
+// Each failing step of the open, with its message, and whether OnStreamOpened still comes.
+TEST_F(StreamInTest, OpenFailuresCarryTheirMessages) {
+  const struct {
+    const char* name;
+    void (*script)(FakeReaderScript&, TMediaStreamIn&);
+    const char* message;
+    bool posts_opened;
+  } kCases[] = {
+      {"refused", [](FakeReaderScript& s, TMediaStreamIn&) { s.open_result = -5; }, "Result -5",
+       false},
+      {"buffering", [](FakeReaderScript& s, TMediaStreamIn&) { s.buffering_result = -1; },
+       "Failed seting buffering.", false},
+      {"logging",
+       [](FakeReaderScript& s, TMediaStreamIn& in) {
+         s.logging_result = -1;
+         in.SetLoggingURL("http://127.0.0.1:9/log");
+       },
+       "Canoot add a logging URL", false},
+      {"start",
+       [](FakeReaderScript& s, TMediaStreamIn&) {
+         s.start_result = static_cast<int>(0x80004005u);
+       },
+       "Result 80004005", false},
+      {"opened with failure", [](FakeReaderScript& s, TMediaStreamIn&) { s.opened_result = -2; },
+       "", true},
+      {"no answer",
+       [](FakeReaderScript& s, TMediaStreamIn& in) {
+         s.report_opened = false;
+         in.SetMaxWaitMilliseconds(200);
+       },
+       "", true},
+      {"no output count",
+       [](FakeReaderScript& s, TMediaStreamIn&) { s.output_count_result = -3; }, "", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    input_ = std::make_unique<TMediaStreamIn>();
+    int opened_events = 0;
+    input_->SetOnStreamOpened([&](TComponent*) { ++opened_events; });
+    FakeReaderScript script;
+    script.outputs = {kStereo16};
+    c.script(script, *input_);
+    UseFake(script);
+    EXPECT_EQ(OpenMessage(), c.message);
+    EXPECT_FALSE(input_->Busy());
+    main_.PumpUntil([&] { return opened_events > 0; }, c.posts_opened ? 5000ms : 100ms);
+    EXPECT_EQ(opened_events, c.posts_opened ? 1 : 0);
+  }
+}
+
+TEST_F(StreamInTest, EmptyAddressMessagesDependOnTheWayIn) {
+  EXPECT_EQ(OpenMessage(), "The file name is not assigned");
+  try {
+    input_->SampleRate();
+    ADD_FAILURE() << "no failure";
+  } catch (const EAudioError& error) {
+    EXPECT_STREQ(error.what(), "File name or URL is not assigned");
+  }
+}
+
+// What the input hands the reader: only what is set, in the reader's units; and at close the
+// log list is reset and the reader stopped and closed.
+TEST_F(StreamInTest, PropertiesReachTheReader) {
+  input_->SetEnableHTTP(true);
+  input_->SetEnableUDP(true);
+  input_->SetProxyProtocol("http");
+  input_->SetProxyHost("proxy.local");
+  input_->SetProxyPort(3128);
+  input_->SetLoggingURL("http://127.0.0.1:9/log");
+  input_->SetStretchFactor(1.5f);
+  input_->SetBufferingTime(5);
+  UseFake({.outputs = {kStereo16}});
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  input_->Close();
+  std::lock_guard lock(log_->mutex);
+  EXPECT_TRUE(log_->enable_http);
+  EXPECT_FALSE(log_->enable_tcp);
+  EXPECT_TRUE(log_->enable_udp);
+  EXPECT_EQ(log_->proxy_protocol, "http");
+  EXPECT_EQ(log_->proxy_host, "proxy.local");
+  EXPECT_EQ(log_->proxy_port, 3128u);
+  EXPECT_EQ(log_->logging_urls, std::vector<std::string>{"http://127.0.0.1:9/log"});
+  EXPECT_EQ(log_->buffering_span, 5 * kSecond);
+  EXPECT_EQ(log_->rate, 1.5f);
+  EXPECT_EQ(log_->address, "http://127.0.0.1:9/song.mp3");
+  EXPECT_EQ(log_->logging_resets, 1);
+  EXPECT_EQ(log_->stops, 1);
+  EXPECT_EQ(log_->closes, 1);
+}
+
+// Duration rounds to the nearest second and sizes the stream; without one the length is
+// unknown.
+TEST_F(StreamInTest, DurationGivesTotalTimeAndSize) {
+  const struct {
+    std::optional<std::uint64_t> duration;
+    std::int64_t seconds;
+    std::int64_t size;  // after OpenSource
+  } kCases[] = {
+      {2'254'999'999, 225, 225LL * 44100 * 4},
+      {2'255'000'001, 226, 226LL * 44100 * 4},
+      {std::nullopt, 0, -1},
+  };
+  for (const auto& c : kCases) {
+    input_ = std::make_unique<TMediaStreamIn>();
+    UseFake({.outputs = {kStereo16}, .duration = c.duration, .bitrate = 128000});
+    EXPECT_EQ(input_->TotalTime(), static_cast<std::uint32_t>(c.seconds));  // opens the source
+    EXPECT_EQ(input_->Duration(), c.seconds);
+    EXPECT_EQ(input_->Size(), c.size);
+    EXPECT_EQ(input_->TotalSamples(), c.size < 0 ? -1 : c.seconds * 44100);
+    EXPECT_EQ(input_->Bitrate(), 128000u);
+    EXPECT_FALSE(input_->Seekable());
+    EXPECT_TRUE(input_->Valid());
+  }
+}
+
+// Of two audio outputs the last wins: its format, and only its blocks.
+TEST_F(StreamInTest, LastAudioOutputWins) {
+  FakeReaderScript script;
+  script.outputs = {kStereo16, kVideo, ReaderMediaType{true, 1, 22050, 16}};
+  script.blocks = {{0, Bytes(100, 0)}, {2, Bytes(50, 1)}, {1, Bytes(10, 9)}, {2, Bytes(30, 7)}};
+  UseFake(script);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  EXPECT_EQ(input_->SampleRate(), 22050u);
+  EXPECT_EQ(input_->Channels(), 1u);
+  std::vector<std::uint8_t> expected = Bytes(50, 1);
+  const std::vector<std::uint8_t> second = Bytes(30, 7);
+  expected.insert(expected.end(), second.begin(), second.end());
+  const std::string got = ReadAll();
+  EXPECT_EQ(std::vector<std::uint8_t>(got.begin(), got.end()), expected);
+  std::lock_guard lock(log_->mutex);
+  EXPECT_EQ(log_->consumed, 80u);  // freed blocks are reported for the reader's hold-back
+}
+
+// One block per call: a small request takes a piece (a pointer into the block, no copy), a
+// large one only the rest of the head block; blocks are never merged.
+TEST_F(StreamInTest, ReadsHandOutOneBlockAtMostWithoutCopying) {
+  UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(1000, 0)}, {0, Bytes(500, 3)}}});
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  int started = 0;
+  input_->SetOnStartedPlaying([&](TComponent*) { ++started; });
+  const std::uint32_t kRequests[] = {300, 10000, 10000, 10000};
+  const std::uint32_t kExpected[] = {300, 700, 500, 0};
+  std::uint8_t* previous = nullptr;
+  for (int i = 0; i < 4; ++i) {
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t bytes = kRequests[i];
+    input_->GetData(buffer, bytes);
+    EXPECT_EQ(bytes, kExpected[i]) << i;
+    if (i == 1) {
+      EXPECT_EQ(buffer, previous + 300);  // the same block, right after the first piece
+    }
+    previous = buffer;
+  }
+  EXPECT_TRUE(main_.PumpUntil([&] { return started > 0; }, 5000ms));
+  main_.Pump(50ms);
+  EXPECT_EQ(started, 1);
+}
+
+// How a stream ends: at the end of file at once (not after a wait), after MaxWait without a
+// block, at once for a closed reader and for a stream without audio, and when the read is
+// cancelled.
+TEST_F(StreamInTest, EndsOfStream) {
+  const struct {
+    const char* name;
+    FakeReaderScript::End end;
+    std::uint32_t max_wait;
+    bool cancel;
+  } kCases[] = {
+      {"end of file", FakeReaderScript::End::kEndOfFile, 30000, false},
+      {"closed", FakeReaderScript::End::kClosed, 30000, false},
+      {"stall", FakeReaderScript::End::kStall, 300, false},
+      {"cancelled stall", FakeReaderScript::End::kStall, 30000, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    input_ = std::make_unique<TMediaStreamIn>();
+    input_->SetMaxWaitMilliseconds(c.max_wait);
+    UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}}, .end = c.end});
+    ASSERT_EQ(OpenMessage(), "(opened)");
+    std::thread canceller;
+    if (c.cancel)
+      canceller = std::thread([this] {
+        std::this_thread::sleep_for(200ms);
+        input_->CancelRead();
+      });
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadAll().size(), 64u);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+    EXPECT_TRUE(input_->AtEnd());
+    if (canceller.joinable())
+      canceller.join();
+    input_->Close();
+  }
+}
+
+TEST_F(StreamInTest, StreamWithoutAudioOpensInvalidAndReadsNothing) {
+  UseFake({.outputs = {kVideo}, .blocks = {{0, Bytes(64, 0)}}});
+  input_->SetMaxWaitMilliseconds(30000);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  EXPECT_FALSE(input_->Valid());
+  EXPECT_EQ(input_->SampleRate(), 8000u);
+  EXPECT_EQ(input_->BitsPerSample(), 8u);
+  EXPECT_EQ(input_->Channels(), 1u);
+  EXPECT_EQ(input_->Size(), 0);
+  EXPECT_EQ(ReadAll(), "");
+}
+
+TEST_F(StreamInTest, PauseAndResumeReachTheReader) {
+  UseFake({.outputs = {kStereo16}, .end = FakeReaderScript::End::kStall});
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  input_->PauseInput();
+  input_->ResumeInput();
+  std::lock_guard lock(log_->mutex);
+  EXPECT_EQ(log_->pauses, 1);
+  EXPECT_EQ(log_->resumes, 1);
+}
+
+// --- The FFmpeg reader underneath.
+
+std::string ToolPcm(const std::string& path) {
+  const std::vector<std::uint8_t> pcm = test::DecodeWithFfmpegTool(path);
+  return std::string(pcm.begin(), pcm.end());
+}
+
+struct SongCase {
+  TestMedia media;
+  std::uint32_t rate;
+  std::uint32_t channels;
+};
+
+class SongTest : public StreamInTest, public ::testing::WithParamInterface<SongCase> {};
+
+// A whole song from a file: its format and length, and the PCM the tool decodes, cut where
+// the declared duration ends.
+TEST_P(SongTest, PlaysLikeTheTool) {
+  const SongCase& song = GetParam();
+  const std::string path = test::TestMediaPath(song.media);
+  input_->SetOrigin(AddressOrigin::kUser);
+  input_->SetFileName(path);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  EXPECT_EQ(input_->SampleRate(), song.rate);
+  EXPECT_EQ(input_->Channels(), song.channels);
+  EXPECT_EQ(input_->BitsPerSample(), 16u);
+  EXPECT_EQ(input_->TotalTime(), static_cast<std::uint32_t>(test::kTestMediaSeconds));
+  const std::int64_t size = std::int64_t{test::kTestMediaSeconds} * song.rate * song.channels * 2;
+  EXPECT_EQ(input_->Size(), size);
+  const std::string ours = ReadAll(4096);
+  const std::string tool = ToolPcm(path);
+  EXPECT_EQ(ours.size(), std::min<std::size_t>(tool.size(), size));
+  EXPECT_TRUE(ours == tool.substr(0, ours.size()));
+  input_->Close();
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SongTest,
+                         ::testing::Values(SongCase{TestMedia::kMp3Cbr128, 44100, 2},
+                                           SongCase{TestMedia::kMp3Vbr, 44100, 2},
+                                           SongCase{TestMedia::kWma, 44100, 2},
+                                           SongCase{TestMedia::kOggVorbis, 44100, 2},
+                                           SongCase{TestMedia::kWav8Mono, 11025, 1},
+                                           SongCase{TestMedia::kWav16Stereo, 44100, 2}));
+
+TEST_F(StreamInTest, FilesThatAreNotSongs) {
+  input_->SetOrigin(AddressOrigin::kUser);
+  input_->SetFileName(test::TestMediaPath(TestMedia::kVideoOnly));
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  EXPECT_FALSE(input_->Valid());
+  EXPECT_EQ(ReadAll(), "");
+  input_->Close();
+
+  input_->SetFileName(test::TestMediaPath(TestMedia::kRandomBytes));
+  EXPECT_EQ(OpenMessage(), "");
+  // A page's address may not name a local file.
+  input_->SetOrigin(AddressOrigin::kNetwork);
+  input_->SetFileName(test::TestMediaPath(TestMedia::kWav16Mono));
+  EXPECT_EQ(OpenMessage(), "Result -1");
+}
+
+TEST_F(StreamInTest, SongsFromNginx) {
+  for (TestMedia media : {TestMedia::kMp3Cbr128, TestMedia::kWma})
+    test::TestMediaPath(media);
+  test::MediaNginx nginx(test::TestMediaFolder());
+  for (TestMedia media : {TestMedia::kMp3Cbr128, TestMedia::kWma}) {
+    SCOPED_TRACE(test::TestMediaFileName(media));
+    input_->SetFileName(nginx.Url(test::TestMediaFileName(media)));
+    ASSERT_EQ(OpenMessage(), "(opened)");
+    EXPECT_EQ(input_->TotalTime(), static_cast<std::uint32_t>(test::kTestMediaSeconds));
+    const std::string ours = ReadAll();
+    const std::string tool = ToolPcm(test::TestMediaPath(media));
+    EXPECT_GT(ours.size(), tool.size() * 9 / 10);
+    EXPECT_TRUE(ours == tool.substr(0, ours.size()));
+    input_->Close();
+  }
+  int opened_events = 0;
+  input_->SetOnStreamOpened([&](TComponent*) { ++opened_events; });
+  input_->SetFileName(nginx.Url("missing.mp3"));
+  EXPECT_EQ(OpenMessage(), "");
+  EXPECT_TRUE(main_.PumpUntil([&] { return opened_events == 1; }, 5000ms));
+}
+
+// A server that stops sending mid-song: the stream ends after MaxWait with what came, and
+// closing it does not wait for the silent server.
+TEST_F(StreamInTest, StalledServerEndsTheStreamAfterMaxWait) {
+  std::ifstream in(test::TestMediaPath(TestMedia::kMp3Cbr128), std::ios::binary);
+  const std::string body(std::istreambuf_iterator<char>(in), {});
+  test::MediaPeer peer(body, {.stall_after = static_cast<std::int64_t>(body.size() / 2)});
+  input_->SetMaxWaitMilliseconds(700);
+  input_->SetBufferingTime(1);
+  input_->SetFileName(peer.Url("song.mp3"));
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  const std::string got = ReadAll();
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(static_cast<std::int64_t>(got.size()), input_->Size());
+  EXPECT_TRUE(input_->AtEnd());
+  const auto before = std::chrono::steady_clock::now();
+  input_->Close();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
+}
+
+}  // namespace
+}  // namespace djkivo
