@@ -49,7 +49,7 @@ class WindowTest : public testing::Test {
     waiter_ = std::make_unique<QtLoadWaiter>([this] { QuitDuringLoad(); });
     Waiter::Install(waiter_.get());
     demo::DemoSiteOptions options;
-    options.song_length = demo::SongLength::kShort;
+    options.song_length = SongLength();
     options.cache_folder = (audio_cache_->Path() / "audio").string();
     site_ = std::make_unique<demo::DemoSite>(options);
     site_->Start();
@@ -90,6 +90,8 @@ class WindowTest : public testing::Test {
   }
 
   virtual std::string CatalogueHost() const { return site_->HostPort(); }
+  /// Short songs by default, so a list plays through in seconds.
+  virtual demo::SongLength SongLength() const { return demo::SongLength::kShort; }
 
   /// Clicks category item `index` as a user does.
   void ClickCategory(int index) {
