@@ -1,5 +1,6 @@
 // djkivo: the player's window. With --demo, or without a configured catalogue host, it runs on
 // the embedded demo site, started in-process on a free loopback port.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -8,13 +9,55 @@
 #include <vector>
 
 #include <QApplication>
+#include <QListWidget>
+#include <QPixmap>
 #include <QSettings>
+#include <QTableWidget>
+#include <QTimer>
 
 #include "app/core/window_options.h"
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
 #include "demo/demo_site.h"
+
+namespace {
+
+// The screenshot waits until the song has played this long (the display then shows its times
+// and spectrum), but never longer than the limit: the demo site encodes a song on first use.
+constexpr std::chrono::milliseconds kScreenshotPlayed{1500};
+constexpr std::chrono::milliseconds kScreenshotLimit{15000};
+constexpr std::chrono::milliseconds kScreenshotPoll{100};
+
+// Opens "最新推荐" and plays its first song as a user would, then saves the window to `path`
+// and quits with 0 (1 when the file cannot be written).
+void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
+  QTimer::singleShot(0, &form, [&form, path] {
+    form.SkinHeaderListBox1->setCurrentRow(1);
+    form.SkinHeaderListBox1Items1Click();
+    if (form.SkinListView1->rowCount() > 0) {
+      form.SkinListView1->selectRow(0);
+      form.SkinListView1DblClick();
+    }
+    auto started = std::chrono::steady_clock::now();
+    auto* poll = new QTimer(&form);
+    QObject::connect(poll, &QTimer::timeout, &form, [&form, path, started, poll] {
+      auto waited = std::chrono::steady_clock::now() - started;
+      bool played = !form.ElapsedText().empty() && form.ElapsedText() != "0:00" &&
+                    waited >= kScreenshotPlayed;
+      if (!played && waited < kScreenshotLimit)
+        return;
+      poll->stop();
+      bool saved = form.grab().save(path, "PNG");
+      if (!saved)
+        std::fprintf(stderr, "djkivo: cannot write %s\n", path.toLocal8Bit().constData());
+      QCoreApplication::exit(saved ? 0 : 1);
+    });
+    poll->start(kScreenshotPoll);
+  });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace djkivo;
@@ -89,6 +132,8 @@ int main(int argc, char** argv) {
     }
     if (form) {
       form->show();
+      if (!options.screenshot.empty())
+        TakeScreenshot(*form, QString::fromStdString(options.screenshot));
       status = application.exec();
     }
   }

@@ -38,9 +38,10 @@ constexpr int kStatusIdle = 2;
 // Buffering the stream input asks of the reader before each song, in seconds.
 constexpr std::uint16_t kBufferingSeconds = 2;
 
-// The analyser's level of a loud band (40 × (3 + log10 magnitude) for 16-bit audio near full
-// scale); a bar of this level fills the panel's height.
-constexpr double kFullScaleLevel = 320.0;
+// The analyser's levels run from -40 (silence) to about 60 for loud music; a bar of the upper
+// level fills the panel's height.
+constexpr double kSilenceLevel = -40.0;
+constexpr double kLoudLevel = 60.0;
 
 }  // namespace
 
@@ -229,7 +230,10 @@ void TForm1::FormClose() {
 
 void TForm1::SpectrumAnalyser1GainData() {
   SkinTrackBar1->setValue(SoundOut1->Progress());
-  TimeTexts texts = ComputeTimeTexts(MediaStreamIn1->TotalTime(), MediaStreamIn1->Position(),
+  // Elapsed is measured where the output takes the audio (the analyser's position), not where
+  // the source reads: the cache reads up to half a minute ahead of what is heard. Both count
+  // bytes of the same PCM, so the source's size still gives the proportion.
+  TimeTexts texts = ComputeTimeTexts(MediaStreamIn1->TotalTime(), SpectrumAnalyser1->Position(),
                                      MediaStreamIn1->Size());
   elapsed_text_ = std::move(texts.elapsed);
   total_text_ = std::move(texts.total);
@@ -247,7 +251,7 @@ void TForm1::SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R) {
     const int bands = static_cast<int>(levels_.size());
     const double width = R.width() / double(bands);
     for (int band = 0; band < bands; ++band) {
-      double level = std::clamp(static_cast<double>(levels_[band]) / kFullScaleLevel, 0.0, 1.0);
+      double level = std::clamp((levels_[band] - kSilenceLevel) / (kLoudLevel - kSilenceLevel), 0.0, 1.0);
       double height = level * R.height();
       Cnvs.fillRect(QRectF(R.left() + band * width + 1, R.bottom() + 1 - height, width - 2, height), bar);
     }

@@ -30,7 +30,7 @@ QSlider::handle:horizontal { width: 10px; margin: -4px 0; border-radius: 5px; ba
 QSlider::handle:horizontal:disabled { background: #8a909c; }
 QListWidget#SkinHeaderListBox1 { background: #161920; border: none; border-right: 1px solid #2a2e38;
                                  outline: none; }
-QListWidget#SkinHeaderListBox1::item { padding-left: 14px; }
+QListWidget#SkinHeaderListBox1::item { padding-left: 10px; border: none; }
 QListWidget#SkinHeaderListBox1::item:selected { background: #1f6f91; color: #ffffff; }
 QListWidget#SkinHeaderListBox1::item:hover:!selected { background: #232833; }
 QTableWidget { background: #15171d; alternate-background-color: #1a1d24; gridline-color: #2a2e38;

@@ -6,7 +6,7 @@ namespace djkivo::app {
 
 const char* const kWindowUsage =
     "usage: djkivo [--demo] [--catalogue-host HOST[:PORT]] [--home-host HOST[:PORT]]\n"
-    "              [--playlist PATH] [--device portaudio|null|wav:PATH]\n";
+    "              [--playlist PATH] [--device portaudio|null|wav:PATH] [--screenshot PNG]\n";
 
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
   WindowOptions options;
@@ -19,6 +19,7 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
       {"--home-host", &options.home_host},
       {"--playlist", &options.playlist},
       {"--device", &options.device},
+      {"--screenshot", &options.screenshot},
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];

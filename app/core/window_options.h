@@ -13,6 +13,9 @@ struct WindowOptions {
   std::string home_host;       // --home-host HOST[:PORT]
   std::string playlist;        // --playlist PATH: the play list file instead of the default
   std::string device;          // --device portaudio|null|wav:PATH
+  /// --screenshot PATH: open "最新推荐", play its first song, save a PNG of the window to PATH
+  /// and quit (for the documentation and the screenshot script).
+  std::string screenshot;
   bool help = false;           // --help / -h
 };
 

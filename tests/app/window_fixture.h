@@ -34,14 +34,11 @@ inline constexpr int kPaused = 1;
 inline constexpr int kIdle = 2;
 
 /// Each test gets its own main thread binding, waiter, demo site (short songs, so a list plays
-/// through in seconds) and play list folder; the encoded songs are shared by the whole program.
+/// through in seconds) and play list folder. The demo songs, encoded on first use, are kept in
+/// the build tree and shared by every test program (the site writes them atomically).
 class WindowTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    TestApplication();
-    if (!audio_cache_)
-      audio_cache_ = new test::TempFolder;  // kept for the program's life: encoding is the slow part
-  }
+  static void SetUpTestSuite() { TestApplication(); }
 
   void SetUp() override {
     main_thread_ = std::make_unique<QtMainThread>();
@@ -50,7 +47,7 @@ class WindowTest : public testing::Test {
     Waiter::Install(waiter_.get());
     demo::DemoSiteOptions options;
     options.song_length = SongLength();
-    options.cache_folder = (audio_cache_->Path() / "audio").string();
+    options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
     site_ = std::make_unique<demo::DemoSite>(options);
     site_->Start();
   }
@@ -131,7 +128,7 @@ class WindowTest : public testing::Test {
     return bytes;
   }
 
-  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
     return ProcessEventsUntil(done, timeout);
   }
 
@@ -143,7 +140,6 @@ class WindowTest : public testing::Test {
   std::vector<std::string> errors_;
   std::vector<std::string> infos_;
   std::chrono::steady_clock::time_point quit_during_load_{};
-  static inline test::TempFolder* audio_cache_ = nullptr;
 };
 
 }  // namespace djkivo::app

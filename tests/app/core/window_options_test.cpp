@@ -10,12 +10,13 @@ namespace {
 TEST(WindowOptionsTest, ValuesInBothFormsAndTheDemoSwitch) {
   WindowOptions options = ParseWindowOptions(
       {"--demo", "--catalogue-host", "127.0.0.1:8080", "--home-host=home:81", "--playlist",
-       "/x/my list.txt", "--device=wav:/x/out.wav"});
+       "/x/my list.txt", "--device=wav:/x/out.wav", "--screenshot", "shot.png"});
   EXPECT_TRUE(options.demo);
   EXPECT_EQ(options.catalogue_host, "127.0.0.1:8080");
   EXPECT_EQ(options.home_host, "home:81");
   EXPECT_EQ(options.playlist, "/x/my list.txt");
   EXPECT_EQ(options.device, "wav:/x/out.wav");
+  EXPECT_EQ(options.screenshot, "shot.png");
   EXPECT_FALSE(options.help);
 
   WindowOptions none = ParseWindowOptions({});
