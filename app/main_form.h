@@ -32,6 +32,7 @@ class QToolButton;
 class QWidget;
 
 namespace djkivo {
+class SoundDevice;
 class TAudioCache;
 class TMediaStreamIn;
 class TSoundOut;
@@ -50,6 +51,8 @@ struct TForm1Config {
   std::string my_list_file_name;
   /// The sound device: "portaudio" (default when empty), "null" or "wav:PATH".
   std::string device;
+  /// Makes the sound device instead of `device` when set (a benchmark watching the device).
+  std::function<std::unique_ptr<SoundDevice>()> device_factory;
   /// Where the volume, play mode and window geometry are remembered; empty: nowhere.
   QString settings_file;
   /// Shows an error message (the standard error box); empty: a modal critical message box.

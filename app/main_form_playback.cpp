@@ -46,7 +46,8 @@ constexpr double kLoudLevel = 60.0;
 }  // namespace
 
 void TForm1::CreateAudioChain() {
-  std::unique_ptr<SoundDevice> device = CreateSoundDevice(config_.device);
+  std::unique_ptr<SoundDevice> device =
+      config_.device_factory ? config_.device_factory() : CreateSoundDevice(config_.device);
   if (!device)
     throw std::invalid_argument("unknown sound device: " + config_.device +
                                 " (portaudio, null or wav:PATH)");
