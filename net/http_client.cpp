@@ -58,24 +58,20 @@ void THttpClient::Exchange(bool reused) {
   }
 }
 
-void THttpClient::ReadResponseBody(std::string* out, bool decode) {
-  const TBodyFraming framing = BodyFraming(response_, request_.method, *connection_);
-  DiscardSink discard;
-  std::string ignored;
-  StringSink output(out ? *out : ignored);
-  LimitSink decoded(output, kMaxBodyBytes);
-  std::unique_ptr<ByteSink> decoder;
-  if (out && decode && compressor_)
-    decoder = compressor_->DecoderFor(response_.content_encoding, decoded);
-  ByteSink& first = !out ? static_cast<ByteSink&>(discard) : decoder ? *decoder : decoded;
-  LimitSink raw(first, kMaxBodyBytes);
-  ReadBody(*connection_, framing, response_, raw);
+void THttpClient::TakeBody(std::string* out, bool decode) {
+  net::ReadResponseBody(*connection_, request_.method, response_, decode ? compressor_ : nullptr, out);
   keep_alive_ = response_.KeepAlive(connection_->PeerClosed());
 }
 
 void THttpClient::ThrowProtocolError() {
   std::string body;
-  ReadResponseBody(&body, true);
+  try {
+    TakeBody(&body, true);
+  } catch (const EHttpClientError&) {
+    // The status is what failed the load; an error page that cannot be read whole is still
+    // reported by its status line, with what came of it.
+    keep_alive_ = false;
+  }
   throw EHttpProtocolError(response_.status_line, response_.code, std::move(body));
 }
 
@@ -102,7 +98,7 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
         ++redirects;
         if (!handle_redirects_)
           ThrowProtocolError();
-        ReadResponseBody(nullptr, false);
+        TakeBody(nullptr, false);
         // The redirect that reaches the maximum fails the load: an empty page reported as a
         // success would look like a site without songs.
         if (redirects >= redirect_maximum_)
@@ -115,13 +111,15 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
         if (code == 204)
           keep_alive_ = response_.KeepAlive(connection_->PeerClosed());
         else
-          ReadResponseBody(&stream, true);
+          TakeBody(&stream, true);
         break;
       }
       ThrowProtocolError();
     }
   } catch (...) {
-    // After a failure the connection's framing is unknown: never reuse it.
+    // A failed load leaves no part of a body behind, and after a failure the connection's
+    // framing is unknown: it is never reused.
+    stream.resize(start);
     Disconnect();
     throw;
   }

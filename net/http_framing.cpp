@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "net/http_decoders.h"
 #include "net/http_errors.h"
 #include "net/http_input.h"
 #include "net/http_text.h"
@@ -156,6 +157,23 @@ void ReadBody(HttpInput& input, TBodyFraming framing, THttpResponse& response, B
     }
   }
   sink.Finish();
+}
+
+void ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& response,
+                      const THttpDecompressor* decompressor, std::string* out) {
+  const TBodyFraming framing = BodyFraming(response, method, input);
+  if (!out) {
+    DiscardSink discard;
+    LimitSink raw(discard, kMaxBodyBytes);
+    ReadBody(input, framing, response, raw);
+    return;
+  }
+  StringSink output(*out);
+  LimitSink decoded(output, kMaxBodyBytes);
+  const std::unique_ptr<ByteSink> decoder =
+      decompressor ? decompressor->DecoderFor(response.content_encoding, decoded) : nullptr;
+  LimitSink raw(decoder ? *decoder : static_cast<ByteSink&>(decoded), kMaxBodyBytes);
+  ReadBody(input, framing, response, raw);
 }
 
 }  // namespace djkivo::net

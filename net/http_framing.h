@@ -13,6 +13,7 @@
 namespace djkivo::net {
 
 class HttpInput;
+class THttpDecompressor;
 
 /// A body, raw or decoded, may hold at most this many bytes. The site's pages are far
 /// smaller; the limit keeps an endless body or a decompression bomb from exhausting memory.
@@ -83,5 +84,12 @@ class TChunkDecoder {
 /// EHttpFramingError, EMaxLineLengthExceeded, EReadTimeout, ESocketError, and what `sink`
 /// throws.
 void ReadBody(HttpInput& input, TBodyFraming framing, THttpResponse& response, ByteSink& sink);
+
+/// Reads the body that follows `response` (to a request of `method`) into `out`, through the
+/// raw and decoded size limits and, with a `decompressor`, the decoder its Content-Encoding
+/// asks for; with `out` null the body is read and thrown away. Throws what `BodyFraming`,
+/// `ReadBody` and the decoder throw.
+void ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& response,
+                      const THttpDecompressor* decompressor, std::string* out);
 
 }  // namespace djkivo::net

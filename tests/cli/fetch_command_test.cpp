@@ -1,0 +1,85 @@
+// djkivo-cli fetch: exact body bytes on stdout and exit 0, or the failure's message on stderr
+// and exit 1, against nginx and a scripted peer.
+#include <gtest/gtest.h>
+
+#include "tests/support/compressed.h"
+#include "tests/support/nginx_server.h"
+#include "tests/support/run_process.h"
+#include "tests/support/scripted_peer.h"
+#include "tests/support/temp_folder.h"
+
+namespace djkivo {
+namespace {
+
+using test::PeerStep;
+using test::ScriptedPeer;
+
+test::ProcessResult Fetch(const std::string& url) {
+  return test::RunProcess({DJKIVO_CLI_PATH, "fetch", url});
+}
+
+TEST(FetchCommandTest, BodiesFromNginxAreExact) {
+  if (!test::NginxServer::Available())
+    GTEST_SKIP() << "nginx is not installed";
+  test::TempFolder root;
+  const std::string page = test::PageText(60000, 3);
+  const std::string big = test::PageText(5 << 20, 4);
+  root.Write("page.html", page);
+  root.Write("big.html", big);
+  root.Write("chunked/page.html", page);
+  test::NginxServer nginx(
+      "gzip on; gzip_types text/html; gzip_min_length 0;\n"
+      "location /chunked/ { gzip off; sub_filter '</nothing>' ''; }\n"
+      "location = /moved { return 302 /page.html; }\n",
+      root.Path());
+  for (const auto& [path, body] : {std::pair<std::string, const std::string*>{"/page.html", &page},
+                                   {"/chunked/page.html", &page},
+                                   {"/moved", &page},
+                                   {"/big.html", &big}}) {
+    SCOPED_TRACE(path);
+    const test::ProcessResult result = Fetch(nginx.Url(path));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out == *body) << result.out.size() << " bytes";
+  }
+  const test::ProcessResult missing = Fetch(nginx.Url("/missing.html"));
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err, "HTTP/1.1 404 Not Found\n");
+  EXPECT_EQ(missing.out, "");
+}
+
+TEST(FetchCommandTest, BinaryBodyAndFailureMessages) {
+  using namespace std::string_literals;
+  const std::string bytes = "\xB9\xB7\0\r\n\xff\x80 end"s;
+  ScriptedPeer peer({ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n\r\n" +
+                                          test::ZlibCompress(bytes)),
+                     ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\ncut"),
+                     ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\nnot gzip data")});
+  const test::ProcessResult ok = Fetch(peer.Url("/bin"));
+  EXPECT_EQ(ok.exit_code, 0);
+  EXPECT_EQ(ok.out, bytes);
+
+  const test::ProcessResult cut = Fetch(peer.Url("/cut"));
+  EXPECT_EQ(cut.exit_code, 1);
+  EXPECT_EQ(cut.err, "Connection Closed Gracefully.\n");
+  EXPECT_EQ(cut.out, "");
+
+  const test::ProcessResult damaged = Fetch(peer.Url("/gz"));
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_EQ(damaged.err.substr(0, 11), "ZLib Error ");
+
+  int closed_port = 0;
+  {
+    ScriptedPeer gone({});
+    closed_port = gone.Port();
+  }
+  const test::ProcessResult refused = Fetch("http://127.0.0.1:" + std::to_string(closed_port) + "/");
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err, "Socket Error # 111\r\nConnection refused\n");
+
+  const test::ProcessResult usage = test::RunProcess({DJKIVO_CLI_PATH, "fetch"});
+  EXPECT_EQ(usage.exit_code, 64);
+}
+
+}  // namespace
+}  // namespace djkivo
