@@ -64,7 +64,15 @@ struct Ast {
   int group = 0;  // kGroup, kBackref
   std::uint32_t min = 0, max = 0;
   bool greedy = true;
-  std::vector<Ast> children;  // kGroup: one (kAlt); kAlt: kSeq each; kSeq: elements; kRepeat: one
+  bool counted = false;  // kRepeat written as {n}, {n,} or {n,m}
+  std::vector<Ast> children;
+
+  std::size_t Size() const {
+    std::size_t size = 1;
+    for (const Ast& child : children)
+      size += child.Size();
+    return size;
+  }  // kGroup: one (kAlt); kAlt: kSeq each; kSeq: elements; kRepeat: one
 
   bool HasLetters() const {
     return std::any_of(bytes.begin(), bytes.end(),
@@ -321,6 +329,7 @@ class Parser {
     rep.min = min;
     rep.max = max;
     rep.greedy = (flags_ & kFlagG) && !lazy;
+    rep.counted = counted;
     rep.children.push_back(std::move(atom));
     return rep;
   }
@@ -582,6 +591,8 @@ class Emitter {
  public:
   Emitter(Program& program) : prog_(program) {}
 
+  // `loop_depth` counts the enclosing loops whose counter the continuation depends on; only
+  // nodes outside all of them are memoised.
   std::uint32_t Emit(const Ast& a, std::uint32_t next, int loop_depth) {
     switch (a.kind) {
       case Ast::kEmpty:
@@ -718,8 +729,8 @@ class Emitter {
       MarkMemo(next, loop_depth);
       return Add(n);
     }
-    bool plain = a.greedy && ((a.min == 0 && a.max == 1) || (a.min <= 1 && a.max == kInfinite));
-    if (plain) {
+    if (a.greedy && !a.counted) {
+      // '*', '+' and '?' on a group: a split, looping back for '*' and '+'.
       Node split;
       split.op = Op::kSplit;
       split.alt = next;
@@ -734,6 +745,10 @@ class Emitter {
       prog_.nodes[split_index].next = body;
       return a.min == 0 ? split_index : body;
     }
+    const std::uint32_t copies = a.max == kInfinite ? a.min + 1 : a.max;
+    if (a.min <= kMaxUnrolledCount && (a.max == kInfinite || a.max <= kMaxUnrolledCount) &&
+        copies * operand.Size() <= kMaxUnrolledSize && !unrolling_too_deep_)
+      return EmitUnrolled(a, next, loop_depth);
     Node loop;
     loop.op = Op::kLoop;
     loop.min = a.min;
@@ -746,11 +761,59 @@ class Emitter {
     Node entry;
     entry.op = Op::kLoopEntry;
     entry.next = loop_index;
-    entry.depth = static_cast<std::uint32_t>(loop_depth + 1);
     return Add(entry);
   }
 
+  // A counted or lazy group loop as copies of its body: min required ones, then either a
+  // loop (no upper bound) or max-min nested options, between a push and a pop of the loop
+  // stack so nesting is still limited as for any counted loop.
+  std::uint32_t EmitUnrolled(const Ast& a, std::uint32_t next, int loop_depth) {
+    const Ast& operand = a.children[0];
+    const std::size_t nodes_before = prog_.nodes.size();
+    Node pop;
+    pop.op = Op::kLoopPop;
+    pop.next = next;
+    const std::uint32_t exit = Add(pop);
+    MarkMemo(exit, loop_depth);
+    const Op split_op = a.greedy ? Op::kSplit : Op::kSplitLazy;
+    std::uint32_t entry = exit;
+    std::uint32_t required = a.min;
+    if (a.max == kInfinite) {
+      Node split;
+      split.op = split_op;
+      split.alt = exit;
+      const std::uint32_t split_index = Add(split);
+      MarkMemo(split_index, loop_depth);
+      const std::uint32_t body = Emit(operand, split_index, loop_depth);
+      prog_.nodes[split_index].next = body;
+      entry = split_index;
+      if (required > 0) {
+        entry = body;
+        --required;
+      }
+    } else {
+      for (std::uint32_t k = a.min; k < a.max; ++k) {
+        Node split;
+        split.op = split_op;
+        split.alt = exit;
+        const std::uint32_t split_index = Add(split);
+        MarkMemo(split_index, loop_depth);
+        prog_.nodes[split_index].next = Emit(operand, entry, loop_depth);
+        entry = split_index;
+      }
+    }
+    for (std::uint32_t k = 0; k < required; ++k)
+      entry = Emit(operand, entry, loop_depth);
+    if (prog_.nodes.size() - nodes_before > kMaxUnrolledSize * 4)
+      unrolling_too_deep_ = true;  // nested unrolled loops multiply: stop unrolling further
+    Node push;
+    push.op = Op::kLoopPush;
+    push.next = entry;
+    return Add(push);
+  }
+
   Program& prog_;
+  bool unrolling_too_deep_ = false;
 };
 
 // The first bytes of a non-empty match, and whether the element can match empty.
@@ -853,13 +916,34 @@ Program CompilePattern(std::string_view expression, int flags, std::string_view 
   Emitter emitter(prog);
   prog.start = emitter.Emit(top, 0, 0);
   if (prog.has_backref) {
-    // A back-reference makes a continuation depend on the captured text: nothing is memoised.
-    for (Node& n : prog.nodes) {
-      n.memo = -1;
-      n.interval = -1;
+    // A continuation that can reach a back-reference depends on the captured text, not on
+    // the position alone: such nodes are not memoised.
+    std::vector<bool> reaches(prog.nodes.size(), false);
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+        const Node& n = prog.nodes[k];
+        bool r = n.op == Op::kBackref || (n.op == Op::kRepeat && n.elem == Elem::kBackref) ||
+                 (n.next != kNoNode && reaches[n.next]) || (n.alt != kNoNode && reaches[n.alt]);
+        if (r && !reaches[k]) {
+          reaches[k] = true;
+          changed = true;
+        }
+      }
     }
     prog.memo_slots = 0;
     prog.intervals = 0;
+    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+      Node& n = prog.nodes[k];
+      if (reaches[k]) {
+        n.memo = -1;
+        n.interval = -1;
+      }
+      if (n.memo >= 0)
+        n.memo = prog.memo_slots++;
+      if (n.interval >= 0)
+        n.interval = prog.intervals++;
+    }
   }
   BuildFilter(top, prog);
   return prog;

@@ -228,9 +228,11 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
 bool Executor::EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& pos) {
   std::uint32_t low, high, run_end = kUnset;
   if (n.elem == Elem::kBackref) {
-    if (cap_start_[n.a] == kUnset || cap_end_[n.a] == kUnset)
+    const bool unset = cap_start_[n.a] == kUnset || cap_end_[n.a] == kUnset;
+    if (unset && n.min > 0)
       return false;
-    const std::uint32_t len = cap_end_[n.a] - cap_start_[n.a];
+    // An unset group repeats zero times only; an empty one matches any count in place.
+    const std::uint32_t len = unset ? 0 : cap_end_[n.a] - cap_start_[n.a];
     if (len == 0) {
       low = high = pos;
     } else {
@@ -250,31 +252,44 @@ bool Executor::EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& po
       high = at;
     }
   } else {
-    std::uint32_t avail = n_ - pos;
-    std::uint32_t limit = std::min(avail, n.max);
+    const std::uint32_t avail = n_ - pos;
+    const std::uint32_t limit = std::min(avail, n.max);
+    // With no upper bound the counts reach the end of the run of matching bytes. An earlier
+    // entry into the same run that failed has tried every position from its own low end on:
+    // an entry inside that run fails at once, one before it tries only the positions below.
+    const Interval* iv = n.interval >= 0 ? &intervals_[n.interval] : nullptr;
+    if (iv && iv->lo != kUnset && pos >= iv->lo && pos <= iv->hi)
+      return false;
     std::uint32_t run;
     if (n.elem == Elem::kAny) {
       run = limit;
     } else {
       const ByteSet& set = prog_->sets[n.a];
-      run = 0;
-      while (run < limit && set.Test(in_[pos + run]))
-        ++run;
+      if (iv && iv->run_lo != kUnset && pos >= iv->run_lo && pos <= iv->run_hi) {
+        run = iv->run_hi - pos;  // inside the run measured last time
+      } else {
+        std::uint32_t scan = limit;
+        if (iv && iv->lo != kUnset && pos < iv->lo)
+          scan = std::min(scan, iv->lo - pos);
+        run = 0;
+        while (run < scan && set.Test(in_[pos + run]))
+          ++run;
+        if (iv && iv->lo != kUnset && pos + run == iv->lo)
+          run = iv->hi - pos;  // joined the failed run: it ends where that one does
+        if (iv) {
+          intervals_[n.interval].run_lo = pos;
+          intervals_[n.interval].run_hi = pos + run;
+        }
+      }
     }
     if (run < n.min)
       return false;
     low = pos + n.min;
     high = pos + run;
-    if (n.interval >= 0) {
-      // With no upper bound the counts reach the end of the run; an earlier entry into the
-      // same run that failed has already tried every position from its own low end on.
+    if (iv) {
       run_end = high;
-      const Interval& iv = intervals_[n.interval];
-      if (iv.lo != kUnset && iv.hi == run_end) {
-        if (pos >= iv.lo)
-          return false;
-        high = std::min(high, iv.lo + n.min - 1);
-      }
+      if (iv->lo != kUnset && iv->hi == run_end)
+        high = std::min(high, iv->lo + n.min - 1);
     }
   }
   std::uint32_t q;
@@ -304,6 +319,13 @@ bool Executor::Backtrack(std::uint32_t& pc, std::uint32_t& pos) {
         return true;
       case kRepeatChoice: {
         const Node& n = prog_->nodes[e.node];
+        if (n.interval >= 0 && !n.greedy) {
+          // Entries further on in the same run may have failed meanwhile: their positions
+          // need no second try.
+          const Interval& iv = intervals_[n.interval];
+          if (iv.lo != kUnset && iv.hi == e.e)
+            e.d = std::min(e.d, iv.lo + n.min - 1);
+        }
         std::uint32_t q;
         if (NextCandidate(n, e.a, e.b, e.c, e.d, q)) {
           if (++steps_ > step_budget_)
@@ -486,6 +508,23 @@ bool Executor::TryAt(std::uint32_t at) {
           break;
         case Op::kSplit:
           Push(Entry{kChoice, n.alt, pos, 0, 0, 0, 0});
+          pc = n.next;
+          break;
+        case Op::kSplitLazy:
+          Push(Entry{kChoice, n.next, pos, 0, 0, 0, 0});
+          pc = n.alt;
+          break;
+        case Op::kLoopPush:
+          if (loop_depth_ >= kLoopStackSize)
+            throw EPatternError(kPatternLoopStackExceeded, 0);
+          loops_[loop_depth_++] = 0;
+          Push(Entry{kUndoLoopPush, 0, 0, 0, 0, 0, 0});
+          pc = n.next;
+          break;
+        case Op::kLoopPop:
+          if (loop_depth_ == 0)
+            throw EPatternError(kPatternLoopWithoutEntry, 0);
+          Push(Entry{kUndoLoopPop, 0, loops_[--loop_depth_], 0, 0, 0, 0});
           pc = n.next;
           break;
         case Op::kRepeat:

@@ -48,9 +48,12 @@ class Executor {
     std::uint32_t node;
     std::uint32_t a, b, c, d, e;
   };
+  // What a kRepeat without upper bound has learnt about its runs of matching bytes.
   struct Interval {
     std::uint32_t lo = kUnset;  // every entry at lo..hi into this repeat fails
     std::uint32_t hi = 0;
+    std::uint32_t run_lo = kUnset;  // the bytes run_lo..run_hi-1 match, run_hi does not
+    std::uint32_t run_hi = 0;
   };
   struct FreeDeleter {
     void operator()(std::uint64_t* p) const { std::free(p); }

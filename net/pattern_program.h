@@ -81,10 +81,19 @@ enum class Op : std::uint8_t {
   kBranch,          // try `next`; on failure the next alternative `alt` (kNoNode: none)
   kJump,            // continue at `next`
   kSplit,           // greedy group loop or option: try `next` (the body) first, then `alt`
+  kSplitLazy,       // lazy group loop or option: try `alt` (the way out) first, then `next`
   kRepeat,          // single-byte element or back-reference repeated min..max times
   kLoopEntry,       // pushes a loop counter, then `next` (its kLoop)
-  kLoop,            // counted or lazy group loop: body `next`, exit `alt`
+  kLoop,            // counted group loop too large to unroll: body `next`, exit `alt`
+  kLoopPush,        // an unrolled counted or lazy group loop begins: one more stack level
+  kLoopPop,         // ...and ends here
 };
+
+/// A counted or lazy group loop is unrolled into copies of its body (so its continuation
+/// depends on the position alone and is memoised) when its counts are at most this...
+inline constexpr std::uint32_t kMaxUnrolledCount = 16;
+/// ...and the copies add at most this many syntax nodes.
+inline constexpr std::size_t kMaxUnrolledSize = 4096;
 
 /// What a kRepeat repeats.
 enum class Elem : std::uint8_t {
@@ -111,8 +120,6 @@ struct Node {
   std::int32_t follow_byte = -1;
   // kRepeat: index of its failure interval, -1 if it keeps none.
   std::int32_t interval = -1;
-  // kLoopEntry: how many counted or lazy group loops enclose it, itself included.
-  std::uint32_t depth = 0;
 };
 
 /// How the search picks start positions; none of it changes a result.
