@@ -3,10 +3,10 @@
 namespace djkivo {
 
 void Event::Set() {
-  {
-    std::lock_guard lock(mutex_);
-    set_ = true;
-  }
+  // Notify under the lock: a waiter that wakes may destroy the event at once, so Set must not
+  // touch it after the waiter can see `set_`.
+  std::lock_guard lock(mutex_);
+  set_ = true;
   if (manual_reset_)
     cond_.notify_all();
   else

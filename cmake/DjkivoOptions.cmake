@@ -16,6 +16,11 @@ if(_djkivo_san)
   add_link_options(${_djkivo_san})
 endif()
 
+# Fuzz builds instrument every library for coverage; only the fuzz targets link libFuzzer.
+if(DJKIVO_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 find_program(CCACHE_PROGRAM ccache)
 if(CCACHE_PROGRAM)
   set(CMAKE_C_COMPILER_LAUNCHER ${CCACHE_PROGRAM})

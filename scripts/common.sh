@@ -31,14 +31,19 @@ djkivo_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# djkivo_build DIR [cmake options...]: configures (once) and builds into DIR.
-djkivo_build() {
+# djkivo_configure DIR [cmake options...]: configures DIR once.
+djkivo_configure() {
   local dir="$1"
   shift
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$DJKIVO_ROOT" -B "$dir" -G Ninja -DDJKIVO_WERROR=ON "$@"
   fi
-  cmake --build "$dir" -j "$(nproc)"
+}
+
+# djkivo_build DIR [cmake options...]: configures (once) and builds everything into DIR.
+djkivo_build() {
+  djkivo_configure "$@"
+  cmake --build "$1" -j "$(nproc)"
 }
 
 DJKIVO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

@@ -10,10 +10,8 @@ namespace djkivo::app {
 
 namespace {
 
-// The page as every scraper reads it: up to its first NUL byte (the matcher's input rule),
-// with apostrophes turned into double quotes.
-std::string PreparedPage(std::string page) {
-  page.resize(std::min(page.size(), page.find('\0')));
+// Quotes in the markup may be apostrophes or double quotes; the patterns expect the latter.
+std::string WithDoubleQuotes(std::string page) {
   std::replace(page.begin(), page.end(), '\'', '"');
   return page;
 }
@@ -25,7 +23,9 @@ void ScrapeRows(const std::string& page, std::string_view block_pattern,
                 std::string_view row_pattern, OnRow on_row) {
   TPatternMatcher matcher;
   matcher.SetExpression(block_pattern);
-  if (!matcher.Exec(page))
+  // The input read back is the page up to its first NUL byte.
+  matcher.SetInputString(page);
+  if (!matcher.Exec(matcher.InputString()))
     return;
   const std::string block = matcher.GroupText(1);
   matcher.SetExpression(row_pattern);
@@ -37,7 +37,7 @@ void ScrapeRows(const std::string& page, std::string_view block_pattern,
 
 std::vector<SongEntry> ScrapeCategoryPage(std::string page) {
   std::vector<SongEntry> songs;
-  ScrapeRows(PreparedPage(std::move(page)), kCategoryBlockPattern, kCategoryRowPattern,
+  ScrapeRows(WithDoubleQuotes(std::move(page)), kCategoryBlockPattern, kCategoryRowPattern,
              [&](std::string id, std::string name, std::string uploader) {
                songs.push_back({std::move(name), std::move(uploader), std::move(id)});
              });
@@ -48,7 +48,7 @@ std::vector<SongEntry> ScrapeSearchPage(std::string page) {
   std::vector<SongEntry> songs;
   TPatternMatcher tags;
   tags.SetExpression(kTagStripPattern);
-  ScrapeRows(PreparedPage(std::move(page)), kSearchBlockPattern, kSearchRowPattern,
+  ScrapeRows(WithDoubleQuotes(std::move(page)), kSearchBlockPattern, kSearchRowPattern,
              [&](std::string id, const std::string& name, const std::string& uploader) {
                const std::string bare_name = tags.ReplaceAll(name, "", true);
                songs.push_back({std::string(TrimControl(bare_name)),
@@ -58,7 +58,7 @@ std::vector<SongEntry> ScrapeSearchPage(std::string page) {
 }
 
 std::string ResolveStreamAddress(std::string page) {
-  const std::string prepared = PreparedPage(std::move(page));
+  const std::string prepared = WithDoubleQuotes(std::move(page));
   TPatternMatcher matcher;
   matcher.SetExpression(kPlayScriptPattern);
   if (!matcher.Exec(prepared))

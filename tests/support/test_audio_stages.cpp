@@ -101,6 +101,16 @@ bool TMemoryPcmSource::SeekSample(std::int64_t& sample) {
   return true;
 }
 
+void TMemoryPcmSource::GetData(std::uint8_t*& buffer, std::uint32_t& bytes) {
+  if (config_.end_at_size) {
+    TAudioFileIn::GetData(buffer, bytes);
+    return;
+  }
+  std::lock_guard lock(data_lock_);
+  ReadStage(buffer, bytes);
+  position_.fetch_add(bytes);
+}
+
 void TMemoryPcmSource::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
   const std::uint64_t offset = offset_.load();
   std::uint64_t n = std::min<std::uint64_t>({bytes, config_.block_bytes, kMaxBlock,

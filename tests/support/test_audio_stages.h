@@ -44,6 +44,9 @@ class TMemoryPcmSource : public TAudioFileIn {
     std::int64_t reported_size = -2;  ///< -2: the data's size
     std::uint32_t block_bytes = 4096;
     bool seekable = true;
+    /// false: hand out everything, counting `Position` past `Size` (a stream that decodes
+    /// more than it announced), instead of ending at `Size`.
+    bool end_at_size = true;
     std::string fail_open;                  ///< non-empty: OpenSource raises this message
     std::int64_t fail_read_at = -1;         ///< a read reaching this offset raises
     std::string fail_read = "read failed";  ///< its message
@@ -65,6 +68,7 @@ class TMemoryPcmSource : public TAudioFileIn {
   bool WaitStalled(std::chrono::milliseconds timeout);
 
   bool SeekSample(std::int64_t& sample) override;
+  void GetData(std::uint8_t*& buffer, std::uint32_t& bytes) override;
 
   // Counters (any thread).
   int opens() const { return opens_.load(); }
