@@ -214,8 +214,9 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     }
     next += "redirect=" + std::to_string(faults.redirects - 1);
     response = Page(302, "Found", "text/html", "<html><body>Moved</body></html>\r\n");
-    response.headers.emplace_back("Location", "http://" + host + std::string(kFaultPrefix) + next +
-                                                  std::string(target));
+    std::string origin = faults.relative_redirects ? "" : "http://" + host;
+    response.headers.emplace_back("Location",
+                                  origin + std::string(kFaultPrefix) + next + std::string(target));
     // Only the framing switches apply to a hop; the others wait for the resource itself.
     response.faults.gzip = faults.gzip;
     response.faults.chunked = faults.chunked;

@@ -51,7 +51,7 @@ struct RequestRecord {
 /// "/_f/truncate=5000/audio/230017.mp3". The request's switches are applied on top of the
 /// start-up switches (`page_faults`, `stream_faults`). A redirect goes to the same prefix with
 /// the count one lower ("redirect=0" at the last hop), as an absolute address on the request's
-/// Host. The site's own pages never carry the prefix in their links.
+/// Host (a path on the same host with the `relative` switch). The site's own pages never carry the prefix in their links.
 ///
 /// Audio is encoded lazily: a song's stream file is made on the first request for it (about a
 /// second for a long song) and kept in the cache folder under a name that holds the song's

@@ -34,6 +34,8 @@ Faults ParseFaults(std::string_view list, Faults base) {
       faults.gzip = true;
     } else if (name == "chunked" && !has_value) {
       faults.chunked = true;
+    } else if (name == "relative" && !has_value) {
+      faults.relative_redirects = true;
     } else if (name == "404" && !has_value) {
       faults.not_found = true;
     } else if (name == "redirect" && has_value) {

@@ -12,10 +12,11 @@ namespace djkivo::demo {
 ///
 /// | item        | effect |
 /// |---|---|
-/// | `gzip`      | body sent with Content-Encoding gzip (when the request accepts gzip) |
+/// | `gzip`      | body sent with Content-Encoding gzip (when the request accepts gzip; a Range is then ignored) |
 /// | `chunked`   | body sent with Transfer-Encoding chunked, in chunks of varying size |
 /// | `redirect=N`| N hops of "302 Found" before the resource is served |
-/// | `slow=N`    | body trickled at N bytes a second, in tenths of a second |
+/// | `relative`  | redirect Locations are paths on the same host instead of absolute addresses |
+/// | `slow=N`    | head and body trickled at N bytes a second, a tenth of that every 0.1 s |
 /// | `stall=N`   | nothing sent for N seconds before the status line |
 /// | `stall=N@B` | the stall comes after B bytes of the body instead |
 /// | `truncate=B`| the connection is closed (FIN) after B bytes of the body |
@@ -28,6 +29,7 @@ struct Faults {
   bool gzip = false;
   bool chunked = false;
   int redirects = 0;
+  bool relative_redirects = false;
   int bytes_per_second = 0;     // 0: full speed
   int stall_seconds = 0;        // 0: no stall
   std::int64_t stall_at = -1;   // -1: before the status line; else after this many body bytes

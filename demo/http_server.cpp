@@ -191,6 +191,8 @@ HttpServer::HttpServer(Handler handler) : handler_(std::move(handler)) {}
 HttpServer::~HttpServer() { Stop(); }
 
 void HttpServer::Start(std::uint16_t port) {
+  if (wake_read_ >= 0 || stopping_.load())
+    throw std::logic_error("HttpServer::Start called twice");
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0)
     throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
@@ -269,8 +271,12 @@ void HttpServer::AcceptLoop() {
     if (wait == Wait::kTimeout)
       continue;
     int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+      // Out of descriptors or memory: back off instead of spinning on the ready listener.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && WaitForStop(100ms))
+        return;
       continue;
+    }
     ReapConnections(false);
     std::lock_guard lock(connections_mutex_);
     if (connections_.size() >= kMaxConnections) {
@@ -439,6 +445,7 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   std::string body = std::move(response.body);
   std::string head;
   std::string extra;
+  // A gzip body is a different representation: a Range request then gets all of it (200).
   int status = response.status;
   std::string reason = response.reason;
   if (faults.gzip && Lower(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
@@ -478,34 +485,35 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   if (request.method == "HEAD")
     body.clear();
 
-  // The body goes out in slices so that the stall, cut and trickle switches can act between them.
-  auto total = static_cast<std::int64_t>(body.size());
+  // Head and body go out as one run of bytes, in slices, so that the trickle switch also splits
+  // the head and the stall, cut and reset switches can act between slices. Their offsets count
+  // body bytes.
+  const auto head_size = static_cast<std::int64_t>(head.size());
+  std::string wire = std::move(head);
+  wire += body;
+  const auto total = static_cast<std::int64_t>(wire.size());
   std::int64_t cut = total;
   if (faults.truncate_at >= 0)
-    cut = std::min(cut, faults.truncate_at);
+    cut = std::min(cut, head_size + faults.truncate_at);
   if (faults.reset_at >= 0)
-    cut = std::min(cut, faults.reset_at);
-  if (!SendAll(fd, head))
-    return false;
-  std::int64_t slice = faults.bytes_per_second > 0
-                           ? std::max<std::int64_t>(1, faults.bytes_per_second / 10)
-                           : std::max<std::int64_t>(cut, 1);
-  bool stalled = false;
+    cut = std::min(cut, head_size + faults.reset_at);
+  const std::int64_t stall_at =
+      faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
+  const std::int64_t slice = faults.bytes_per_second > 0
+                                 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10)
+                                 : total;
   for (std::int64_t sent = 0; sent < cut;) {
     std::int64_t end = std::min(cut, sent + slice);
-    if (!stalled && faults.stall_seconds > 0 && faults.stall_at >= sent && faults.stall_at < end)
-      end = std::max(faults.stall_at, sent);
-    if (end > sent && !SendAll(fd, std::string_view(body).substr(static_cast<std::size_t>(sent),
-                                                                 static_cast<std::size_t>(end - sent))))
-      return false;
-    if (faults.bytes_per_second > 0 && end - sent == slice && WaitForStop(100ms))
+    if (stall_at > sent && stall_at < end)
+      end = stall_at;
+    if (!SendAll(fd, std::string_view(wire).substr(static_cast<std::size_t>(sent),
+                                                   static_cast<std::size_t>(end - sent))))
       return false;
     sent = end;
-    if (!stalled && faults.stall_seconds > 0 && faults.stall_at == sent) {
-      stalled = true;
-      if (WaitForStop(std::chrono::seconds(faults.stall_seconds)))
-        return false;
-    }
+    if (sent == stall_at && WaitForStop(std::chrono::seconds(faults.stall_seconds)))
+      return false;
+    if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(100ms))
+      return false;
   }
   return cut == total;
 }

@@ -47,6 +47,10 @@ struct HttpResponse {
 /// Every wait of every server thread (idle connection, slow client, stall switch, a handler
 /// that calls `WaitForStop`) ends within a bound and at once on `Stop`, so `Stop` returns
 /// promptly even with stalled clients connected.
+///
+/// Shutdown order: `Stop` raises the stopping flag and makes the wake pipe readable, which every
+/// poll of every server thread watches; it joins the listening thread (no new connections),
+/// then joins each connection thread, which closes its own socket on the way out.
 class HttpServer {
  public:
   /// Called on a connection thread, possibly on several at once. May throw: the client then

@@ -15,6 +15,37 @@ constexpr int kTriads[4][3] = {{0, 3, 7}, {0, 4, 7}, {0, 4, 7}, {0, 4, 7}};
 
 double NoteHz(double semitones_from_a4) { return 440.0 * std::pow(2.0, semitones_from_a4 / 12.0); }
 
+// exp(-x) for x >= 0 from a table: the envelopes need it several times a sample, and the
+// library call made first-request encoding of a long song noticeably slower.
+constexpr int kExpSteps = 256;  // table steps per unit of x
+constexpr double kExpRange = 16;  // exp(-16) is inaudible
+float DecayOf(double x) {
+  static const std::vector<float> table = [] {
+    std::vector<float> values(static_cast<std::size_t>(kExpRange * kExpSteps) + 2);
+    for (std::size_t i = 0; i < values.size(); ++i)
+      values[i] = static_cast<float>(std::exp(-static_cast<double>(i) / kExpSteps));
+    return values;
+  }();
+  if (x >= kExpRange)
+    return 0;
+  double position = x * kExpSteps;
+  auto index = static_cast<std::size_t>(position);
+  auto fraction = static_cast<float>(position - static_cast<double>(index));
+  return table[index] + (table[index + 1] - table[index]) * fraction;
+}
+
+// A soft clip close to tanh, without its cost: exact at 0, 1 at |x| >= 3.
+float SoftClip(float x) {
+  if (x > 3)
+    return 1;
+  if (x < -3)
+    return -1;
+  return x * (27 + x * x) / (27 + 9 * x * x);
+}
+
+// The chords' low-pass coefficient changes slowly; it is recomputed every this many frames.
+constexpr int kFilterUpdateFrames = 64;
+
 }  // namespace
 
 SongSynth::SongSynth(std::uint32_t seed, double seconds)
@@ -62,17 +93,15 @@ int SongSynth::Render(float* left, float* right, int count) {
     noise_last_ = noise;
 
     // Kick: a sine falling from 150 Hz to 50 Hz, on every beat.
-    double kick_hz = 50 + 100 * std::exp(-in_beat / 0.03);
+    double kick_hz = 50 + 100 * DecayOf(in_beat / 0.03);
     kick_phase_ += kick_hz * dt;
-    float kick = 0.8f * static_cast<float>(std::exp(-in_beat / 0.15)) * Sine(kick_phase_);
+    float kick = 0.8f * DecayOf(in_beat / 0.15) * Sine(kick_phase_);
     // Clap on beats 2 and 4; hi-hat on the off-beats.
-    float clap = beat % 2 == 1 ? 0.25f * static_cast<float>(std::exp(-in_beat / 0.07)) * noise : 0;
-    float hat = beat_position - beat >= 0.5
-                    ? 0.12f * static_cast<float>(std::exp(-half / 0.025)) * hat_noise
-                    : 0;
+    float clap = beat % 2 == 1 ? 0.25f * DecayOf(in_beat / 0.07) * noise : 0;
+    float hat = beat_position - beat >= 0.5 ? 0.12f * DecayOf(half / 0.025) * hat_noise : 0;
 
     // Chords with two harmonics each, slightly detuned between the channels; pumped by the kick.
-    float pump = static_cast<float>(1 - 0.6 * std::exp(-in_beat / 0.12));
+    float pump = 1 - 0.6f * DecayOf(in_beat / 0.12);
     float chord_left = 0, chord_right = 0;
     for (int note = 0; note < 3; ++note) {
       chord_phase_[note] += chord_hz_[chord][note] * dt;
@@ -81,14 +110,16 @@ int SongSynth::Render(float* left, float* right, int count) {
       chord_right += Sine(chord_phase_right_[note]) + 0.4f * Sine(2 * chord_phase_right_[note]);
     }
     // A one-pole low-pass whose cut-off sweeps over 16 bars.
-    double cutoff = 400 + 3000 * (0.5 - 0.5 * std::cos(2 * kPi * frame_ / (64 * beat_frames_)));
-    auto alpha = static_cast<float>(1 - std::exp(-2 * kPi * cutoff * dt));
-    filter_left_ += alpha * (chord_left - filter_left_);
-    filter_right_ += alpha * (chord_right - filter_right_);
+    if (frame_ % kFilterUpdateFrames == 0) {
+      double cutoff = 400 + 3000 * (0.5 - 0.5 * std::cos(2 * kPi * frame_ / (64 * beat_frames_)));
+      filter_alpha_ = static_cast<float>(1 - std::exp(-2 * kPi * cutoff * dt));
+    }
+    filter_left_ += filter_alpha_ * (chord_left - filter_left_);
+    filter_right_ += filter_alpha_ * (chord_right - filter_right_);
 
     // Bass on the eighth notes, on the chord's root.
     bass_phase_ += bass_hz_[chord] * dt;
-    float bass = 0.35f * static_cast<float>(std::exp(-half / 0.2)) *
+    float bass = 0.35f * DecayOf(half / 0.2) *
                  (Sine(bass_phase_) + 0.3f * Sine(2 * bass_phase_));
 
     // A rising sweep through the last bar of every eight.
@@ -107,8 +138,8 @@ int SongSynth::Render(float* left, float* right, int count) {
     float drums = kick + clap;
     float l = drums + 0.8f * hat + 0.09f * pump * filter_left_ + bass + sweep;
     float r = drums + 1.2f * hat + 0.09f * pump * filter_right_ + bass + sweep;
-    left[rendered] = static_cast<float>(fade * std::tanh(l));
-    right[rendered] = static_cast<float>(fade * std::tanh(r));
+    left[rendered] = static_cast<float>(fade) * SoftClip(l);
+    right[rendered] = static_cast<float>(fade) * SoftClip(r);
   }
   return rendered;
 }

@@ -39,6 +39,7 @@ class SongSynth {
   double chord_phase_right_[3] = {};
   double bass_phase_ = 0;
   double sweep_phase_ = 0;
+  float filter_alpha_ = 0;
   float filter_left_ = 0, filter_right_ = 0;
   float noise_last_ = 0;
   std::uint32_t noise_ = 1;

@@ -22,8 +22,8 @@ constexpr char kPage[] = "/dance/sort/chinese_1.html";
 TEST(FaultsTest, ParsesSwitchListsOnTopOfABase) {
   Faults base;
   base.gzip = true;
-  Faults faults = ParseFaults("chunked,redirect=3,slow=500,stall=4@100,truncate=9,reset=7,404", base);
-  EXPECT_TRUE(faults.gzip && faults.chunked && faults.not_found);
+  Faults faults = ParseFaults("chunked,relative,redirect=3,slow=500,stall=4@100,truncate=9,reset=7,404", base);
+  EXPECT_TRUE(faults.gzip && faults.chunked && faults.not_found && faults.relative_redirects);
   EXPECT_EQ(faults.redirects, 3);
   EXPECT_EQ(faults.bytes_per_second, 500);
   EXPECT_EQ(faults.stall_seconds, 4);
@@ -35,7 +35,7 @@ TEST(FaultsTest, ParsesSwitchListsOnTopOfABase) {
   EXPECT_EQ(ParseFaults("redirect=0", faults).redirects, 0);
   EXPECT_EQ(ParseFaults(""), Faults{});
   for (const char* bad : {"gzip=1", "redirect", "redirect=-1", "redirect=51", "stall=x", "slow=",
-                          "truncate=1k", "stall=3601", "bogus"})
+                          "truncate=1k", "stall=3601", "bogus", "relative=1"})
     EXPECT_THROW(ParseFaults(bad), std::invalid_argument) << bad;
 }
 
@@ -89,6 +89,8 @@ TEST_F(ServedSiteTest, RedirectHopsCountDownToTheResource) {
     target = location.substr(site_->BaseAddress().size());
   }
   EXPECT_EQ(Get(port(), target).body, plain_);
+  WireResponse relative = Get(port(), std::string("/_f/redirect=2,relative") + kPage);
+  EXPECT_EQ(relative.headers["location"], std::string("/_f/relative,redirect=1") + kPage);
 
   // A start-up redirect applies to requests without a prefix; the hops end with redirect=0.
   Faults faults;
