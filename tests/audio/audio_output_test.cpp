@@ -284,6 +284,8 @@ TEST_F(AudioOutputTest, StopOnTheOutputsOwnThreadIsRefused) {
 }
 
 TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMainThread) {
+  test::WatchedMainThread watched(main_);
+  MainThread::Install(&watched);
   auto events = TEventHandler::Acquire();
   TMemoryPcmSource source(Source(1 << 20));
   TClockOutput output(Output(true));
@@ -291,20 +293,18 @@ TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMain
   Watch(output);
   // Another stage's event: the dispatcher takes it to the main thread, which is not pumping.
   TMemoryPcmSource other(Source(10));
-  std::atomic<bool> urgent_ran{false};
   bool other_delivered = false;
-  events->PostUrgentCall(&other, [&](TComponent*) { urgent_ran = true; });
   events->PostEvent(&other, [&](TComponent*) { other_delivered = true; });
+  ASSERT_TRUE(watched.WaitForCall(kLong));
   output.Run();
   ASSERT_TRUE(output.WaitGate(kLong));
-  while (!urgent_ran.load())
-    std::this_thread::yield();
   output.Stop(false);  // must not wait for a main thread that is waiting here
   EXPECT_EQ(output.Status(), 2);
-  EXPECT_TRUE(other_delivered) << "another stage's events are not affected";
+  EXPECT_TRUE(other_delivered) << "the stop ran the pending call; other stages are not affected";
   main_.PumpUntil([] { return false; }, 30ms);
   for (const auto& entry : log_)
     EXPECT_NE(entry, "done");
+  MainThread::Install(&main_);
 }
 
 TEST_F(AudioOutputTest, ChangingTheInputDuringARunRestartsOnTheNewInput) {
