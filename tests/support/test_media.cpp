@@ -1,22 +1,17 @@
 #include "tests/support/test_media.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <stdexcept>
 #include <utility>
 
-extern char** environ;
+#include "tests/support/run_process.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo::test {
 namespace {
@@ -58,14 +53,8 @@ const Recipe& RecipeOf(TestMedia media) {
 // The folder and the files made so far; the folder is removed when the process ends.
 struct Store {
   std::mutex mutex;
-  fs::path folder;  // --- guarded by mutex
+  std::unique_ptr<TempFolder> folder;  // --- guarded by mutex
   std::map<std::pair<TestMedia, int>, std::string> made;
-
-  ~Store() {
-    std::error_code ignored;
-    if (!folder.empty())
-      fs::remove_all(folder, ignored);
-  }
 };
 
 Store& TheStore() {
@@ -74,19 +63,16 @@ Store& TheStore() {
 }
 
 fs::path FolderLocked(Store& store) {
-  if (store.folder.empty()) {
-    std::string pattern = (fs::temp_directory_path() / "djkivo-media-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-      throw std::runtime_error("cannot make a temporary folder for test media");
-    store.folder = pattern;
-  }
-  return store.folder;
+  if (!store.folder)
+    store.folder = std::make_unique<TempFolder>();
+  return store.folder->Path();
 }
 
 void RunFfmpeg(std::vector<std::string> args) {
-  args.insert(args.begin(), {"ffmpeg", "-nostdin", "-v", "error", "-y"});
-  if (RunTool(args) != 0)
-    throw std::runtime_error("the ffmpeg tool failed making a test file");
+  args.insert(args.begin(), {kFfmpegTool, "-nostdin", "-v", "error", "-y"});
+  const ProcessResult result = RunProcess(args);
+  if (result.exit_code != 0)
+    throw std::runtime_error("the ffmpeg tool failed making a test file: " + result.err);
 }
 
 void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
@@ -152,50 +138,12 @@ std::string TestMediaPath(TestMedia media, int seconds) {
 }
 
 std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path) {
-  std::string out;
-  if (RunTool({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f", "s16le",
-               "-c:a", "pcm_s16le", "-"},
-              &out) != 0)
-    throw std::runtime_error("the ffmpeg tool failed decoding " + path);
-  return std::vector<std::uint8_t>(out.begin(), out.end());
-}
-
-int RunTool(const std::vector<std::string>& args, std::string* out) {
-  int pipe_fds[2] = {-1, -1};
-  if (out && pipe2(pipe_fds, O_CLOEXEC) != 0)
-    return -1;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (out)
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-  std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (out) {
-    close(pipe_fds[1]);
-    if (spawned == 0) {
-      char buffer[65536];
-      ssize_t got;
-      while ((got = read(pipe_fds[0], buffer, sizeof buffer)) != 0) {
-        if (got > 0)
-          out->append(buffer, static_cast<std::size_t>(got));
-        else if (errno != EINTR)
-          break;
-      }
-    }
-    close(pipe_fds[0]);
-  }
-  if (spawned != 0)
-    return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const ProcessResult result =
+      RunProcess({kFfmpegTool, "-nostdin", "-v", "error", "-i", path, "-map", "0:a:0", "-f",
+                  "s16le", "-c:a", "pcm_s16le", "-"});
+  if (result.exit_code != 0)
+    throw std::runtime_error("the ffmpeg tool failed decoding " + path + ": " + result.err);
+  return std::vector<std::uint8_t>(result.out.begin(), result.out.end());
 }
 
 }  // namespace djkivo::test

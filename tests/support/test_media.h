@@ -42,8 +42,7 @@ std::string TestMediaFolder();
 /// own rate and channel count. Throws std::runtime_error when the tool fails.
 std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path);
 
-/// Runs a program (looked up in PATH) with `args`, stdin from /dev/null; returns its exit
-/// status and, when `out` is given, what it wrote to stdout. stderr passes through.
-int RunTool(const std::vector<std::string>& args, std::string* out = nullptr);
+/// The `ffmpeg` tool the test media are made and checked with.
+inline constexpr const char* kFfmpegTool = "/usr/bin/ffmpeg";
 
 }  // namespace djkivo::test
