@@ -19,4 +19,9 @@ static_assert(sizeof(TComplexSingle) == 8, "the FFT swaps whole 8-byte elements"
 /// and the twiddle factors come from the same single-precision recurrence on every call.
 void InPlaceFFT(TComplexSingle* x, std::size_t n, int direction);
 
+/// The forward 16-point transform, bit for bit what `InPlaceFFT(x, 16, 1)` gives (the same
+/// operations in the same order, with the twiddle factors of the same recurrence taken from a
+/// table), for the spectrum stage's inner loop.
+void InPlaceFFT16(TComplexSingle* x);
+
 }  // namespace djkivo

@@ -74,24 +74,29 @@ void SpectrumBands::AnalyseBlocks(const std::uint8_t* data, std::uint32_t sample
   const std::uint32_t frames = samples / channels;
   if (frames == 0)
     return;
-  float mono[kMaxSamples];
-  for (std::uint32_t f = 0; f < frames; ++f) {
+  // Mono mix and the first-order DC blocker (restarted on every call), one frame at a time,
+  // straight into the FFT blocks; the frames after the last whole block are not analysed.
+  const auto mix = [&](std::uint32_t f) {
     const float* frame = converted + static_cast<std::size_t>(f) * channels;
     float sum = frame[0];
     for (unsigned c = 1; c < channels; ++c)
       sum += frame[c];
-    mono[f] = sum / static_cast<float>(channels);
-  }
-  // First-order DC blocker, restarted on every call.
-  float filtered[kMaxSamples];
-  filtered[0] = mono[0];
-  for (std::uint32_t f = 1; f < frames; ++f)
-    filtered[f] = (filtered[f - 1] + mono[f] - mono[f - 1]) * kDcBlock;
+    return sum / static_cast<float>(channels);
+  };
+  float previous_mono = mix(0);
+  float filtered = previous_mono;
   TComplexSingle x[kBlockFrames];
   for (std::uint32_t b = 0; b < frames / kBlockFrames; ++b) {
-    for (std::uint32_t k = 0; k < kBlockFrames; ++k)
-      x[k] = {filtered[b * kBlockFrames + k], 0.0f};
-    InPlaceFFT(x, kBlockFrames, 1);
+    for (std::uint32_t k = 0; k < kBlockFrames; ++k) {
+      const std::uint32_t f = b * kBlockFrames + k;
+      if (f > 0) {
+        const float mono = mix(f);
+        filtered = (filtered + mono - previous_mono) * kDcBlock;
+        previous_mono = mono;
+      }
+      x[k] = {filtered, 0.0f};
+    }
+    InPlaceFFT16(x);
     ++block_count_;
     for (int k = 0; k < 8; ++k)
       band_sums_[k] += std::sqrt(x[k].Re * x[k].Re + x[k].Im * x[k].Im);

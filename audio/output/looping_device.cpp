@@ -53,7 +53,6 @@ SoundResult LoopingDevice::InitBuffer(const WaveFormat& format, std::uint32_t si
     return kSoundInvalidArg;
   Close();
   buffer_ = std::make_unique<std::uint8_t[]>(size);
-  size_ = size;
   format_ = format;
   std::memset(buffer_.get(), SilenceByte(), size);
   play_.store(0, std::memory_order_release);
@@ -62,10 +61,11 @@ SoundResult LoopingDevice::InitBuffer(const WaveFormat& format, std::uint32_t si
   playing_.store(false, std::memory_order_release);
   ClearHalf(0);
   ClearHalf(1);
+  size_.store(size, std::memory_order_release);
   const SoundResult result = OpenStream(format);
   if (result != kSoundOk) {
+    size_.store(0, std::memory_order_release);
     buffer_.reset();
-    size_ = 0;
   }
   return result;
 }
@@ -73,9 +73,10 @@ SoundResult LoopingDevice::InitBuffer(const WaveFormat& format, std::uint32_t si
 SoundResult LoopingDevice::GetCurrentPosition(std::uint32_t* play, std::uint32_t* write) {
   if (!HasBuffer())
     return kSoundNoBuffer;
+  const std::uint32_t size = BufferSize();
   const std::uint32_t p = play_.load(std::memory_order_acquire);
   *play = p;
-  *write = Playing() ? (p + committed_.load(std::memory_order_relaxed) % size_) % size_ : p;
+  *write = Playing() ? (p + committed_.load(std::memory_order_relaxed) % size) % size : p;
   return kSoundOk;
 }
 
@@ -83,15 +84,16 @@ SoundResult LoopingDevice::Lock(std::uint32_t offset, std::uint32_t count, Sound
                                 SoundRegion* second) {
   if (!HasBuffer())
     return kSoundNoBuffer;
-  if (offset >= size_ || count == 0 || count > size_)
+  const std::uint32_t size = BufferSize();
+  if (offset >= size || count == 0 || count > size)
     return kSoundInvalidArg;
   region_mutex_.lock();
-  const std::uint32_t to_end = size_ - offset;
+  const std::uint32_t to_end = size - offset;
   first->data = buffer_.get() + offset;
   first->bytes = count < to_end ? count : to_end;
   second->data = count > to_end ? buffer_.get() : nullptr;
   second->bytes = count > to_end ? count - to_end : 0;
-  lock_end_ = (offset + count) % size_;
+  lock_end_ = (offset + count) % size;
   return kSoundOk;
 }
 
@@ -128,16 +130,21 @@ SoundResult LoopingDevice::SetVolume(std::int32_t hundredths_db) {
 }
 
 HalfWait LoopingDevice::WaitHalf(int which, std::chrono::milliseconds timeout) {
-  const timespec deadline = DeadlineAfter(timeout);
-  waiters_.fetch_add(1, std::memory_order_acq_rel);
-  bool set = true;
-  while (!crossing_[which].load(std::memory_order_acquire)) {
-    if (sem_clockwait(&crossed_, CLOCK_MONOTONIC, &deadline) != 0 && errno == ETIMEDOUT) {
-      set = crossing_[which].load(std::memory_order_acquire);
-      break;
+  bool set = crossing_[which].load(std::memory_order_acquire);
+  if (!set) {
+    const timespec deadline = DeadlineAfter(timeout);
+    waiting_for_.store(which, std::memory_order_release);
+    waiters_.fetch_add(1, std::memory_order_acq_rel);
+    blocked_waits_.fetch_add(1, std::memory_order_acq_rel);
+    while (!(set = crossing_[which].load(std::memory_order_acquire))) {
+      if (sem_clockwait(&crossed_, CLOCK_MONOTONIC, &deadline) != 0 && errno == ETIMEDOUT) {
+        set = crossing_[which].load(std::memory_order_acquire);
+        break;
+      }
     }
+    waiters_.fetch_sub(1, std::memory_order_acq_rel);
+    waiting_for_.store(-1, std::memory_order_release);
   }
-  waiters_.fetch_sub(1, std::memory_order_acq_rel);
   if (!set)
     return HalfWait::kTimedOut;
   ClearHalf(which);
@@ -154,8 +161,8 @@ void LoopingDevice::Close() {
   if (!HasBuffer())
     return;
   CloseStream();
+  size_.store(0, std::memory_order_release);
   buffer_.reset();
-  size_ = 0;
 }
 
 void LoopingDevice::SetCrossing(int which) {
@@ -168,15 +175,16 @@ std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
     std::memset(dest, SilenceByte(), bytes);
     return 0;
   }
-  const std::uint32_t half = size_ / 2;
+  const std::uint32_t size = BufferSize();
+  const std::uint32_t half = size / 2;
   std::uint32_t p = play_.load(std::memory_order_acquire);
   std::uint32_t done = 0;
   while (done < bytes) {
-    const std::uint32_t chunk = std::min(bytes - done, size_ - p);
+    const std::uint32_t chunk = std::min(bytes - done, size - p);
     std::memcpy(dest + done, buffer_.get() + p, chunk);
     const std::uint32_t next = p + chunk;
     const bool passed_half = p < half && next >= half;
-    p = next == size_ ? 0 : next;
+    p = next == size ? 0 : next;
     play_.store(p, std::memory_order_release);
     if (passed_half)
       SetCrossing(1);

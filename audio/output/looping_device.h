@@ -40,6 +40,10 @@ class LoopingDevice : public SoundDevice {
   /// Number of threads inside `WaitHalf` right now (tests use it to know the output thread
   /// is parked on a crossing).
   int Waiters() const { return waiters_.load(std::memory_order_acquire); }
+  /// The crossing a blocked `WaitHalf` waits for, or -1.
+  int WaitingFor() const { return waiting_for_.load(std::memory_order_acquire); }
+  /// Waits so far that found their crossing clear and had to block.
+  std::uint64_t BlockedWaits() const { return blocked_waits_.load(std::memory_order_acquire); }
 
  protected:
   /// Opens whatever consumes the buffer for `format`; called by `InitBuffer` after the
@@ -59,8 +63,8 @@ class LoopingDevice : public SoundDevice {
   void SetCommitted(std::uint32_t bytes) { committed_.store(bytes, std::memory_order_relaxed); }
 
   bool Playing() const { return playing_.load(std::memory_order_acquire); }
-  bool HasBuffer() const { return size_ != 0; }
-  std::uint32_t BufferSize() const { return size_; }
+  bool HasBuffer() const { return BufferSize() != 0; }
+  std::uint32_t BufferSize() const { return size_.load(std::memory_order_acquire); }
   std::uint32_t PlayCursor() const { return play_.load(std::memory_order_acquire); }
   /// The end of the last region written (where `Unlock` left the write).
   std::uint32_t LastWriteEnd() const { return last_write_end_.load(std::memory_order_acquire); }
@@ -80,7 +84,7 @@ class LoopingDevice : public SoundDevice {
 
   // Set by InitBuffer/Close on the output thread while no consumer runs.
   std::unique_ptr<std::uint8_t[]> buffer_;
-  std::uint32_t size_ = 0;
+  std::atomic<std::uint32_t> size_{0};  // atomic: tests read it while a run opens
   WaveFormat format_;
   // Shared with the consumer.
   std::atomic<std::uint32_t> play_{0};
@@ -91,6 +95,8 @@ class LoopingDevice : public SoundDevice {
   std::atomic<float> gain_{1.0f};
   std::atomic<bool> volume_control_{true};
   std::atomic<int> waiters_{0};
+  std::atomic<std::uint64_t> blocked_waits_{0};
+  std::atomic<int> waiting_for_{-1};
   // Posted on every crossing; sem_post neither blocks nor locks, so a callback may use it.
   sem_t crossed_;
   // Output thread only: the range of the current Lock.

@@ -6,9 +6,11 @@ namespace djkivo {
 
 namespace {
 
-// The clock takes bytes this often; it is also the write-ahead the device reports, as a
-// sound card reports the block it is about to play.
-constexpr std::chrono::milliseconds kClockTick{5};
+// The clock takes bytes eight times per buffer, within these bounds; a tick is also the
+// write-ahead the device reports, as a sound card reports the block it is about to play.
+constexpr std::chrono::milliseconds kMinTick{2};
+constexpr std::chrono::milliseconds kMaxTick{20};
+constexpr int kTicksPerBuffer = 8;
 
 }  // namespace
 
@@ -48,6 +50,15 @@ SoundResult NullDevice::SetVolume(std::int32_t hundredths_db) {
 
 void NullDevice::Advance(std::uint32_t bytes) { Consume(bytes); }
 
+void NullDevice::AdvanceToCrossing(int which) {
+  const std::uint32_t size = BufferSize();
+  if (!Playing() || size == 0)
+    return;
+  const std::uint32_t target = which == 0 ? 0 : size / 2;
+  const std::uint32_t distance = (target + size - PlayCursor()) % size;
+  Consume(distance == 0 ? size : distance);
+}
+
 bool NullDevice::WaitForWaiter(std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (Waiters() == 0) {
@@ -61,7 +72,11 @@ bool NullDevice::WaitForWaiter(std::chrono::milliseconds timeout) const {
 SoundResult NullDevice::OpenStream(const WaveFormat& format) {
   scratch_bytes_ = BufferSize();
   scratch_ = std::make_unique<std::uint8_t[]>(scratch_bytes_);
-  const std::uint64_t tick_frames = format.samples_per_sec * kClockTick.count() / 1000;
+  const std::uint64_t buffer_ms =
+      static_cast<std::uint64_t>(BufferSize()) * 1000 / format.avg_bytes_per_sec;
+  tick_ = std::clamp(std::chrono::milliseconds(buffer_ms / kTicksPerBuffer), kMinTick, kMaxTick);
+  const std::uint64_t tick_frames =
+      static_cast<std::uint64_t>(format.samples_per_sec) * tick_.count() / 1000;
   SetCommitted(manual_clock_ ? 0
                              : static_cast<std::uint32_t>(std::min<std::uint64_t>(
                                    tick_frames * format.block_align, BufferSize() / 4)));
@@ -111,7 +126,7 @@ void NullDevice::ClockLoop() {
   Clock::time_point origin = Clock::now();
   std::uint64_t frames_taken = 0;
   while (!clock_stop_) {
-    clock_wake_.wait_for(lock, kClockTick);
+    clock_wake_.wait_for(lock, tick_);
     if (clock_stop_)
       break;
     const Clock::time_point now = Clock::now();

@@ -40,6 +40,9 @@ class NullDevice : public LoopingDevice {
   // --- Test driving.
   /// Consumes `bytes` (whole frames) at the play cursor now, as a clock tick would.
   void Advance(std::uint32_t bytes);
+  /// Consumes up to crossing `which` (0 = offset 0, 1 = the middle), a whole lap when the
+  /// cursor stands on it; nothing while the buffer is not playing.
+  void AdvanceToCrossing(int which);
   /// Waits up to `timeout` until a thread is waiting for a crossing; true when one is.
   bool WaitForWaiter(std::chrono::milliseconds timeout) const;
   /// Bytes taken from the buffer while playing, since construction.
@@ -70,6 +73,7 @@ class NullDevice : public LoopingDevice {
   // Scratch the consumer renders into; sized at OpenStream, used under region_mutex_.
   std::unique_ptr<std::uint8_t[]> scratch_;
   std::uint32_t scratch_bytes_ = 0;
+  std::chrono::milliseconds tick_{5};  // set at OpenStream, before the clock starts
   // --- guarded by clock_mutex_
   bool clock_stop_ = false;
   bool stopped_forever_ = false;

@@ -42,19 +42,24 @@ SoundResult SndOutFreeSpace(SndOut& snd, std::uint32_t* free) {
   const SoundResult result = snd.device->GetCurrentPosition(&play, &write);
   if (result != kSoundOk)
     return result;
-  // A write position behind the device's write cursor (and not wrapped to 0) was overtaken:
-  // writing goes on where the device can still take it.
-  if (snd.write_position < write && snd.write_position != 0)
-    snd.write_position = write;
   const auto size = static_cast<std::int64_t>(snd.size);
-  std::int64_t space = static_cast<std::int64_t>(play) - snd.write_position;
-  if (space < 0)
-    space += size;
   std::int64_t committed = static_cast<std::int64_t>(write) - play;
   if (committed < 0)
     committed += size;
-  if (space > size - committed)
+  std::int64_t ahead = static_cast<std::int64_t>(snd.write_position) - play;
+  if (ahead < 0)
+    ahead += size;
+  // The write position inside the region the device has already committed: the play cursor
+  // overtook it. Writing goes on at the device's write cursor. (Only this region counts: a
+  // write position that merely wrapped past the end, after a partial block, is still ahead of
+  // the play cursor, and moving it would drop the unplayed audio behind it.)
+  if (ahead < committed) {
     snd.underrun = true;
+    snd.write_position = write;
+  }
+  std::int64_t space = static_cast<std::int64_t>(play) - snd.write_position;
+  if (space < 0)
+    space += size;
   *free = static_cast<std::uint32_t>(space);
   return kSoundOk;
 }

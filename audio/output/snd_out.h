@@ -30,8 +30,8 @@ SoundResult SndOutCreate(SndOut& snd, int index);
 /// Creates a silent looping buffer of `size` bytes with crossings at 0 and `size / 2`; the
 /// write position becomes the device's write cursor.
 SoundResult SndOutInitBuffer(SndOut& snd, const WaveFormat& format, std::uint32_t size);
-/// Bytes writable at the write position (returned through `free`); sets `underrun` when the
-/// write position lies in the region the device has already committed.
+/// Bytes writable at the write position (returned through `free`). A write position inside the
+/// region the device has already committed sets `underrun` and moves to the write cursor.
 SoundResult SndOutFreeSpace(SndOut& snd, std::uint32_t* free);
 /// Copies `count` bytes at the write position, wrapping at the end, and advances it.
 SoundResult SndOutWrite(SndOut& snd, const std::uint8_t* data, std::uint32_t count);

@@ -86,7 +86,6 @@ TSoundOut::TSoundOut(std::unique_ptr<SoundDevice> device) : events_(TEventHandle
 TSoundOut::~TSoundOut() {
   WriteIniFile();
   ShutDown();
-  events_->Forget(this);
   SndOutClose(snd_);
 }
 

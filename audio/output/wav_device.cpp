@@ -46,14 +46,9 @@ void WavDevice::CloseStream() {
 }
 
 HalfWait WavDevice::WaitHalf(int which, std::chrono::milliseconds timeout) {
-  if (!realtime_ && Playing() && !CrossingSet(which)) {
-    // Play up to the crossing at once: the file gets the audio as soon as it is written.
-    const std::uint32_t size = BufferSize();
-    const std::uint32_t target = which == 0 ? 0 : size / 2;
-    const std::uint32_t play = PlayCursor();
-    const std::uint32_t distance = (target + size - play) % size;
-    Advance(distance == 0 ? size : distance);
-  }
+  // Play up to the crossing at once: the file gets the audio as soon as it is written.
+  if (!realtime_ && !CrossingSet(which))
+    AdvanceToCrossing(which);
   return NullDevice::WaitHalf(which, timeout);
 }
 
