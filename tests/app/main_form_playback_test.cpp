@@ -15,6 +15,9 @@ namespace {
 // Song ids the front server answers itself: a play page without the script, and none at all.
 const std::string kNoScriptId = "900001";
 const std::string kGoneId = "900002";
+// And a play page that answers only after a while, with the play page of demo song 2.
+const std::string kSlowId = "900003";
+constexpr std::chrono::milliseconds kSlowPage{1500};
 
 /// The window talks to a front server that answers the two special play pages and sends
 /// every other request on to the demo site.
@@ -29,6 +32,12 @@ class PlaybackTest : public WindowTest {
       } else if (request.target == "/dance/play/" + kGoneId + ".html") {
         response.status = 404;
         response.reason = "Not Found";
+      } else if (request.target == "/dance/play/" + kSlowId + ".html") {
+        front_->WaitForStop(kSlowPage);
+        response.status = 302;
+        response.reason = "Found";
+        response.headers.emplace_back(
+            "Location", site_->BaseAddress() + "/dance/play/" + Song(2).id + ".html");
       } else {
         response.status = 302;
         response.reason = "Found";
@@ -183,6 +192,17 @@ TEST_F(PlaybackTest, APlayPageWithoutTheScriptMovesOnToTheNextSong) {
   form.PlayButtonClick();
   ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 1 && StreamOf(Song(0)); }));
   EXPECT_TRUE(errors_.empty());  // no message for a song that cannot be opened
+}
+
+TEST_F(LongSongTest, ASlowPlayPageDoesNotReplaceTheSongAskedForAfterIt) {
+  WritePlayList(Line("slow", kSlowId) + Line("a", Song(0).id));
+  TForm1& form = MakeForm();
+  QTimer::singleShot(300, &form, [&] { form.SkinButton2Click(); });  // while entry 0 loads
+  form.PlayButtonClick();  // returns once both play pages have been read
+  EXPECT_EQ(PlayPageRequests(Song(2).id), 1);  // the slow page did arrive...
+  EXPECT_EQ(form.CurrentIndex(), 1);
+  EXPECT_TRUE(StreamOf(Song(0))) << FileName();  // ...and was dropped
+  EXPECT_TRUE(WaitForStatus(kPlaying));
 }
 
 TEST_F(LongSongTest, AnUnreadablePlayPageLeavesTheCurrentSongPlaying) {
