@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
-#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -27,7 +26,6 @@
 #include <QVBoxLayout>
 
 #include "app/core/catalogue_address.h"
-#include "app/core/fetch_page.h"
 #include "app/core/list_load.h"
 #include "app/core/paging.h"
 #include "app/core/text.h"

@@ -72,6 +72,8 @@ class TForm1 final : public QMainWindow {
   ~TForm1() override;
 
   // --- Handlers, under the names of the layout. Public so the tray and tests can drive them.
+  /// Run once, by the constructor: wires the audio chain, sizes and centres the window, loads
+  /// the play list and restores the remembered settings.
   void FormCreate();
   void FormClose();
   void SkinHeaderListBox1Items1Click();
