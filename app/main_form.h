@@ -219,6 +219,7 @@ class TForm1 final : public QMainWindow {
   ListLoadSequence list_loads_;
   ListLoadSequence play_loads_;
   std::unique_ptr<QSettings> settings_;
+  int failed_runs_ = 0;   // runs in a row that ended with an error (see SoundOut1Done)
   bool closing_ = false;  // FormClose ran: a load that returns now starts nothing
   std::mt19937 random_{std::random_device{}()};  // the random play mode's draws
   TSpectrumLevels levels_{};  // the analyser's last spectrum levels, drawn as bars

@@ -182,6 +182,16 @@ void TForm1::SoundOut1Done() {
   const int count = static_cast<int>(my_list_.MyList().size());
   if (count == 0 || closing_)
     return;
+  // A song that cannot be opened moves on to the next, but once a whole round of the list has
+  // failed in a row (no sound device, no network to the streams) going on would only hammer
+  // the site: stop there and say why.
+  const std::string error = SoundOut1->ErrorMessage();
+  failed_runs_ = error.empty() ? 0 : failed_runs_ + 1;
+  if (failed_runs_ >= count) {
+    failed_runs_ = 0;
+    ShowError(QString::fromUtf8(error));
+    return;
+  }
   SkinTrackBar1->setValue(0);
   if (SequentialMode()) {
     my_list_.SetCurrentIndex((my_list_.CurrentIndex() + 1) % count);

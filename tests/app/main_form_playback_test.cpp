@@ -194,6 +194,16 @@ TEST_F(PlaybackTest, APlayPageWithoutTheScriptMovesOnToTheNextSong) {
   EXPECT_TRUE(errors_.empty());  // no message for a song that cannot be opened
 }
 
+TEST_F(PlaybackTest, AWholeRoundOfFailingSongsStopsWithTheLastError) {
+  WritePlayList(Line("x", kNoScriptId) + Line("y", kNoScriptId) + Line("z", kNoScriptId));
+  TForm1& form = MakeForm();
+  form.PlayButtonClick();
+  ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
+  ProcessEventsUntil([] { return false; }, 300ms);  // nothing more happens
+  EXPECT_EQ(errors_, (std::vector<std::string>{"The file name is not assigned"}));
+  EXPECT_EQ(form.SoundOut1->Status(), kIdle);
+}
+
 TEST_F(LongSongTest, ASlowPlayPageDoesNotReplaceTheSongAskedForAfterIt) {
   WritePlayList(Line("slow", kSlowId) + Line("a", Song(0).id));
   TForm1& form = MakeForm();
