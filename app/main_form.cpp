@@ -133,7 +133,13 @@ TForm1::TForm1(TForm1Config config)
   FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+  // Stop while every component is still there: a stop runs the main thread's pending calls,
+  // and an analyser tick run then must not meet a half-destroyed chain.
+  closing_ = true;
+  if (SoundOut1)
+    SoundOut1->Stop(false);
+}
 
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));

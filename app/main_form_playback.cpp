@@ -240,6 +240,8 @@ void TForm1::FormClose() {
 // --- The title and time display ------------------------------------------------------------
 
 void TForm1::SpectrumAnalyser1GainData() {
+  if (closing_)
+    return;  // the chain is being torn down
   SkinTrackBar1->setValue(SoundOut1->Progress());
   // Elapsed is measured where the output takes the audio (the analyser's position), not where
   // the source reads: the cache reads up to half a minute ahead of what is heard. Both count
