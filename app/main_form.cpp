@@ -429,17 +429,23 @@ void TForm1::SkinHeaderListBox1Items13Click() {
 
 void TForm1::ClearRows() { SkinListView1->setRowCount(0); }
 
-void TForm1::AddRow(const SongEntry& song) {
+void TForm1::AddRows(const std::vector<SongEntry>& songs) {
+  // One resize and one repaint for the whole page rather than one per row.
+  SkinListView1->setUpdatesEnabled(false);
   int row = SkinListView1->rowCount();
-  SkinListView1->insertRow(row);
-  auto put = [&](int column, const std::string& bytes) {
-    auto* item = new QTableWidgetItem(FromGbkText(bytes));
-    item->setData(kBytesRole, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-    SkinListView1->setItem(row, column, item);
-  };
-  put(kNameColumn, song.name);
-  put(kUploaderColumn, song.uploader);
-  put(kIdColumn, song.id);
+  SkinListView1->setRowCount(row + static_cast<int>(songs.size()));
+  for (const SongEntry& song : songs) {
+    auto put = [&](int column, const std::string& bytes) {
+      auto* item = new QTableWidgetItem(FromGbkText(bytes));
+      item->setData(kBytesRole, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+      SkinListView1->setItem(row, column, item);
+    };
+    put(kNameColumn, song.name);
+    put(kUploaderColumn, song.uploader);
+    put(kIdColumn, song.id);
+    ++row;
+  }
+  SkinListView1->setUpdatesEnabled(true);
 }
 
 SongEntry TForm1::RowSong(int row) const {
@@ -479,8 +485,7 @@ bool TForm1::LoadList(ListKind kind, const std::string& address) {
   }
   if (!list_loads_.IsLatest(ticket))
     return false;  // a newer list command started while this one waited
-  for (const SongEntry& song : songs)
-    AddRow(song);
+  AddRows(songs);
   return true;
 }
 
@@ -551,8 +556,10 @@ void TForm1::SkinHeaderListBox1Items5Click() {
   list_loads_.Begin();  // a list still loading must not add its rows to the play list view
   ShowList();
   ClearRows();
+  std::vector<SongEntry> rows;
   for (const TMyListDj& entry : my_list_.MyList())
-    AddRow(SongEntry{entry.name, entry.uploader, entry.id});
+    rows.push_back(SongEntry{entry.name, entry.uploader, entry.id});
+  AddRows(rows);
   SelectRow(my_list_.CurrentIndex());
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QString>
@@ -195,7 +196,7 @@ class TForm1 final : public QMainWindow {
   void Paging(PagingButton button);
   void ShowList();
   void ClearRows();
-  void AddRow(const SongEntry& song);
+  void AddRows(const std::vector<SongEntry>& songs);
   SongEntry RowSong(int row) const;
   int LowestSelectedRow() const;
   void SelectRow(int row);
