@@ -186,6 +186,21 @@ TEST_F(PlaybackTest, RandomModeDrawsAnEntryAtEachEnd) {
   EXPECT_LT(form.CurrentIndex(), 3);
 }
 
+TEST_F(PlaybackTest, AfterClearTheSongPlaysToItsEndAndNothingFollows) {
+  WritePlayList(Line("a", Song(0).id) + Line("b", Song(1).id));
+  TForm1& form = MakeForm();
+  form.PlayButtonClick();
+  ASSERT_TRUE(WaitForStatus(kPlaying));
+  ClickCategory(5);
+  form.N1Click();
+  EXPECT_EQ(form.SoundOut1->Status(), kPlaying);
+  ASSERT_TRUE(WaitForStatus(kIdle));
+  ProcessEventsUntil([] { return false; }, 300ms);
+  EXPECT_EQ(form.SoundOut1->Status(), kIdle);
+  EXPECT_EQ(form.CurrentIndex(), -1);
+  EXPECT_EQ(PlayPageRequests(Song(1).id), 0);
+}
+
 TEST_F(PlaybackTest, APlayPageWithoutTheScriptMovesOnToTheNextSong) {
   WritePlayList(Line("gone", kNoScriptId) + Line("a", Song(0).id));
   TForm1& form = MakeForm();
@@ -250,6 +265,10 @@ TEST_F(LongSongTest, PauseResumeAndTheButtonSwap) {
   form.PlayButtonClick();  // playing: nothing
   EXPECT_EQ(form.SoundOut1->Status(), kPlaying);
   EXPECT_EQ(PlayPageRequests(Song(0).id), 1);
+
+  ClickCategory(12);  // switching views never touches playback
+  ClickCategory(5);
+  EXPECT_EQ(form.SoundOut1->Status(), kPlaying);
 }
 
 TEST_F(LongSongTest, TheDisplayFollowsTheStream) {
