@@ -1,6 +1,11 @@
 // Page loads from nginx on loopback with our client and with libcurl (a fresh easy handle per
 // request, as each page load has a fresh client), and our inflate against zlib's own.
 // Prints the median time of each and one `measure:` line per case.
+//
+// nginx serves the gzip pages pre-compressed (gzip_static): compressing 5 MB on every request
+// would cost nginx far more than either client spends, and on a shared machine its noise
+// would drown the difference between the clients that this measures. The tests cover
+// nginx's on-the-fly gzip with chunked framing.
 #include <curl/curl.h>
 #include <zlib.h>
 
@@ -40,7 +45,7 @@ std::pair<double, double> Compare(int rounds, const std::function<void()>& ours,
     fn();
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   };
-  ours();  // warm both up: page cache, nginx's first gzip, the allocator
+  ours();  // warm both up: the page cache, nginx, the allocator
   anchor();
   for (int i = 0; i < rounds; ++i) {
     ours_ms.push_back(time(ours));
@@ -129,12 +134,14 @@ int main() {
   test::TempFolder root;
   const std::string page = test::PageText(60 * 1024, 11);
   const std::string big = test::PageText(5 << 20, 12);
+  // The gzip body of the 5 MB page, as served and as decoded alone.
+  const std::string big_gz = test::Gzip(big);
   root.Write("page.html", page);
+  root.Write("page.html.gz", test::Gzip(page));
   root.Write("plain/page.html", page);
   root.Write("big.html", big);
-  test::NginxServer nginx("gzip on; gzip_types text/html; gzip_min_length 0;\n"
-                          "location /plain/ { gzip off; }\n",
-                          root.Path());
+  root.Write("big.html.gz", big_gz);
+  test::NginxServer nginx("gzip_static on;\n", root.Path());
   const std::string gz_url = nginx.Url("/page.html");
   const std::string plain_url = nginx.Url("/plain/page.html");
   const std::string big_url = nginx.Url("/big.html");
@@ -143,12 +150,15 @@ int main() {
     std::fprintf(stderr, "http_bench: a client returned the wrong bytes\n");
     return 1;
   }
-  // The 5 MB page as nginx gzips it, for the decoder alone.
-  std::string big_gz;
-  {
+  for (const std::string& url : {gz_url, big_url}) {
     net::THttpClient client;
     client.Request().accept_encoding = "gzip";
-    client.GetToStream(big_url, big_gz);
+    std::string body;
+    client.GetToStream(url, body);
+    if (client.Response().content_encoding != "gzip") {
+      std::fprintf(stderr, "http_bench: nginx did not send %s gzip-encoded\n", url.c_str());
+      return 1;
+    }
   }
   if (OurInflate(big_gz) != big || ZlibInflate(big_gz) != big) {
     std::fprintf(stderr, "http_bench: inflate returned the wrong bytes\n");
@@ -156,9 +166,9 @@ int main() {
   }
 
   std::printf("median time per fetch over loopback nginx (fresh client / easy handle each)\n");
-  Report("http_get_60k_gzip", Compare(200, [&] { OurGet(gz_url); }, [&] { CurlGet(gz_url, true); }),
+  Report("http_get_60k_gzip", Compare(400, [&] { OurGet(gz_url); }, [&] { CurlGet(gz_url, true); }),
          "<=1.0", "libcurl");
-  Report("http_get_60k_plain", Compare(200, [&] { OurGet(plain_url); }, [&] { CurlGet(plain_url, false); }),
+  Report("http_get_60k_plain", Compare(400, [&] { OurGet(plain_url); }, [&] { CurlGet(plain_url, false); }),
          "<=1.0", "libcurl");
   Report("http_get_5m_gzip", Compare(30, [&] { OurGet(big_url); }, [&] { CurlGet(big_url, true); }),
          "<=1.0", "libcurl");

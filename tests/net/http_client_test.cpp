@@ -440,7 +440,6 @@ TEST(HttpClientFailureTest, AddressFailures) {
   THttpClient client;
   std::string body;
   EXPECT_THROW(client.GetToStream("http:///x", body), EHostRequired);
-  EXPECT_THROW(client.GetToStream("http://no-such-host.invalid/", body), ESocketError);
 }
 
 TEST(HttpClientFailureTest, ConnectGivesUpAtItsLimit) {
