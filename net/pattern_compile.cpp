@@ -585,6 +585,8 @@ int Rarity(unsigned char c) {
   return 0;
 }
 
+int AnchorOf(const std::string& bytes, bool fold);
+
 // Lowers the tree into nodes, continuation-passing: each element is emitted knowing the node
 // that follows it, so every node has one fixed continuation.
 class Emitter {
@@ -685,15 +687,21 @@ class Emitter {
   }
 
   // The byte a match from `node` must begin with, if one is known (-1 otherwise).
-  int FollowByte(std::uint32_t node) const {
+  // Sets n.follow_byte and n.follow_offset from the literal the continuation of `node`
+  // begins with: a byte it holds, under folding one without another case.
+  void SetFollow(Node& n, std::uint32_t node) const {
     while (node != kNoNode &&
            (prog_.nodes[node].op == Op::kOpen || prog_.nodes[node].op == Op::kClose))
       node = prog_.nodes[node].next;
     if (node == kNoNode || prog_.nodes[node].op != Op::kLiteral)
-      return -1;
-    const Node& n = prog_.nodes[node];
-    unsigned char c = static_cast<unsigned char>(prog_.literals[n.a]);
-    return (!n.fold || !IsLetter(c)) ? c : -1;
+      return;
+    const Node& lit = prog_.nodes[node];
+    const std::string bytes = prog_.literals.substr(lit.a, lit.b);
+    const int anchor = AnchorOf(bytes, lit.fold);
+    if (anchor < 0)
+      return;
+    n.follow_byte = static_cast<unsigned char>(bytes[anchor]);
+    n.follow_offset = static_cast<std::uint32_t>(anchor);
   }
 
   std::uint32_t EmitRepeat(const Ast& a, std::uint32_t next, int loop_depth) {
@@ -725,7 +733,7 @@ class Emitter {
         if (a.max == kInfinite && loop_depth == 0)
           n.interval = prog_.intervals++;
       }
-      n.follow_byte = FollowByte(next);
+      SetFollow(n, next);
       MarkMemo(next, loop_depth);
       return Add(n);
     }
@@ -867,14 +875,7 @@ void BuildFilter(const Ast& top, Program& prog) {
   if (head.kind == Ast::kAssert && head.assert_op == Op::kInputStart)
     f.anchored = true;
   if (head.kind == Ast::kLiteral) {
-    int best = -1;
-    for (std::size_t k = 0; k < head.bytes.size(); ++k) {
-      unsigned char c = static_cast<unsigned char>(head.bytes[k]);
-      if (head.fold && IsLetter(c))
-        continue;
-      if (best < 0 || Rarity(c) < Rarity(static_cast<unsigned char>(head.bytes[best])))
-        best = static_cast<int>(k);
-    }
+    const int best = AnchorOf(head.bytes, head.fold);
     if (best >= 0) {
       f.prefix = head.bytes;
       f.prefix_fold = head.fold;
@@ -898,6 +899,102 @@ void BuildFilter(const Ast& top, Program& prog) {
   }
   if (f.required.size() < 2 || (f.required == f.prefix && !f.prefix_fold))
     f.required.clear();
+}
+
+// Offset of the byte of `bytes` to search for with memchr: the rarest one that has no other
+// case under folding; -1 when every byte is a letter under folding.
+int AnchorOf(const std::string& bytes, bool fold) {
+  int best = -1;
+  for (std::size_t k = 0; k < bytes.size(); ++k) {
+    unsigned char c = static_cast<unsigned char>(bytes[k]);
+    if (fold && IsLetter(c))
+      continue;
+    if (best < 0 || Rarity(c) < Rarity(static_cast<unsigned char>(bytes[best])))
+      best = static_cast<int>(k);
+  }
+  return best;
+}
+
+// Recognises [prefix] [(] .{n,}? [)] tail, the shape of the block and tag patterns.
+void DetectLazySpan(Program& prog) {
+  StartFilter& f = prog.filter;
+  const auto& nodes = prog.nodes;
+  std::uint32_t k = prog.start;
+  if (nodes[k].op == Op::kLiteral) {
+    if (f.prefix.empty() || f.prefix.size() != nodes[k].b)
+      return;
+    k = nodes[k].next;
+  }
+  int group = 0;
+  if (nodes[k].op == Op::kOpen) {
+    group = static_cast<int>(nodes[k].a);
+    k = nodes[k].next;
+  }
+  const Node& rep = nodes[k];
+  if (rep.op != Op::kRepeat || rep.elem != Elem::kAny || rep.greedy || rep.max != kInfinite)
+    return;
+  k = rep.next;
+  if (group) {
+    if (nodes[k].op != Op::kClose || static_cast<int>(nodes[k].a) != group)
+      return;
+    k = nodes[k].next;
+  }
+  const Node& tail = nodes[k];
+  if (tail.op != Op::kLiteral || nodes[tail.next].op != Op::kMatch)
+    return;
+  f.tail = prog.literals.substr(tail.a, tail.b);
+  f.tail_fold = tail.fold;
+  f.tail_anchor = AnchorOf(f.tail, tail.fold);
+  if (f.tail_anchor < 0)
+    return;
+  f.lazy_span = true;
+  f.span_min = rep.min;
+  f.span_group = group;
+}
+
+// A memo point whose continuation runs straight to the end of the pattern (no choice left
+// on the way) fails no slower than its memo bit would be read: it gets no slot.
+void DropStraightMemos(Program& prog) {
+  std::vector<bool> straight(prog.nodes.size(), false);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+      const Node& n = prog.nodes[k];
+      bool s = false;
+      switch (n.op) {
+        case Op::kMatch:
+          s = true;
+          break;
+        case Op::kLiteral:
+        case Op::kSet:
+        case Op::kInputStart:
+        case Op::kInputEnd:
+        case Op::kLineStart:
+        case Op::kLineEnd:
+        case Op::kWordBoundary:
+        case Op::kNotWordBoundary:
+        case Op::kOpen:
+        case Op::kClose:
+        case Op::kJump:
+          s = n.next != kNoNode && straight[n.next];
+          break;
+        default:
+          break;
+      }
+      if (s && !straight[k]) {
+        straight[k] = true;
+        changed = true;
+      }
+    }
+  }
+  prog.memo_slots = 0;
+  for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+    Node& n = prog.nodes[k];
+    if (straight[k])
+      n.memo = -1;
+    if (n.memo >= 0)
+      n.memo = prog.memo_slots++;
+  }
 }
 
 }  // namespace
@@ -945,7 +1042,9 @@ Program CompilePattern(std::string_view expression, int flags, std::string_view 
         n.interval = prog.intervals++;
     }
   }
+  DropStraightMemos(prog);
   BuildFilter(top, prog);
+  DetectLazySpan(prog);
   return prog;
 }
 

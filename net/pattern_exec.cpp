@@ -55,10 +55,10 @@ void Executor::Reset() {
   required_at_ = kUnset;
 }
 
-void Executor::Push(const Entry& e) {
+void Executor::Grow() {
   if (stack_.size() >= kMaxBacktrackEntries)
     throw EPatternError(kPatternBacktrackLimitExceeded, 0);
-  stack_.push_back(e);
+  stack_.reserve(std::min(kMaxBacktrackEntries, std::max<std::size_t>(256, stack_.size() * 2)));
 }
 
 bool Executor::MemoFailed(int slot, std::uint32_t pos) const {
@@ -100,6 +100,26 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
       return false;
     required_at_ = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
   }
+  if (f.lazy_span) {
+    if (!FindStart(p))
+      return false;
+    const std::uint32_t from = p + static_cast<std::uint32_t>(f.prefix.size());
+    if (n_ - from < f.span_min)
+      return false;
+    // No tail after this prefix means none after any later prefix either.
+    const std::uint32_t tail = FindLiteral(from + f.span_min, f.tail, f.tail_fold, f.tail_anchor);
+    if (tail == kUnset)
+      return false;
+    for (int g = 0; g <= kMaxGroups; ++g)
+      starts[g] = ends[g] = kUnset;
+    starts[0] = p;
+    ends[0] = tail + static_cast<std::uint32_t>(f.tail.size());
+    if (f.span_group) {
+      starts[f.span_group] = from;
+      ends[f.span_group] = tail;
+    }
+    return true;
+  }
   for (;;) {
     if (!FindStart(p))
       return false;
@@ -107,8 +127,8 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
       starts[0] = p;
       ends[0] = match_end_;
       for (int g = 1; g <= kMaxGroups; ++g) {
-        starts[g] = cap_start_[g];
-        ends[g] = cap_end_[g];
+        starts[g] = g <= prog_->group_count ? cap_start_[g] : kUnset;
+        ends[g] = g <= prog_->group_count ? cap_end_[g] : kUnset;
       }
       return true;
     }
@@ -118,32 +138,39 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
   }
 }
 
+// The first occurrence of `literal` at or after `from`, or kUnset. `anchor` is the offset of
+// a byte of it that folding leaves alone, searched for with memchr.
+std::uint32_t Executor::FindLiteral(std::uint32_t from, const std::string& literal, bool fold,
+                                    int anchor) const {
+  const auto* lit = reinterpret_cast<const unsigned char*>(literal.data());
+  const std::uint32_t len = static_cast<std::uint32_t>(literal.size());
+  if (from > n_ || n_ - from < len)
+    return kUnset;
+  if (!fold) {
+    const void* hit = len == 1 ? std::memchr(in_ + from, lit[0], n_ - from)
+                               : memmem(in_ + from, n_ - from, lit, len);
+    return hit ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) : kUnset;
+  }
+  const std::uint32_t k = static_cast<std::uint32_t>(anchor);
+  std::uint32_t p = from;
+  while (n_ - p >= len) {
+    const void* hit = std::memchr(in_ + p + k, lit[k], n_ - len + 1 - p);
+    if (!hit)
+      return kUnset;
+    p = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - k;
+    if (FoldEqual(in_ + p, lit, len))
+      return p;
+    ++p;
+  }
+  return kUnset;
+}
+
 // Moves `p` to the next position at which a match may start; false if there is none.
 bool Executor::FindStart(std::uint32_t& p) const {
   const StartFilter& f = prog_->filter;
   if (!f.prefix.empty()) {
-    const std::uint32_t len = static_cast<std::uint32_t>(f.prefix.size());
-    const std::uint32_t k = static_cast<std::uint32_t>(f.prefix_anchor);
-    const auto* prefix = reinterpret_cast<const unsigned char*>(f.prefix.data());
-    if (!f.prefix_fold && len > 1) {
-      if (p > n_)
-        return false;
-      const void* hit = memmem(in_ + p, n_ - p, prefix, len);
-      if (!hit)
-        return false;
-      p = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
-      return true;
-    }
-    while (p + len <= n_) {
-      const void* hit = std::memchr(in_ + p + k, prefix[k], n_ - len + 1 - p);
-      if (!hit)
-        return false;
-      p = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - k;
-      if (FoldEqual(in_ + p, prefix, len))
-        return true;
-      ++p;
-    }
-    return false;
+    p = FindLiteral(p, f.prefix, f.prefix_fold, f.prefix_anchor);
+    return p != kUnset;
   }
   if (f.can_be_empty)
     return p <= n_;
@@ -197,13 +224,16 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
     if (q < low)
       return false;
     if (n.follow_byte >= 0) {
-      if (low >= n_)
+      const std::uint32_t off = n.follow_offset;
+      if (low + off >= n_)
         return false;
-      std::uint32_t top = std::min(q, n_ - 1);
-      const unsigned char* hit = LastByte(in_ + low, n.follow_byte, top - low + 1);
+      const std::uint32_t top = std::min(q + off, n_ - 1);
+      if (top < low + off)
+        return false;
+      const unsigned char* hit = LastByte(in_ + low + off, n.follow_byte, top - low - off + 1);
       if (!hit)
         return false;
-      q = static_cast<std::uint32_t>(hit - in_);
+      q = static_cast<std::uint32_t>(hit - in_) - off;
     }
     out = q;
     return true;
@@ -212,13 +242,16 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
   if (q > high)
     return false;
   if (n.follow_byte >= 0) {
-    if (q >= n_)
+    const std::uint32_t off = n.follow_offset;
+    if (q + off >= n_)
       return false;
-    std::uint32_t top = std::min(high, n_ - 1);
-    const void* hit = std::memchr(in_ + q, n.follow_byte, top - q + 1);
+    const std::uint32_t top = std::min(high + off, n_ - 1);
+    if (top < q + off)
+      return false;
+    const void* hit = std::memchr(in_ + q + off, n.follow_byte, top - q - off + 1);
     if (!hit)
       return false;
-    q = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
+    q = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - off;
   }
   out = q;
   return true;
@@ -398,9 +431,10 @@ bool Executor::Backtrack(std::uint32_t& pc, std::uint32_t& pos) {
 bool Executor::TryAt(std::uint32_t at) {
   stack_.clear();
   loop_depth_ = 0;
-  std::fill(std::begin(cap_start_), std::end(cap_start_), kUnset);
-  std::fill(std::begin(cap_end_), std::end(cap_end_), kUnset);
-  std::fill(std::begin(open_), std::end(open_), kUnset);
+  const int groups = prog_->group_count + 1;
+  std::fill(cap_start_, cap_start_ + groups, kUnset);
+  std::fill(cap_end_, cap_end_ + groups, kUnset);
+  std::fill(open_, open_ + groups, kUnset);
   const Node* nodes = prog_->nodes.data();
   const std::string& seps = prog_->paired_separator;
   std::uint32_t pc = prog_->start;
@@ -424,7 +458,11 @@ bool Executor::TryAt(std::uint32_t at) {
           return true;
         case Op::kLiteral: {
           const auto* lit = reinterpret_cast<const unsigned char*>(prog_->literals.data()) + n.a;
-          if (n_ - pos < n.b ||
+          if (n.b == 1 && !n.fold) {
+            ok = pos < n_ && in_[pos] == lit[0];
+            pos += ok;
+            pc = n.next;
+          } else if (n_ - pos < n.b ||
               (n.fold ? !FoldEqual(in_ + pos, lit, n.b) : std::memcmp(in_ + pos, lit, n.b) != 0)) {
             ok = false;
           } else {

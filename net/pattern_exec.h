@@ -1,10 +1,13 @@
 // The search: runs a compiled program over an input with an explicit backtrack stack.
+// Covered by tests/net/pattern_matcher_test.cpp, pattern_scrape_test.cpp and
+// pattern_differential_test.cpp.
 // Internal to the matcher: callers use net/pattern_matcher.h.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,7 +24,8 @@ inline constexpr std::uint32_t kUnset = 0xFFFFFFFFu;
 /// counted loops) on hostile input.
 inline constexpr std::uint64_t kStepBudgetBase = 20'000'000;
 inline constexpr std::uint64_t kStepBudgetPerByte = 200;
-/// Backtrack entries (24 bytes each): about 400 MB, for group loops over huge inputs.
+/// Backtrack entries (28 bytes each, about 450 MB): reached only by group loops that iterate
+/// millions of times over a huge input.
 inline constexpr std::size_t kMaxBacktrackEntries = 16u << 20;
 
 /// Runs searches of one program over one input. Keeps its stack between searches, and keeps
@@ -64,10 +68,17 @@ class Executor {
   bool EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& pos);
   bool NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t last, std::uint32_t low,
                      std::uint32_t high, std::uint32_t& out) const;
-  void Push(const Entry& e);
+  void Push(const Entry& e) {
+    if (stack_.size() == stack_.capacity())
+      Grow();
+    stack_.push_back(e);
+  }
+  void Grow();
   bool MemoFailed(int slot, std::uint32_t pos) const;
   void MemoSetFailed(int slot, std::uint32_t pos);
   bool FindStart(std::uint32_t& p) const;
+  std::uint32_t FindLiteral(std::uint32_t from, const std::string& literal, bool fold,
+                            int anchor) const;
 
   // Set for the duration of one Search.
   const Program* prog_ = nullptr;

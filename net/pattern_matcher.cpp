@@ -54,12 +54,15 @@ void TPatternMatcher::SetExpression(std::string_view expression) {
 void TPatternMatcher::SetLinePairedSeparator(std::string_view separator) {
   if (!(separator.empty() || (separator.size() == 2 && separator[0] != separator[1])))
     Raise(kPatternBadPairedSeparator);
-  paired_separator_.assign(separator);
+  if (separator != paired_separator_) {
+    paired_separator_.assign(separator);
+    program_.reset();
+  }
 }
 
 std::string TPatternMatcher::InputString() const {
   if (!has_input_) {
-    const_cast<TPatternMatcher*>(this)->last_error_ = kPatternNoInputToRead;
+    last_error_ = kPatternNoInputToRead;
     throw EPatternError(kPatternNoInputToRead, 0);
   }
   return input_;
@@ -80,7 +83,7 @@ void TPatternMatcher::SetInputString(std::string_view text) {
 void TPatternMatcher::Compile() {
   if (expression_.empty())
     Raise(kPatternNullArgument);
-  if (program_ && program_->flags == Flags() && program_->paired_separator == paired_separator_)
+  if (program_ && program_->flags == Flags())
     return;
   program_.reset();
   executor_->Reset();
@@ -163,7 +166,7 @@ std::string TPatternMatcher::ReplaceAll(std::string_view text, std::string_view 
     do {
       const std::size_t start = group_start_[0];
       result.append(text.substr(p, start - p));
-      if (expand)
+      if (expand && !replacement.empty())
         result += ExpandTemplate(replacement);
       else
         result.append(replacement);
@@ -177,11 +180,13 @@ std::string TPatternMatcher::ReplaceAll(std::string_view text, std::string_view 
 
 std::string TPatternMatcher::ExpandTemplate(std::string_view template_text) const {
   if (!has_input_) {
-    const_cast<TPatternMatcher*>(this)->last_error_ = kPatternNoInput;
+    last_error_ = kPatternNoInput;
     throw EPatternError(kPatternNoInput, 0);
   }
   std::string result;
   const std::size_t size = template_text.size();
+  if (size == 0)
+    return result;
   auto digit = [](char c) { return c >= '0' && c <= '9'; };
   // Appends group n (n < 0: none) and returns the index after the reference.
   auto append_group = [&](long n) {

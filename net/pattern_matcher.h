@@ -148,7 +148,7 @@ class TPatternMatcher {
   // Backtrack stack and failure memo, kept between searches of the same input and program.
   std::unique_ptr<pattern::Executor> executor_;
 
-  int last_error_ = 0;
+  mutable int last_error_ = 0;  // also set by const reads that raise
 };
 
 }  // namespace djkivo

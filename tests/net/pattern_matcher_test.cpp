@@ -146,6 +146,10 @@ const MatchCase kQuantifiers[] = {
     {"(a|ab)*c", "abac", "abac|a"},
     {"(?i)<div>(.+?)</div>", "<div>a\r\nb</div>c</div>", "<div>a\r\nb</div>|a\r\nb"},
     {"x(a|b){1,3}?y", "xabby", "xabby|b"},
+    {"x.{2,}?y", "xyxaybyy", "xyxay"},
+    {"(?i)<B>(.*?)</b>", "<b></B><B>x</b>", "<b></B>|"},
+    {"(?i)<B>(.+?)</b>", "<b></B><B>x</b>", "<b></B><B>x</b>|</B><B>x"},
+    {"a.+?b", "ab", "NOMATCH"},
     {"(a)\\1{2,}", "aaaa", "aaaa|a"},
 };
 INSTANTIATE_TEST_SUITE_P(Quantifiers, MatchTable, ::testing::ValuesIn(kQuantifiers));
