@@ -26,7 +26,7 @@ std::string Gbk(std::string_view utf8) {
   if (converter == reinterpret_cast<iconv_t>(-1))
     throw std::runtime_error("iconv cannot convert UTF-8 to GBK");
   iconv(converter, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  std::string out(utf8.size() + 4, '\0');  // GBK never needs more bytes than UTF-8
+  std::string out(utf8.size() + 4, '\0');                // GBK never needs more bytes than UTF-8
   char* in = const_cast<char*>(utf8.data());
   std::size_t in_left = utf8.size();
   char* next = out.data();

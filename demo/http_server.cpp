@@ -188,7 +188,9 @@ std::string GzipCompress(std::string_view data) {
 
 HttpServer::HttpServer(Handler handler) : handler_(std::move(handler)) {}
 
-HttpServer::~HttpServer() { Stop(); }
+HttpServer::~HttpServer() {
+  Stop();
+}
 
 void HttpServer::Start(std::uint16_t port) {
   if (wake_read_ >= 0 || stopping_.load())
@@ -258,6 +260,8 @@ HttpServer::Wait HttpServer::WaitFd(int fd, short events, std::chrono::milliseco
       continue;
     if (fds[0].revents)
       return Wait::kStopped;
+    if (fds[1].revents & POLLNVAL)
+      return Wait::kError;
     if (fds[1].revents & (events | POLLERR | POLLHUP))
       return Wait::kReady;
   }
@@ -362,7 +366,8 @@ void HttpServer::Serve(Connection* connection) {
     std::optional<HttpRequest> request = ParseHead(std::string_view(buffer).substr(0, head_size));
     buffer.erase(0, head_end);
     if (!request) {
-      SendAll(fd, StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+      SendAll(fd,
+              StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     if (!request->Header("Transfer-Encoding").empty()) {
@@ -413,8 +418,7 @@ void HttpServer::Serve(Connection* connection) {
     }
     if (Stopping())
       break;
-    reset = response.faults.reset_at >= 0;
-    if (!Respond(fd, *request, std::move(response), keep_alive) || !keep_alive)
+    if (!Respond(fd, *request, std::move(response), keep_alive, &reset) || !keep_alive)
       break;
   }
   if (reset) {
@@ -433,14 +437,16 @@ void HttpServer::Serve(Connection* connection) {
   connection->done.store(true, std::memory_order_release);
 }
 
-bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response,
-                         bool keep_alive) {
+bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
+                         bool* reset) {
   const Faults& faults = response.faults;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
     return false;
-  if (faults.reset_at == 0)
+  if (faults.reset_at == 0) {
+    *reset = true;
     return false;
+  }
 
   std::string body = std::move(response.body);
   std::string head;
@@ -495,13 +501,14 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   std::int64_t cut = total;
   if (faults.truncate_at >= 0)
     cut = std::min(cut, head_size + faults.truncate_at);
-  if (faults.reset_at >= 0)
-    cut = std::min(cut, head_size + faults.reset_at);
+  if (faults.reset_at >= 0 && head_size + faults.reset_at < cut) {
+    cut = head_size + faults.reset_at;
+    *reset = true;
+  }
   const std::int64_t stall_at =
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
-  const std::int64_t slice = faults.bytes_per_second > 0
-                                 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10)
-                                 : total;
+  const std::int64_t slice =
+      faults.bytes_per_second > 0 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10) : total;
   for (std::int64_t sent = 0; sent < cut;) {
     std::int64_t end = std::min(cut, sent + slice);
     if (stall_at > sent && stall_at < end)

@@ -38,7 +38,7 @@ struct HttpResponse {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   bool range_capable = false;  // answer "Range: bytes=..." with 206 or 416
-  Faults faults;  // gzip, chunked, slow, stall, truncate and reset are applied here
+  Faults faults;               // gzip, chunked, slow, stall, truncate and reset are applied here
 };
 
 /// The server: a listening thread plus one thread per connection, with persistent connections
@@ -91,14 +91,16 @@ class HttpServer {
   void Serve(Connection* connection);
   Wait WaitFd(int fd, short events, std::chrono::milliseconds timeout) const;
   bool SendAll(int fd, std::string_view data);
-  // Sends a response; false when the connection must close afterwards.
-  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive);
+  // Sends a response; false when the connection must close afterwards, with `*reset` set when
+  // it is to be closed with a reset.
+  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
+               bool* reset);
   void ReapConnections(bool all);
 
   const Handler handler_;
   // Set by Start.
   int listen_fd_ = -1;
-  int wake_read_ = -1;   // readable once Stop began: every poll of the server watches it
+  int wake_read_ = -1;  // readable once Stop began: every poll of the server watches it
   int wake_write_ = -1;
   std::uint16_t port_ = 0;
   std::thread accept_thread_;

@@ -67,7 +67,8 @@ int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
 std::string ReadLine(int fd, std::chrono::milliseconds timeout) {
   std::string line;
   pollfd p{fd, POLLIN, 0};
-  while (line.find('\n') == std::string::npos && poll(&p, 1, static_cast<int>(timeout.count())) > 0) {
+  while (line.find('\n') == std::string::npos &&
+         poll(&p, 1, static_cast<int>(timeout.count())) > 0) {
     char chunk[256];
     ssize_t got = read(fd, chunk, sizeof chunk);
     if (got <= 0)
@@ -81,8 +82,8 @@ TEST(DemoSiteProgramTest, PrintsItsAddressServesAndEndsOnSigterm) {
   if (!std::filesystem::exists(kProgram))
     GTEST_SKIP() << "djkivo-demo-site is not built";
   testing::TempFolder cache;
-  Child child = Spawn({"--port", "0", "--cache", cache.path(), "--version-body", "7",
-                       "--fault", "chunked"});
+  Child child =
+      Spawn({"--port", "0", "--cache", cache.path(), "--version-body", "7", "--fault", "chunked"});
   std::string line = ReadLine(child.out, 30s);
   ASSERT_TRUE(line.starts_with("http://127.0.0.1:")) << line;
   auto port = static_cast<std::uint16_t>(std::stoi(line.substr(17)));
@@ -98,7 +99,9 @@ TEST(DemoSiteProgramTest, RejectsBadOptions) {
   if (!std::filesystem::exists(kProgram))
     GTEST_SKIP() << "djkivo-demo-site is not built";
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "70000"},
-                                        {"--fault", "nonsense"}, {"--bogus"}, {"--port"}}) {
+                                        {"--fault", "nonsense"},
+                                        {"--bogus"},
+                                        {"--port"}}) {
     Child child = Spawn(args);
     EXPECT_EQ(WaitExit(child.pid, 20s), 64) << args[0];
     close(child.out);
