@@ -322,6 +322,28 @@ TEST_F(AudioOutputTest, ChangingTheInputDuringARunRestartsOnTheNewInput) {
   EXPECT_EQ(output.runs(), 2);
 }
 
+TEST_F(AudioOutputTest, ASynchronousStopReturnsEvenWhenAStepHangs) {
+  TMemoryPcmSource source(Source(1 << 20));
+  auto config = Output();
+  config.hang_after = 65536;
+  config.stop_wait = 200ms;
+  TClockOutput output(config);
+  output.SetInput(&source);
+  Watch(output);
+  output.Run();
+  ASSERT_TRUE(output.WaitHang(kLong));
+  output.Stop(false);  // gives up after its bound instead of hanging the window
+  EXPECT_EQ(output.Status(), 0) << "the run is still in its step";
+  output.ReleaseHang();
+  ASSERT_TRUE(main_.PumpUntil([&] { return output.Status() == 2; }, kLong));
+  main_.PumpUntil([] { return false; }, 50ms);
+  EXPECT_EQ(Count("done"), 0) << "the stopped run stays silent after it ends";
+  // Later runs report again.
+  output.Run();
+  ASSERT_TRUE(PumpUntilDone(1));
+  EXPECT_EQ(output.bytes(), 1u << 20);
+}
+
 TEST_F(AudioOutputTest, DestroyingAPlayingOutputEndsPromptlyEvenOnAStalledSource) {
   auto config = Source(1 << 20);
   config.stall_at = 100000;

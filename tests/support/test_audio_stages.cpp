@@ -173,9 +173,28 @@ void TPassThrough::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
 
 // --- TClockOutput
 
-TClockOutput::TClockOutput(const Config& config) : config_(config) {}
+TClockOutput::TClockOutput(const Config& config) : config_(config) {
+  if (config.stop_wait.count() > 0)
+    SetStopWait(config.stop_wait);
+}
 
-TClockOutput::~TClockOutput() { ShutDown(); }
+TClockOutput::~TClockOutput() {
+  ReleaseHang();
+  ShutDown();
+}
+
+void TClockOutput::ReleaseHang() {
+  {
+    std::lock_guard lock(gate_lock_);
+    hang_released_ = true;
+  }
+  gate_changed_.notify_all();
+}
+
+bool TClockOutput::WaitHang(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(gate_lock_);
+  return gate_changed_.wait_for(lock, timeout, [this] { return hanging_; });
+}
 
 void TClockOutput::AllowSteps(int steps) {
   {
@@ -216,6 +235,13 @@ bool TClockOutput::OutputStep(bool abort) {
     --allowed_;
   }
   const std::uint64_t done = bytes_.load();
+  if (config_.hang_after >= 0 && done >= static_cast<std::uint64_t>(config_.hang_after)) {
+    std::unique_lock lock(gate_lock_);
+    hanging_ = true;
+    gate_changed_.notify_all();
+    gate_changed_.wait(lock, [this] { return hang_released_; });
+    hanging_ = false;
+  }
   if (config_.fail_step_after >= 0 && done >= static_cast<std::uint64_t>(config_.fail_step_after))
     throw EAudioError(config_.fail_step);
   std::uint8_t* block = nullptr;

@@ -125,6 +125,9 @@ class TClockOutput : public TAudioOutput {
     std::int64_t fail_step_after = -1;   ///< a step after this many bytes raises
     std::string fail_step = "device failed";
     bool gated = false;                  ///< each step waits for AllowSteps
+    std::int64_t hang_after = -1;        ///< a step after this many bytes hangs until
+                                         ///< ReleaseHang, ignoring any stop
+    std::chrono::milliseconds stop_wait{0};  ///< non-zero: replaces the synchronous stop's bound
   };
 
   explicit TClockOutput(const Config& config);
@@ -134,6 +137,10 @@ class TClockOutput : public TAudioOutput {
   void AllowSteps(int steps);
   /// Waits up to `timeout` until a gated step is waiting for permission.
   bool WaitGate(std::chrono::milliseconds timeout);
+  /// Ends a hanging step. Any thread.
+  void ReleaseHang();
+  /// Waits up to `timeout` until a step hangs.
+  bool WaitHang(std::chrono::milliseconds timeout);
 
   // Counters of the current or last run (any thread).
   std::uint64_t bytes() const { return bytes_.load(); }
@@ -160,6 +167,8 @@ class TClockOutput : public TAudioOutput {
   // --- guarded by gate_lock_
   int allowed_ = 0;
   bool at_gate_ = false;
+  bool hanging_ = false;
+  bool hang_released_ = false;
   std::mutex gate_lock_;
   std::condition_variable gate_changed_;
 };
