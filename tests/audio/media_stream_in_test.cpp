@@ -287,6 +287,26 @@ TEST_F(StreamInTest, EndsOfStream) {
   }
 }
 
+// With Loop set the end of the stream reopens the address and plays it again.
+TEST_F(StreamInTest, LoopReopensTheAddress) {
+  UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}, {0, Bytes(32, 100)}}});
+  input_->SetLoop(true);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  std::string got;
+  while (got.size() < 96 * 3) {
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t bytes = 1000;
+    input_->GetData(buffer, bytes);
+    ASSERT_GT(bytes, 0u);
+    got.append(reinterpret_cast<const char*>(buffer), bytes);
+  }
+  EXPECT_EQ(got.substr(0, 96), got.substr(96, 96));
+  EXPECT_EQ(got.substr(0, 96), got.substr(192, 96));
+  input_->Close();
+  std::lock_guard lock(log_->mutex);
+  EXPECT_GE(log_->closes, 2);
+}
+
 TEST_F(StreamInTest, StreamWithoutAudioOpensInvalidAndReadsNothing) {
   UseFake({.outputs = {kVideo}, .blocks = {{0, Bytes(64, 0)}}});
   input_->SetMaxWaitMilliseconds(30000);

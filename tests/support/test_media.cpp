@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include <unistd.h>
+
 #include "tests/support/run_process.h"
 #include "tests/support/temp_folder.h"
 
@@ -50,10 +52,15 @@ const Recipe& RecipeOf(TestMedia media) {
   return kRecipes.at(media);
 }
 
-// The folder and the files made so far; the folder is removed when the process ends.
+// Bump when a recipe changes: files of an older recipe then stay out of the way.
+constexpr const char* kRecipeVersion = "v1";
+
+// The folder and the files made so far. In the build tree the files are kept for later runs
+// (each test of a suite runs as a process of its own); elsewhere they go with the process.
 struct Store {
   std::mutex mutex;
-  std::unique_ptr<TempFolder> folder;  // --- guarded by mutex
+  fs::path folder;  // --- guarded by mutex
+  std::unique_ptr<TempFolder> temporary;
   std::map<std::pair<TestMedia, int>, std::string> made;
 };
 
@@ -63,9 +70,16 @@ Store& TheStore() {
 }
 
 fs::path FolderLocked(Store& store) {
-  if (!store.folder)
-    store.folder = std::make_unique<TempFolder>();
-  return store.folder->Path();
+  if (store.folder.empty()) {
+#ifdef DJKIVO_BINARY_DIR
+    store.folder = fs::path(DJKIVO_BINARY_DIR) / (std::string("test-media-") + kRecipeVersion);
+    fs::create_directories(store.folder);
+#else
+    store.temporary = std::make_unique<TempFolder>();
+    store.folder = store.temporary->Path();
+#endif
+  }
+  return store.folder;
 }
 
 void RunFfmpeg(std::vector<std::string> args) {
@@ -74,6 +88,8 @@ void RunFfmpeg(std::vector<std::string> args) {
   if (result.exit_code != 0)
     throw std::runtime_error("the ffmpeg tool failed making a test file: " + result.err);
 }
+
+std::string TestMediaPathLocked(TestMedia media, int seconds, Store& store);
 
 void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
   const Recipe& recipe = RecipeOf(media);
@@ -84,11 +100,8 @@ void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
   } else if (media == TestMedia::kTruncatedMp3 || media == TestMedia::kRandomBytes) {
     std::string bytes;
     if (media == TestMedia::kTruncatedMp3) {
-      // Made under the store's lock like any other file: the whole MP3 first.
-      fs::path whole = FolderLocked(store) / TestMediaFileName(TestMedia::kMp3Cbr128, seconds);
-      if (!fs::exists(whole))
-        Make(TestMedia::kMp3Cbr128, seconds, whole, store);
-      std::ifstream in(whole, std::ios::binary);
+      std::ifstream in(TestMediaPathLocked(TestMedia::kMp3Cbr128, seconds, store),
+                       std::ios::binary);
       bytes.assign(std::istreambuf_iterator<char>(in), {});
       bytes.resize(bytes.size() * 2 / 5);
     } else {
@@ -112,6 +125,23 @@ void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
   }
 }
 
+std::string TestMediaPathLocked(TestMedia media, int seconds, Store& store) {
+  auto found = store.made.find({media, seconds});
+  if (found != store.made.end())
+    return found->second;
+  const fs::path folder = FolderLocked(store);
+  const std::string name = TestMediaFileName(media, seconds);
+  const fs::path path = folder / name;
+  if (!fs::exists(path)) {
+    // Made under a name of this process's own and renamed into place, so processes making
+    // the same file at once never see half of it.
+    const fs::path part = folder / ("part-" + std::to_string(getpid()) + "-" + name);
+    Make(media, seconds, part, store);
+    fs::rename(part, path);
+  }
+  return store.made[{media, seconds}] = path.string();
+}
+
 }  // namespace
 
 std::string TestMediaFileName(TestMedia media, int seconds) {
@@ -128,13 +158,7 @@ std::string TestMediaFolder() {
 std::string TestMediaPath(TestMedia media, int seconds) {
   Store& store = TheStore();
   std::lock_guard lock(store.mutex);
-  auto found = store.made.find({media, seconds});
-  if (found != store.made.end())
-    return found->second;
-  const fs::path path = FolderLocked(store) / TestMediaFileName(media, seconds);
-  if (!fs::exists(path))
-    Make(media, seconds, path, store);
-  return store.made[{media, seconds}] = path.string();
+  return TestMediaPathLocked(media, seconds, store);
 }
 
 std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path) {

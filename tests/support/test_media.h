@@ -27,15 +27,16 @@ enum class TestMedia {
 /// Seconds of tone in a file unless the caller asks for another length.
 inline constexpr int kTestMediaSeconds = 5;
 
-/// Path of a test file of about `seconds` seconds, made on first use and cached for the rest of
-/// the process in a temporary folder that is removed at exit. Thread-safe. Throws
-/// std::runtime_error when the tool fails.
+/// Path of a test file of about `seconds` seconds, made on first use. The files are kept in the
+/// build tree ("test-media-<recipe version>"), so the many processes of one test run (and
+/// later runs) make each file once; several processes may ask for the same file at once.
+/// Thread-safe. Throws std::runtime_error when the tool fails.
 std::string TestMediaPath(TestMedia media, int seconds = kTestMediaSeconds);
 
 /// The file name (with extension) a kind of test file has, for URLs on a test server.
 std::string TestMediaFileName(TestMedia media, int seconds = kTestMediaSeconds);
 
-/// The process's temporary folder for test media (made on first use).
+/// The folder the test files are in (made on first use), for serving them over HTTP.
 std::string TestMediaFolder();
 
 /// What the `ffmpeg` tool decodes from `path`: interleaved signed 16-bit PCM at the file's
