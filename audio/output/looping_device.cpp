@@ -183,13 +183,16 @@ std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
     const std::uint32_t chunk = std::min(bytes - done, size - p);
     std::memcpy(dest + done, buffer_.get() + p, chunk);
     const std::uint32_t next = p + chunk;
-    const bool passed_half = p < half && next >= half;
-    p = next == size ? 0 : next;
-    play_.store(p, std::memory_order_release);
-    if (passed_half)
+    const std::uint32_t wrapped = next == size ? 0 : next;
+    // A start from offset 0 may move the cursor meanwhile: then this chunk is taken again
+    // from the new position (the failed exchange loads it into `p`).
+    if (!play_.compare_exchange_strong(p, wrapped, std::memory_order_acq_rel))
+      continue;
+    if (p < half && next >= half)
       SetCrossing(1);
-    if (p == 0)
+    if (wrapped == 0)
       SetCrossing(0);
+    p = wrapped;
     done += chunk;
   }
   const float gain = gain_.load(std::memory_order_relaxed);

@@ -6,11 +6,11 @@ namespace djkivo {
 
 namespace {
 
-// The clock takes bytes eight times per buffer, within these bounds; a tick is also the
+// The clock takes bytes four times per buffer, within these bounds; a tick is also the
 // write-ahead the device reports, as a sound card reports the block it is about to play.
 constexpr std::chrono::milliseconds kMinTick{2};
-constexpr std::chrono::milliseconds kMaxTick{20};
-constexpr int kTicksPerBuffer = 8;
+constexpr std::chrono::milliseconds kMaxTick{25};
+constexpr int kTicksPerBuffer = 4;
 
 }  // namespace
 

@@ -13,11 +13,7 @@ void SndOutEnumerate(SndOut& snd, std::vector<SoundDeviceEntry>& list) {
       entry.description.resize(kMaxDeviceDescription);
 }
 
-SoundResult SndOutCreate(SndOut& snd, int index) {
-  const SoundResult result = snd.device->Create(index);
-  snd.created = result == kSoundOk;
-  return result;
-}
+SoundResult SndOutCreate(SndOut& snd, int index) { return snd.device->Create(index); }
 
 SoundResult SndOutInitBuffer(SndOut& snd, const WaveFormat& format, std::uint32_t size) {
   snd.size = size;
@@ -125,7 +121,6 @@ SoundResult SndOutSetVolume(SndOut& snd, std::int32_t hundredths_db) {
 
 void SndOutClose(SndOut& snd) {
   snd.device->Close();
-  snd.created = false;
   snd.has_buffer = false;
 }
 

@@ -3,6 +3,7 @@
 // fill loop of `TSoundOut` is built from. Tested by tests/audio/output/snd_out_test.cpp.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -16,8 +17,8 @@ namespace djkivo {
 /// output thread is parked (pause, resume, the latency change).
 struct SndOut {
   std::unique_ptr<SoundDevice> device;
-  bool created = false;             // `SndOutCreate` succeeded and `SndOutClose` not yet called
-  bool has_buffer = false;          // `SndOutInitBuffer` succeeded
+  // `SndOutInitBuffer` succeeded; atomic because a resume on the main thread asks for it.
+  std::atomic<bool> has_buffer{false};
   std::uint32_t size = 0;           // buffer length in bytes
   bool underrun = false;            // set by SndOutFreeSpace: the write position was overtaken
   std::uint32_t write_position = 0; // where the next write goes

@@ -150,7 +150,8 @@ void TSoundOut::Pause() {
 }
 
 void TSoundOut::Resume() {
-  if (end_of_input_.load())
+  // Re-priming a run that is not paused would restart its buffer from offset 0 mid-play.
+  if (end_of_input_.load() || Status() != 1)
     return;
   first_fill_.store(true);
   TAudioOutput::Resume();

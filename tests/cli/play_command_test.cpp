@@ -1,8 +1,5 @@
 // djkivo-cli play: a file through the whole chain into a WAV file, the --levels lines, and
 // the exit status of a stream that cannot be played.
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -10,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/run_process.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
@@ -17,15 +16,14 @@ namespace {
 
 TEST(PlayCommandTest, PlaysIntoAWavFileAndPrintsLevels) {
   const std::string media = test::TestMediaPath(test::TestMedia::kMp3Cbr128, 2);
-  char pattern[] = "/tmp/djkivo-play-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string wav = std::string(pattern) + "/out.wav";
-  std::string out;
+  test::TempFolder folder;
+  const std::string wav = (folder.Path() / "out.wav").string();
   // The global --device and the command's own: the command's wins.
-  ASSERT_EQ(test::RunTool({DJKIVO_CLI_PATH, "--device", "null", "play", media, "--device",
-                           "wav:" + wav, "--levels", "--volume", "-600"},
-                          &out),
-            0);
+  const test::ProcessResult result =
+      test::RunProcess({DJKIVO_CLI_PATH, "--device", "null", "play", media, "--device",
+                        "wav:" + wav, "--levels", "--volume", "-600"});
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  const std::string& out = result.out;
   std::ifstream file(wav, std::ios::binary | std::ios::ate);
   ASSERT_TRUE(file.good());
   EXPECT_GT(static_cast<long>(file.tellg()), 44 + 2 * 176400 - 20000L);
@@ -38,22 +36,29 @@ TEST(PlayCommandTest, PlaysIntoAWavFileAndPrintsLevels) {
     ++count;
   }
   EXPECT_GE(count, 15) << "2 s of audio, a line per 100 ms";
-  std::remove(wav.c_str());
-  rmdir(pattern);
 }
 
-TEST(PlayCommandTest, FailuresExitNonZero) {
-  EXPECT_NE(test::RunTool({DJKIVO_CLI_PATH, "play", "/nonexistent/song.mp3", "--device", "null"}),
-            0);
-  EXPECT_NE(test::RunTool({DJKIVO_CLI_PATH, "play", "x.mp3", "--device", "speaker"}), 0);
-  EXPECT_NE(test::RunTool({DJKIVO_CLI_PATH, "play"}), 0);
-  EXPECT_NE(test::RunTool({DJKIVO_CLI_PATH, "play", "x.mp3", "--seconds", "soon"}), 0);
+TEST(PlayCommandTest, FailuresExitNonZeroWithAMessage) {
+  test::TempFolder folder;
+  const std::string missing = (folder.Path() / "missing.mp3").string();
+  const std::vector<std::string> cases[] = {
+      {DJKIVO_CLI_PATH, "play", missing, "--device", "null"},
+      {DJKIVO_CLI_PATH, "play", missing, "--device", "speaker"},
+      {DJKIVO_CLI_PATH, "play"},
+      {DJKIVO_CLI_PATH, "play", missing, "--seconds", "soon"},
+  };
+  for (const auto& args : cases) {
+    const test::ProcessResult result = test::RunProcess(args);
+    EXPECT_NE(result.exit_code, 0) << args.size();
+    EXPECT_NE(result.err.find("djkivo-cli play: "), std::string::npos) << result.err;
+  }
 }
 
 TEST(PlayCommandTest, SecondsEndsALongerFile) {
   const std::string media = test::TestMediaPath(test::TestMedia::kMp3Cbr128, 5);
-  EXPECT_EQ(test::RunTool({DJKIVO_CLI_PATH, "play", media, "--device", "null", "--seconds", "1"}),
-            0);
+  const test::ProcessResult result =
+      test::RunProcess({DJKIVO_CLI_PATH, "play", media, "--device", "null", "--seconds", "1"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 // The PortAudio back end, pulling real bytes through its callback. ALSA's default device is
 // pointed at the `file` plugin over a `null` sink, so the test needs no sound card and the
 // file holds exactly what the callback handed to ALSA.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +13,7 @@
 
 #include "audio/output/portaudio_device.h"
 #include "audio/output/snd_out.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo {
 namespace {
@@ -24,23 +23,18 @@ using std::chrono::milliseconds;
 class PortAudioDeviceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/djkivo-portaudio-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-    raw_ = dir_ + "/out.raw";
-    conf_ = dir_ + "/asound.conf";
-    std::ofstream(conf_) << "pcm.!default {\n  type file\n  slave { pcm { type null } }\n"
-                         << "  file \"" << raw_ << "\"\n  format \"raw\"\n}\n";
+    raw_ = (folder_.Path() / "out.raw").string();
+    const std::string conf =
+        folder_
+            .Write("asound.conf", "pcm.!default {\n  type file\n  slave { pcm { type null } }\n"
+                                  "  file \"" + raw_ + "\"\n  format \"raw\"\n}\n")
+            .string();
     // Read by ALSA when PortAudio initialises it, so it must be set before the device exists.
-    setenv("ALSA_CONFIG_PATH", conf_.c_str(), 1);
-  }
-  void TearDown() override {
-    std::remove(raw_.c_str());
-    std::remove(conf_.c_str());
-    rmdir(dir_.c_str());
+    setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);
   }
 
-  std::string dir_, raw_, conf_;
+  test::TempFolder folder_;
+  std::string raw_;
 };
 
 TEST_F(PortAudioDeviceTest, CallbackPlaysExactlyWhatWasWritten) {

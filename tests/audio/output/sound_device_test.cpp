@@ -1,7 +1,5 @@
 // The looping buffer, the null and WAV back ends, and the output's device operations
 // (audio/output/snd_out.h) on top of them.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "audio/output/null_device.h"
 #include "audio/output/snd_out.h"
 #include "audio/output/wav_device.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo {
 namespace {
@@ -207,18 +206,12 @@ TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
     EXPECT_NE(device.WaitHalf(1, milliseconds(2000)), HalfWait::kTimedOut);
     EXPECT_NE(device.WaitHalf(0, milliseconds(2000)), HalfWait::kTimedOut);
   }
-  EXPECT_GE(device.BytesPlayed(), 4u * 800);
+  EXPECT_GE(device.BytesPlayed(), 3u * 800) << "four laps, the last perhaps still being counted";
   device.StopForever();
   device.WaitHalf(1, milliseconds(100));  // a crossing already on its way may still land
   device.WaitHalf(0, milliseconds(100));
   EXPECT_EQ(device.WaitHalf(1, milliseconds(200)), HalfWait::kTimedOut);
   device.Close();
-}
-
-std::string TempDir() {
-  char pattern[] = "/tmp/djkivo-device-XXXXXX";
-  const char* dir = mkdtemp(pattern);
-  return dir ? dir : "";
 }
 
 std::vector<std::uint8_t> ReadFile(const std::string& path) {
@@ -227,9 +220,8 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
 }
 
 TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
-  const std::string dir = TempDir();
-  ASSERT_FALSE(dir.empty());
-  const std::string path = dir + "/out.wav";
+  test::TempFolder folder;
+  const std::string path = (folder.Path() / "out.wav").string();
   {
     SndOut snd;
     snd.device = std::make_unique<WavDevice>(path, false);
@@ -255,8 +247,6 @@ TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
     expected.insert(expected.end(), a.begin(), a.begin() + 100);
     EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + 44, file.end()), expected);
   }
-  std::remove(path.c_str());
-  rmdir(dir.c_str());
 }
 
 TEST(SoundDeviceTest, FactoryNames) {

@@ -1,8 +1,6 @@
 // TSoundOut on the null device: sizing and format, priming, the half steps, the drain, end of
 // input on a half boundary and in the first fill, both underrun detections, pause and resume,
 // a latency change while playing, calibration, device and volume errors, a stalled device.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
@@ -16,6 +14,7 @@
 #include "audio/output/null_device.h"
 #include "audio/output/sound_out.h"
 #include "base/main_thread.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_audio_stages.h"
 
 namespace djkivo {
@@ -386,10 +385,9 @@ TEST_F(SoundOutTest, StopReturnsWhileTheDeviceIsStalled) {
 }
 
 TEST_F(SoundOutTest, LatencyIsSavedAndRestoredThroughTheIniFile) {
-  char pattern[] = "/tmp/djkivo-ini-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string path = std::string(pattern) + "/player.ini";
-  std::ofstream(path) << "[Other]\nLatency=7\n[audiooutput]\nKeep=1\n";
+  test::TempFolder folder;
+  const std::string path =
+      folder.Write("player.ini", "[Other]\nLatency=7\n[audiooutput]\nKeep=1\n").string();
   Make(Source(1 << 20));
   out_->SetINIFile(path);
   EXPECT_EQ(out_->Latency(), 100u) << "no saved latency yet";
@@ -402,8 +400,6 @@ TEST_F(SoundOutTest, LatencyIsSavedAndRestoredThroughTheIniFile) {
   std::ifstream in(path);
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   EXPECT_EQ(text, "[Other]\nLatency=7\n[audiooutput]\nLatency=130\nKeep=1\n");
-  std::remove(path.c_str());
-  rmdir(pattern);
 }
 
 }  // namespace

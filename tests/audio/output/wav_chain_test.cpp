@@ -1,9 +1,6 @@
 // End to end: files made by the ffmpeg tool, decoded through the whole chain (stream input,
 // cache, spectrum analyser, sound output) into the WAV device, compared with the tool's own
 // decode.
-#include <unistd.h>
-
-#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -16,6 +13,7 @@
 #include "audio/media_stream_in.h"
 #include "audio/output/sound_out.h"
 #include "base/main_thread.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
@@ -34,9 +32,8 @@ TEST_P(WavChainTest, PlaysTheToolsDecodeFollowedOnlyBySilence) {
   const std::string media = test::TestMediaPath(GetParam(), 3);
   const std::vector<std::uint8_t> expected = test::DecodeWithFfmpegTool(media);
   ASSERT_GT(expected.size(), 50000u);
-  char pattern[] = "/tmp/djkivo-wavchain-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string wav = std::string(pattern) + "/out.wav";
+  test::TempFolder folder;
+  const std::string wav = (folder.Path() / "out.wav").string();
 
   QueueMainThread main;
   MainThread::Install(&main);
@@ -76,8 +73,6 @@ TEST_P(WavChainTest, PlaysTheToolsDecodeFollowedOnlyBySilence) {
       << "the chain's PCM differs from the tool's";
   for (std::size_t i = expected.size(); i < played.size(); ++i)
     ASSERT_EQ(played[i], 0) << "not silence after the end, at " << i;
-  std::remove(wav.c_str());
-  rmdir(pattern);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, WavChainTest,
