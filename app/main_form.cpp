@@ -161,11 +161,15 @@ void TForm1::BuildLayout() {
   // Transport, search, volume and position.
   auto* top = new QHBoxLayout;
   top->setSpacing(7);
-  PlayButton = MakeToolButton(central, "PlayButton", Glyph::kPlay, QSize(41, 33), QStringLiteral("播放"));
-  PauseButton = MakeToolButton(central, "PauseButton", Glyph::kPause, QSize(41, 33), QStringLiteral("暂停"));
+  const QSize transport(41, 33);
+  PlayButton = MakeToolButton(central, "PlayButton", Glyph::kPlay, transport, QStringLiteral("播放"));
+  PauseButton =
+      MakeToolButton(central, "PauseButton", Glyph::kPause, transport, QStringLiteral("暂停"));
   PauseButton->setVisible(false);
-  SkinButton1 = MakeToolButton(central, "SkinButton1", Glyph::kPrevious, QSize(41, 33), QStringLiteral("上一首"));
-  SkinButton2 = MakeToolButton(central, "SkinButton2", Glyph::kNext, QSize(41, 33), QStringLiteral("下一首"));
+  SkinButton1 =
+      MakeToolButton(central, "SkinButton1", Glyph::kPrevious, transport, QStringLiteral("上一首"));
+  SkinButton2 =
+      MakeToolButton(central, "SkinButton2", Glyph::kNext, transport, QStringLiteral("下一首"));
   SkinEdit1 = new QLineEdit(QStringLiteral("狗尾草"), central);
   SkinEdit1->setObjectName(QStringLiteral("SkinEdit1"));
   SkinEdit1->setMinimumWidth(121);
@@ -264,9 +268,13 @@ void TForm1::BuildLayout() {
   auto* status = new QHBoxLayout(SkinStatusBar1);
   status->setContentsMargins(5, 2, 5, 2);
   status->setSpacing(7);
-  SkinButton3 = MakeToolButton(SkinStatusBar1, "SkinButton3", Glyph::kAbout, QSize(33, 18), QStringLiteral("关于"));
-  SkinButton5 = MakeToolButton(SkinStatusBar1, "SkinButton5", Glyph::kSequential, QSize(33, 18), QStringLiteral("顺序播放"));
-  SkinButton4 = MakeToolButton(SkinStatusBar1, "SkinButton4", Glyph::kRandom, QSize(33, 18), QStringLiteral("随机播放"));
+  const QSize small(33, 18);
+  SkinButton3 =
+      MakeToolButton(SkinStatusBar1, "SkinButton3", Glyph::kAbout, small, QStringLiteral("关于"));
+  SkinButton5 = MakeToolButton(SkinStatusBar1, "SkinButton5", Glyph::kSequential, small,
+                               QStringLiteral("顺序播放"));
+  SkinButton4 = MakeToolButton(SkinStatusBar1, "SkinButton4", Glyph::kRandom, small,
+                               QStringLiteral("随机播放"));
   for (QToolButton* button : {SkinButton3, SkinButton5, SkinButton4})
     button->setIconSize(QSize(12, 12));
   SkinButton5->setCheckable(true);
@@ -423,8 +431,9 @@ void TForm1::SkinHeaderListBox1Items12Click() {
 }
 
 void TForm1::SkinHeaderListBox1Items13Click() {
-  if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(HomePageAddress(config_.home_host)))))
-    ShowError(QStringLiteral("Cannot open a browser on %1").arg(QString::fromStdString(HomePageAddress(config_.home_host))));
+  const QString address = QString::fromStdString(HomePageAddress(config_.home_host));
+  if (!QDesktopServices::openUrl(QUrl(address)))
+    ShowError(QStringLiteral("Cannot open a browser on %1").arg(address));
 }
 
 void TForm1::ClearRows() { SkinListView1->setRowCount(0); }

@@ -264,9 +264,11 @@ void TForm1::SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R) {
     const int bands = static_cast<int>(levels_.size());
     const double width = R.width() / double(bands);
     for (int band = 0; band < bands; ++band) {
-      double level = std::clamp((levels_[band] - kSilenceLevel) / (kLoudLevel - kSilenceLevel), 0.0, 1.0);
+      double level =
+          std::clamp((levels_[band] - kSilenceLevel) / (kLoudLevel - kSilenceLevel), 0.0, 1.0);
       double height = level * R.height();
-      Cnvs.fillRect(QRectF(R.left() + band * width + 1, R.bottom() + 1 - height, width - 2, height), bar);
+      Cnvs.fillRect(
+          QRectF(R.left() + band * width + 1, R.bottom() + 1 - height, width - 2, height), bar);
     }
   }
 
@@ -289,8 +291,9 @@ void TForm1::SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R) {
   const QString title = DisplayTitle();
   Cnvs.save();
   Cnvs.setClipRect(R);
-  Cnvs.drawText(QPoint(TitleLeft(R.left(), right, bold.horizontalAdvance(title)), R.top() + bold.ascent()),
-                title);
+  Cnvs.drawText(
+      QPoint(TitleLeft(R.left(), right, bold.horizontalAdvance(title)), R.top() + bold.ascent()),
+      title);
   Cnvs.restore();
 }
 

@@ -50,7 +50,8 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
       }
     }
     if (!known)
-      throw std::invalid_argument((arg.rfind("-", 0) == 0 ? "unknown option: " : "unexpected argument: ") + arg);
+      throw std::invalid_argument(
+          (arg.rfind("-", 0) == 0 ? "unknown option: " : "unexpected argument: ") + arg);
   }
   return options;
 }
