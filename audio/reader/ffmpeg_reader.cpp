@@ -96,6 +96,9 @@ class FfmpegMediaReader final : public MediaReader {
   static int Interrupted(void* self);
   void Run();
   int OpenInput();
+  // Reads the next packet; false at the end of the stream, with a failure other than the
+  // clean end stored in `failure`.
+  bool ReadPacket(AVPacket* packet, int* failure);
   // Waits until delivery may go on; false when the reader is stopping.
   bool WaitToDeliver();
   // Decodes one packet (nullptr flushes every decoder) and delivers the PCM; false on stop.
@@ -439,6 +442,15 @@ bool FfmpegMediaReader::Decode(const AVPacket* packet) {
   return !abort_.load();
 }
 
+bool FfmpegMediaReader::ReadPacket(AVPacket* packet, int* failure) {
+  const int result = av_read_frame(format_, packet);
+  if (result >= 0)
+    return true;
+  if (result != AVERROR_EOF)
+    *failure = result;
+  return false;
+}
+
 void FfmpegMediaReader::Run() {
   int result = OpenInput();
   {
@@ -466,11 +478,8 @@ void FfmpegMediaReader::Run() {
   std::size_t held_bytes = 0;
   while (!abort_.load() && buffered < static_cast<std::int64_t>(buffering_span_) &&
          held_bytes < kHoldBackBytes) {
-    result = av_read_frame(format_, packet);
-    if (result < 0) {
+    if (!ReadPacket(packet, &failure)) {
       end = true;
-      if (result != AVERROR_EOF)
-        failure = result;
       break;
     }
     if (IsAudio(packet->stream_index) && packet->duration > 0) {
@@ -493,11 +502,8 @@ void FfmpegMediaReader::Run() {
   while (going && !end) {
     if (!WaitToDeliver())
       break;
-    result = av_read_frame(format_, packet);
-    if (result < 0) {
+    if (!ReadPacket(packet, &failure)) {
       end = true;
-      if (result != AVERROR_EOF)
-        failure = result;
       break;
     }
     going = Decode(packet);
