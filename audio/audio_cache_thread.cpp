@@ -17,8 +17,7 @@ void TAudioCacheThread::Start() { thread_ = std::thread([this] { Execute(); }); 
 
 void TAudioCacheThread::Terminate() {
   terminated_.store(true);
-  { std::lock_guard lock(pause_lock_); }
-  pause_.notify_all();
+  ring_.WakeWriter();
 }
 
 void TAudioCacheThread::Join() {
@@ -36,8 +35,7 @@ void TAudioCacheThread::Execute() {
     const std::uint32_t frame = FrameBytes();
     while (!terminated_.load() && !ring_.DataEnded()) {
       FillPass(frame);
-      std::unique_lock lock(pause_lock_);
-      pause_.wait_for(lock, kPassPause, [this] { return terminated_.load(); });
+      ring_.WaitFreeSpace(NextPassFree(frame), kPassPause);
     }
   } catch (...) {
     // A failing source ends the stream like its end does: the output drains what is buffered
@@ -45,6 +43,13 @@ void TAudioCacheThread::Execute() {
   }
   finished_.store(true);
   ring_.SetDataEnded(true);
+}
+
+std::uint32_t TAudioCacheThread::NextPassFree(std::uint32_t frame) const {
+  const std::int64_t size = input_->Size();
+  if (size > 0 && size - input_->Position() <= ring_.FreeSpace())
+    return kLowWaterFree;  // the rest fits: only a low buffer brings the next pass
+  return kMinimumChunk + std::max<std::uint32_t>(frame, 1);
 }
 
 void TAudioCacheThread::FillPass(std::uint32_t frame) {

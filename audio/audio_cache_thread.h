@@ -17,7 +17,7 @@ class TAudioInput;
 /// One per open of a `TAudioCache`: the only writer of the ring and, while the cache is open,
 /// the only caller of the input's `GetData`.
 ///
-/// Each pass (then a pause of `kPassPause`) decides whether to fill: always when at least
+/// Each pass (then a pause of at most `kPassPause`) decides whether to fill: always when at least
 /// `kLowWaterFree` bytes are free or the input's size is unknown, otherwise only while the
 /// input's unread rest exceeds the free space; then adds about `min(free, kChunkLimit)` bytes,
 /// rounded down to whole frames, if that is more than `kMinimumChunk`. On every exit of its
@@ -34,7 +34,9 @@ class TAudioCacheThread {
   static constexpr std::uint32_t kChunkLimit = 786432;
   /// A pass adds data only when it plans more than this, so the source is read in large steps.
   static constexpr std::uint32_t kMinimumChunk = 393216;
-  /// The sleep after every pass.
+  /// The longest pause after a pass. The pause ends early as soon as the reader has freed
+  /// enough room for the next pass to add data, so a fast reader is never starved by it, while
+  /// a player consuming in real time still gets one large pass per `kMinimumChunk` played.
   static constexpr std::chrono::milliseconds kPassPause{10};
 
   /// Creates the ring (reset, `DataEnded` clear); the thread does not run until `Start`.
@@ -60,13 +62,13 @@ class TAudioCacheThread {
   void FillPass(std::uint32_t frame);
   /// Bytes per frame of the input (0 when it reports no format).
   std::uint32_t FrameBytes() const;
+  /// The free space at which the next pass would add data.
+  std::uint32_t NextPassFree(std::uint32_t frame) const;
 
   TAudioInput* const input_;
   TCircularBuffer ring_{kRingCapacity};
   std::atomic<bool> terminated_{false};
   std::atomic<bool> finished_{false};
-  std::mutex pause_lock_;
-  std::condition_variable pause_;  // Terminate cuts the pass pause short
   std::thread thread_;
 };
 

@@ -22,7 +22,9 @@ using TGenericEvent = TAudioEvent;          ///< notifications of concrete stage
 /// A component that stores a pointer to another calls `FreeNotification` on it; when either of
 /// the two is destroyed, the other's `Notification` is called with it, so a reference never
 /// outlives its target. Wiring (creation, `FreeNotification`, destruction) happens on the main
-/// thread only.
+/// thread only. The notice comes from this base's destructor, after the derived parts are
+/// gone: stop an output before destroying a stage it is playing from (the window stops its
+/// output before it destroys the chain).
 class TComponent {
  public:
   TComponent() = default;

@@ -59,7 +59,7 @@ void TAudioOutput::Stop(bool async) {
   events_->RemoveEvents(this);
   MainThread* main = MainThread::Current();
   const bool on_main = main != nullptr && main->IsMainThread();
-  const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+  const auto deadline = std::chrono::steady_clock::now() + stop_wait_;
   auto left = [&] {
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                  std::chrono::steady_clock::now());
@@ -95,10 +95,12 @@ void TAudioOutput::Pause() {
 }
 
 void TAudioOutput::Resume() {
-  if (!busy_.load() || !thread_->Paused())
+  if (!busy_.load())
     return;
-  if (TAudioInput* input = input_.load())
-    input->ResumeInput();
+  if (thread_->Paused()) {
+    if (TAudioInput* input = input_.load())
+      input->ResumeInput();
+  }
   thread_->RequestResume(kResumeWait);
 }
 

@@ -110,6 +110,10 @@ class TAudioOutput : public TComponent {
   /// Drops `Input` when that stage is destroyed.
   void Notification(TComponent* removed) override;
 
+  /// Replaces `kStopWait` (a test output that misbehaves on purpose shortens it). Main thread,
+  /// while idle.
+  void SetStopWait(std::chrono::milliseconds wait) { stop_wait_ = wait; }
+
   /// A subclass may clear `Active` itself once it has drained. Output's thread.
   void SetActive(bool value) { active_.store(value); }
 
@@ -130,6 +134,8 @@ class TAudioOutput : public TComponent {
   std::atomic<bool> unblock_on_park_{false};
   // Output's thread only.
   int last_progress_ = -1;
+  // Main thread only.
+  std::chrono::milliseconds stop_wait_ = kStopWait;
   /// Held only inside `Run`.
   std::recursive_mutex output_lock_;
   // --- guarded by state_lock_ (main thread writes events; the output's thread reads them)

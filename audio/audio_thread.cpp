@@ -97,6 +97,7 @@ bool TAudioThread::RequestPause(std::chrono::milliseconds timeout) {
 
 bool TAudioThread::RequestResume(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
+  pause_requested_ = false;  // a pause that has not happened yet is called off too
   if (!paused_)
     return true;
   resume_requested_ = true;

@@ -68,7 +68,8 @@ class TAudioThread {
   /// Asks the run to pause before its next step, then waits up to `timeout` for it to do so.
   /// False when it did not pause in time.
   bool RequestPause(std::chrono::milliseconds timeout);
-  /// Wakes a paused run and waits up to `timeout` until it is no longer paused.
+  /// Wakes a paused run and waits up to `timeout` until it is no longer paused; a pause that
+  /// was requested but not reached yet is called off.
   bool RequestResume(std::chrono::milliseconds timeout);
   /// Waits up to `timeout` until the thread has parked with no run requested. `while_waiting`
   /// is called between short waits (the main thread runs its pending calls there).

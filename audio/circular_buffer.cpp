@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstring>
+#include <thread>
 
 namespace djkivo {
 
@@ -10,6 +11,8 @@ namespace {
 // A waiting reader re-checks the ring this often even without a signal: a guard, not the
 // mechanism (the writer signals every commit and the end while a reader waits).
 constexpr std::chrono::milliseconds kReaderRecheck{50};
+// How often an empty-ring read yields the processor before it sleeps.
+constexpr int kSpinYields = 16;
 }  // namespace
 
 TCircularBuffer::TCircularBuffer(std::uint32_t capacity)
@@ -100,10 +103,18 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
           length = capacity_ - r;
         const std::uint32_t n = std::min(count, length);
         std::memcpy(dest, data_.get() + r, n);
-        read_count_.store(read + n, std::memory_order_release);
+        // Sequentially consistent, with the writer's flag, so a writer about to sleep for room
+        // either sees this space or is seen waiting and woken.
+        read_count_.store(read + n);
+        if (writer_waiting_.load())
+          WakeWriterForSpace();
         return n;
       }
     }
+    // A writer in full flow commits again within microseconds: look a few times before paying
+    // for a sleep and a wake-up.
+    if (SpinForData())
+      continue;
     std::unique_lock lock(wake_lock_);
     reader_waiting_.store(true);
     wake_.wait_for(lock, kReaderRecheck, [this] {
@@ -114,9 +125,49 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
   }
 }
 
+bool TCircularBuffer::SpinForData() const {
+  for (int i = 0; i < kSpinYields; ++i) {
+    if (write_count_.load(std::memory_order_acquire) != read_count_.load(std::memory_order_relaxed) ||
+        data_ended_.load() || cancelled_.load())
+      return true;
+    std::this_thread::yield();
+  }
+  return false;
+}
+
 void TCircularBuffer::Discard() {
-  std::lock_guard lock(read_lock_);
-  read_count_.store(write_count_.load(std::memory_order_acquire), std::memory_order_release);
+  {
+    std::lock_guard lock(read_lock_);
+    read_count_.store(write_count_.load(std::memory_order_acquire));
+  }
+  if (writer_waiting_.load())
+    WakeWriterForSpace();
+}
+
+void TCircularBuffer::WakeWriterForSpace() {
+  { std::lock_guard lock(writer_lock_); }
+  writer_wake_.notify_all();
+}
+
+void TCircularBuffer::WakeWriter() {
+  {
+    std::lock_guard lock(writer_lock_);
+    writer_woken_ = true;
+  }
+  writer_wake_.notify_all();
+}
+
+bool TCircularBuffer::WaitFreeSpace(std::uint32_t target, std::chrono::milliseconds timeout) {
+  if (FreeSpace() >= target)
+    return true;
+  std::unique_lock lock(writer_lock_);
+  writer_waiting_.store(true);
+  const bool room = writer_wake_.wait_for(lock, timeout, [&] {
+    return writer_woken_ || FreeSpace() >= target;
+  });
+  writer_waiting_.store(false);
+  writer_woken_ = false;
+  return room && FreeSpace() >= target;
 }
 
 }  // namespace djkivo

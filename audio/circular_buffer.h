@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -22,8 +23,8 @@ namespace djkivo {
 /// the writer never takes a lock in the common case. The reader's copy and `Discard` share a
 /// small lock, so a discard never frees space the reader is still copying out of.
 ///
-/// Threads: `GetWriteRegion`, `CommitWrite`, `FreeSpace` and `SetDataEnded` belong to the
-/// writer; `Read` to the reader; `Discard` and `Cancel` may come from any thread; `Reset` only
+/// Threads: `GetWriteRegion`, `CommitWrite`, `FreeSpace`, `WaitFreeSpace` and `SetDataEnded`
+/// belong to the writer; `Read` to the reader; `Discard` and `Cancel` may come from any thread; `Reset` only
 /// while neither side is active.
 class TCircularBuffer {
  public:
@@ -52,6 +53,11 @@ class TCircularBuffer {
   void SetDataEnded(bool value);
   /// Makes a waiting `Read` and every later one answer 0 until `Reset`.
   void Cancel();
+  /// Writer: waits up to `timeout` until at least `target` bytes are free (the reader signals
+  /// as it frees space); true when they are. Ends early on `WakeWriter`.
+  bool WaitFreeSpace(std::uint32_t target, std::chrono::milliseconds timeout);
+  /// Ends a `WaitFreeSpace` at once (the writer is being stopped). Any thread.
+  void WakeWriter();
 
   /// Total bytes read / committed since `Reset`.
   std::uint64_t ReadCount() const { return read_count_.load(std::memory_order_acquire); }
@@ -59,6 +65,9 @@ class TCircularBuffer {
 
  private:
   void WakeReader();
+  void WakeWriterForSpace();
+  /// True when data, the end or a cancel arrived within a few yields.
+  bool SpinForData() const;
 
   const std::uint32_t capacity_;
   const std::unique_ptr<std::uint8_t[]> data_;
@@ -68,6 +77,10 @@ class TCircularBuffer {
   alignas(64) std::atomic<bool> data_ended_{false};
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> reader_waiting_{false};
+  std::atomic<bool> writer_waiting_{false};
+  bool writer_woken_ = false;  // guarded by writer_lock_
+  std::mutex writer_lock_;
+  std::condition_variable writer_wake_;
   /// Held by the reader while it copies and advances read_count_, and by `Discard`.
   std::mutex read_lock_;
   // The empty-ring wait; wake_lock_ only orders the waiter's test against the writer's signal.

@@ -164,6 +164,10 @@ void TEventHandler::Execute() {
 void TEventHandler::Dispatch(Record& record) {
   switch (record.kind) {
     case Kind::kUrgent:
+      {
+        std::lock_guard lock(queue_lock_);
+        delivering_ = true;  // a stop from inside the call must not wait for the call itself
+      }
       try {
         record.handler(record.sender);
       } catch (const std::exception& e) {

@@ -283,32 +283,8 @@ TEST_F(AudioOutputTest, StopOnTheOutputsOwnThreadIsRefused) {
   EXPECT_EQ(message, "You are trying to stop this thread from the thread itself!");
 }
 
-// The test's main thread, telling when another thread is blocked in `Call`.
-class WatchedMainThread final : public MainThread {
- public:
-  explicit WatchedMainThread(QueueMainThread& loop) : loop_(loop) {}
-  void Post(Task fn) override { loop_.Post(std::move(fn)); }
-  bool Call(Task fn) override {
-    ++waiting_calls;
-    const bool ran = loop_.Call(std::move(fn));
-    --waiting_calls;
-    return ran;
-  }
-  void RunPending() override { loop_.RunPending(); }
-  bool IsMainThread() const override { return loop_.IsMainThread(); }
-  TimerId StartTimer(std::chrono::milliseconds interval, Task fn) override {
-    return loop_.StartTimer(interval, std::move(fn));
-  }
-  void StopTimer(TimerId id) override { loop_.StopTimer(id); }
-
-  std::atomic<int> waiting_calls{0};
-
- private:
-  QueueMainThread& loop_;
-};
-
 TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMainThread) {
-  WatchedMainThread watched(main_);
+  test::WatchedMainThread watched(main_);
   MainThread::Install(&watched);
   auto events = TEventHandler::Acquire();
   TMemoryPcmSource source(Source(1 << 20));
@@ -319,8 +295,7 @@ TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMain
   TMemoryPcmSource other(Source(10));
   bool other_delivered = false;
   events->PostEvent(&other, [&](TComponent*) { other_delivered = true; });
-  while (watched.waiting_calls.load() == 0)
-    std::this_thread::yield();
+  ASSERT_TRUE(watched.WaitForCall(kLong));
   output.Run();
   ASSERT_TRUE(output.WaitGate(kLong));
   output.Stop(false);  // must not wait for a main thread that is waiting here
@@ -345,6 +320,28 @@ TEST_F(AudioOutputTest, ChangingTheInputDuringARunRestartsOnTheNewInput) {
   ASSERT_TRUE(PumpUntilDone(1));
   EXPECT_EQ(output.bytes(), 30000u);
   EXPECT_EQ(output.runs(), 2);
+}
+
+TEST_F(AudioOutputTest, ASynchronousStopReturnsEvenWhenAStepHangs) {
+  TMemoryPcmSource source(Source(1 << 20));
+  auto config = Output();
+  config.hang_after = 65536;
+  config.stop_wait = 200ms;
+  TClockOutput output(config);
+  output.SetInput(&source);
+  Watch(output);
+  output.Run();
+  ASSERT_TRUE(output.WaitHang(kLong));
+  output.Stop(false);  // gives up after its bound instead of hanging the window
+  EXPECT_EQ(output.Status(), 0) << "the run is still in its step";
+  output.ReleaseHang();
+  ASSERT_TRUE(main_.PumpUntil([&] { return output.Status() == 2; }, kLong));
+  main_.PumpUntil([] { return false; }, 50ms);
+  EXPECT_EQ(Count("done"), 0) << "the stopped run stays silent after it ends";
+  // Later runs report again.
+  output.Run();
+  ASSERT_TRUE(PumpUntilDone(1));
+  EXPECT_EQ(output.bytes(), 1u << 20);
 }
 
 TEST_F(AudioOutputTest, DestroyingAPlayingOutputEndsPromptlyEvenOnAStalledSource) {

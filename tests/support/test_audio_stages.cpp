@@ -53,6 +53,7 @@ void TMemoryPcmSource::CancelRead() {
   {
     std::lock_guard lock(stall_lock_);
     cancelled_ = true;
+    cancel_seen_.store(true);
   }
   stall_changed_.notify_all();
 }
@@ -74,6 +75,7 @@ void TMemoryPcmSource::OpenSource() {
   {
     std::lock_guard stall(stall_lock_);
     cancelled_ = false;
+    cancel_seen_.store(false);
   }
   valid_.store(true);
   source_rate_.store(config_.sample_rate);
@@ -123,15 +125,14 @@ void TMemoryPcmSource::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
       const bool woken = stall_changed_.wait_for(lock, config_.stall_limit,
                                                  [this] { return released_ || cancelled_; });
       stalled_ = false;
-      if (!woken)
+      if (!woken) {
         cancelled_ = true;  // the wait limit: the source gives up like a dead stream
+        cancel_seen_.store(true);
+      }
     }
   }
-  {
-    std::lock_guard lock(stall_lock_);
-    if (cancelled_)
-      n = 0;
-  }
+  if (cancel_seen_.load())
+    n = 0;
   if (n > 0 && config_.fail_read_at >= 0 &&
       offset + n > static_cast<std::uint64_t>(config_.fail_read_at))
     throw EAudioError(config_.fail_read);
@@ -172,9 +173,28 @@ void TPassThrough::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
 
 // --- TClockOutput
 
-TClockOutput::TClockOutput(const Config& config) : config_(config) {}
+TClockOutput::TClockOutput(const Config& config) : config_(config) {
+  if (config.stop_wait.count() > 0)
+    SetStopWait(config.stop_wait);
+}
 
-TClockOutput::~TClockOutput() { ShutDown(); }
+TClockOutput::~TClockOutput() {
+  ReleaseHang();
+  ShutDown();
+}
+
+void TClockOutput::ReleaseHang() {
+  {
+    std::lock_guard lock(gate_lock_);
+    hang_released_ = true;
+  }
+  gate_changed_.notify_all();
+}
+
+bool TClockOutput::WaitHang(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(gate_lock_);
+  return gate_changed_.wait_for(lock, timeout, [this] { return hanging_; });
+}
 
 void TClockOutput::AllowSteps(int steps) {
   {
@@ -215,6 +235,13 @@ bool TClockOutput::OutputStep(bool abort) {
     --allowed_;
   }
   const std::uint64_t done = bytes_.load();
+  if (config_.hang_after >= 0 && done >= static_cast<std::uint64_t>(config_.hang_after)) {
+    std::unique_lock lock(gate_lock_);
+    hanging_ = true;
+    gate_changed_.notify_all();
+    gate_changed_.wait(lock, [this] { return hang_released_; });
+    hanging_ = false;
+  }
   if (config_.fail_step_after >= 0 && done >= static_cast<std::uint64_t>(config_.fail_step_after))
     throw EAudioError(config_.fail_step);
   std::uint8_t* block = nullptr;
@@ -242,6 +269,25 @@ bool TClockOutput::OutputStep(bool abort) {
 void TClockOutput::CloseOutput() {
   if (TAudioInput* input = Input())
     input->Close();
+}
+
+// --- WatchedMainThread
+
+bool WatchedMainThread::Call(Task fn) {
+  waiting_calls_.fetch_add(1);
+  const bool ran = loop_.Call(std::move(fn));
+  waiting_calls_.fetch_sub(1);
+  return ran;
+}
+
+bool WatchedMainThread::WaitForCall(std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (waiting_calls_.load() == 0) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+    std::this_thread::yield();
+  }
+  return true;
 }
 
 }  // namespace djkivo::test

@@ -14,6 +14,7 @@
 #include "audio/audio_converter.h"
 #include "audio/audio_file_in.h"
 #include "audio/audio_output.h"
+#include "base/main_thread.h"
 
 namespace djkivo::test {
 
@@ -97,6 +98,7 @@ class TMemoryPcmSource : public TAudioFileIn {
   bool released_ = false;
   bool cancelled_ = false;
   std::mutex stall_lock_;
+  std::atomic<bool> cancel_seen_{false};  // cancelled_, readable without the lock
   std::condition_variable stall_changed_;
 };
 
@@ -123,6 +125,9 @@ class TClockOutput : public TAudioOutput {
     std::int64_t fail_step_after = -1;   ///< a step after this many bytes raises
     std::string fail_step = "device failed";
     bool gated = false;                  ///< each step waits for AllowSteps
+    std::int64_t hang_after = -1;        ///< a step after this many bytes hangs until
+                                         ///< ReleaseHang, ignoring any stop
+    std::chrono::milliseconds stop_wait{0};  ///< non-zero: replaces the synchronous stop's bound
   };
 
   explicit TClockOutput(const Config& config);
@@ -132,6 +137,10 @@ class TClockOutput : public TAudioOutput {
   void AllowSteps(int steps);
   /// Waits up to `timeout` until a gated step is waiting for permission.
   bool WaitGate(std::chrono::milliseconds timeout);
+  /// Ends a hanging step. Any thread.
+  void ReleaseHang();
+  /// Waits up to `timeout` until a step hangs.
+  bool WaitHang(std::chrono::milliseconds timeout);
 
   // Counters of the current or last run (any thread).
   std::uint64_t bytes() const { return bytes_.load(); }
@@ -158,8 +167,34 @@ class TClockOutput : public TAudioOutput {
   // --- guarded by gate_lock_
   int allowed_ = 0;
   bool at_gate_ = false;
+  bool hanging_ = false;
+  bool hang_released_ = false;
   std::mutex gate_lock_;
   std::condition_variable gate_changed_;
+};
+
+/// A main thread that forwards to a `QueueMainThread` and counts the threads blocked in its
+/// `Call`, so a test can tell that the event dispatcher is waiting for the main thread.
+class WatchedMainThread final : public MainThread {
+ public:
+  explicit WatchedMainThread(QueueMainThread& loop) : loop_(loop) {}
+  void Post(Task fn) override { loop_.Post(std::move(fn)); }
+  bool Call(Task fn) override;
+  void RunPending() override { loop_.RunPending(); }
+  bool IsMainThread() const override { return loop_.IsMainThread(); }
+  TimerId StartTimer(std::chrono::milliseconds interval, Task fn) override {
+    return loop_.StartTimer(interval, std::move(fn));
+  }
+  void StopTimer(TimerId id) override { loop_.StopTimer(id); }
+
+  /// Threads inside `Call` right now.
+  int waiting_calls() const { return waiting_calls_.load(); }
+  /// Waits (yielding) up to `timeout` until a thread is inside `Call`.
+  bool WaitForCall(std::chrono::milliseconds timeout) const;
+
+ private:
+  QueueMainThread& loop_;
+  std::atomic<int> waiting_calls_{0};
 };
 
 }  // namespace djkivo::test
