@@ -70,7 +70,8 @@ bool EncodeSong(std::uint32_t seed, double seconds, AudioFormat format, const st
         "avformat_alloc_output_context2");
   const AVCodec* codec = avcodec_find_encoder_by_name(mp3 ? "libmp3lame" : "wmav2");
   if (!codec)
-    throw std::runtime_error(std::string("FFmpeg has no encoder ") + (mp3 ? "libmp3lame" : "wmav2"));
+    throw std::runtime_error(std::string("FFmpeg has no encoder ") +
+                             (mp3 ? "libmp3lame" : "wmav2"));
   AVStream* stream = avformat_new_stream(job.muxer, nullptr);
   job.encoder = avcodec_alloc_context3(codec);
   if (!stream || !job.encoder)
@@ -154,7 +155,8 @@ std::string AudioStore::Ensure(const DemoSong& song, AudioFormat format,
   // Written beside the final name and renamed, so a crash or a cancel never leaves a partial
   // file under the final name, and other processes sharing the folder never see one either.
   static std::atomic<unsigned> serial{0};
-  std::string temporary = path + ".part" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+  std::string temporary =
+      path + ".part" + std::to_string(getpid()) + "-" + std::to_string(serial++);
   bool done = false;
   try {
     done = EncodeSong(song.seed, song.seconds, format, temporary, cancelled);

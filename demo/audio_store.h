@@ -24,7 +24,7 @@ bool EncodeSong(std::uint32_t seed, double seconds, AudioFormat format, const st
 class AudioStore {
  public:
   /// Bump when the synthesiser or the encoding changes, so old cache files are not served.
-  static constexpr int kVersion = 1;
+  static constexpr int kVersion = 2;
 
   explicit AudioStore(std::string folder) : folder_(std::move(folder)) {}
 

@@ -7,21 +7,20 @@ namespace {
 
 // Name pieces, combined so that every name differs. Some hold apostrophes, some the window's
 // default search keyword "狗尾草", most hold Chinese text.
-constexpr std::string_view kPrefixes[] = {"中文DJ", "Electro", "慢摇串烧", "夜店热播",
-                                          "DJ阿K",  "车载舞曲", "Club",    "原创Remix"};
+constexpr std::string_view kPrefixes[] = {"中文DJ", "Electro",  "慢摇串烧", "夜店热播",
+                                          "DJ阿K",  "车载舞曲", "Club",     "原创Remix"};
 constexpr std::string_view kTitles[] = {
-    "狗尾草",       "夜色霓虹",     "星空下的舞步", "Don't Stop Tonight", "海边的风",
-    "心跳节拍",     "Neon Skyline", "午夜列车",     "Midnight Pulse",     "We're Alive",
-    "狗尾草的约定", "Bassline Heaven", "城市灯火",  "远方的呼唤",         "追光者之舞",
-    "Summer Rain",  "Let's Go Higher", "电音狂欢",  "风中的誓言",         "Sunset Drive",
-    "青春舞会",     "Electric Dreams", "梦里花开",  "I'm Falling",        "蓝色天空",
-    "Jump Around Town", "月光沙滩", "Heartbeat 128", "红尘一梦",          "狗尾草之歌"};
-constexpr std::string_view kSuffixes[] = {"",         " (Club Mix)",   " 2026版",
-                                          " [Extended]", " (Radio Edit)", " 劲爆版",
-                                          " Rock'n'Roll Mix"};
-constexpr std::string_view kUploaders[] = {"dj小王",   "舞曲之家",     "O'Brien",  "BassKing",
-                                           "夜猫子",   "DJ阿杰",       "Mike's Beats", "电音部落",
-                                           "小鱼儿",   "RemixLab",     "北京DJ联盟", "Lily"};
+    "狗尾草",           "夜色霓虹",        "星空下的舞步",  "Don't Stop Tonight", "海边的风",
+    "心跳节拍",         "Neon Skyline",    "午夜列车",      "Midnight Pulse",     "We're Alive",
+    "狗尾草的约定",     "Bassline Heaven", "城市灯火",      "远方的呼唤",         "追光者之舞",
+    "Summer Rain",      "Let's Go Higher", "电音狂欢",      "风中的誓言",         "Sunset Drive",
+    "青春舞会",         "Electric Dreams", "梦里花开",      "I'm Falling",        "蓝色天空",
+    "Jump Around Town", "月光沙滩",        "Heartbeat 128", "红尘一梦",           "狗尾草之歌"};
+constexpr std::string_view kSuffixes[] = {
+    "", " (Club Mix)", " 2026版", " [Extended]", " (Radio Edit)", " 劲爆版", " Rock'n'Roll Mix"};
+constexpr std::string_view kUploaders[] = {"dj小王", "舞曲之家", "O'Brien",      "BassKing",
+                                           "夜猫子", "DJ阿杰",   "Mike's Beats", "电音部落",
+                                           "小鱼儿", "RemixLab", "北京DJ联盟",   "Lily"};
 
 constexpr std::array<DemoCategory, 8> kCategories = {{
     {1, "recommend", "最新推荐"},
@@ -43,9 +42,13 @@ unsigned Mix(unsigned x) {
   return x;
 }
 
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char FoldCase(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool IsLeadByte(char c) { return static_cast<unsigned char>(c) >= 0x81; }
+bool IsLeadByte(char c) {
+  return static_cast<unsigned char>(c) >= 0x81;
+}
 
 }  // namespace
 
@@ -75,7 +78,9 @@ const DemoSong* DemoCatalogue::FindSong(std::string_view id) const {
   return nullptr;
 }
 
-const std::array<DemoCategory, 8>& DemoCatalogue::Categories() { return kCategories; }
+const std::array<DemoCategory, 8>& DemoCatalogue::Categories() {
+  return kCategories;
+}
 
 const DemoCategory* DemoCatalogue::FindCategory(std::string_view slug) {
   for (const DemoCategory& category : kCategories)

@@ -22,7 +22,7 @@ struct DemoSong {
   std::string name;         // the plain name, as search results carry it (without highlighting)
   std::string listed_name;  // the name as category rows carry it: a few wrap it in upper-case tags
   std::string uploader;
-  double seconds = 0;       // length of the audio
+  double seconds = 0;                      // length of the audio
   AudioFormat format = AudioFormat::kMp3;  // the stream its play page points at
   bool apostrophe_quotes = false;          // its play page quotes the script values with "'"
   unsigned seed = 0;                       // the synthesiser's seed for its audio

@@ -38,8 +38,8 @@ HttpResponse NotFound(std::string_view target) {
 int PageNumber(std::string_view text) {
   int value = 0;
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || text.size() > 9 || error != std::errc() ||
-      end != text.data() + text.size() || value < 1)
+  if (text.empty() || text.size() > 9 || error != std::errc() || end != text.data() + text.size() ||
+      value < 1)
     return 0;
   return value;
 }
@@ -66,8 +66,8 @@ std::string StreamHost(const HttpRequest& request, const std::string& own) {
   if (host.empty() || host.size() > 255)
     return own;
   for (char c : host)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-          c == '.' || c == '-' || c == ':' || c == '[' || c == ']'))
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+          c == '-' || c == ':' || c == '[' || c == ']'))
       return own;
   return host;
 }
@@ -95,23 +95,29 @@ DemoSite::DemoSite(DemoSiteOptions options)
       audio_(std::make_unique<AudioStore>(options.cache_folder.empty() ? DefaultCacheFolder()
                                                                        : options.cache_folder)),
       server_([this](const HttpRequest& request) { return Handle(request); }),
-      requested_port_(options.port),
-      version_body_(std::move(options.version_body)),
-      page_faults_(options.page_faults),
-      stream_faults_(options.stream_faults) {}
+      requested_port_(options.port), version_body_(std::move(options.version_body)),
+      page_faults_(options.page_faults), stream_faults_(options.stream_faults) {}
 
-DemoSite::~DemoSite() { Stop(); }
+DemoSite::~DemoSite() {
+  Stop();
+}
 
 void DemoSite::Start() {
   audio_->Prepare();
   server_.Start(requested_port_);
 }
 
-void DemoSite::Stop() { server_.Stop(); }
+void DemoSite::Stop() {
+  server_.Stop();
+}
 
-std::string DemoSite::HostPort() const { return "127.0.0.1:" + std::to_string(Port()); }
+std::string DemoSite::HostPort() const {
+  return "127.0.0.1:" + std::to_string(Port());
+}
 
-std::string DemoSite::BaseAddress() const { return "http://" + HostPort(); }
+std::string DemoSite::BaseAddress() const {
+  return "http://" + HostPort();
+}
 
 int DemoSite::RequestCount(std::string_view path) const {
   std::lock_guard lock(mutex_);
@@ -214,8 +220,9 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     }
     next += "redirect=" + std::to_string(faults.redirects - 1);
     response = Page(302, "Found", "text/html", "<html><body>Moved</body></html>\r\n");
-    response.headers.emplace_back("Location", "http://" + host + std::string(kFaultPrefix) + next +
-                                                  std::string(target));
+    std::string origin = faults.relative_redirects ? "" : "http://" + host;
+    response.headers.emplace_back("Location",
+                                  origin + std::string(kFaultPrefix) + next + std::string(target));
     // Only the framing switches apply to a hop; the others wait for the resource itself.
     response.faults.gzip = faults.gzip;
     response.faults.chunked = faults.chunked;
@@ -244,9 +251,9 @@ HttpResponse DemoSite::Route(const HttpRequest& request, std::string_view path,
   if (path.starts_with(kSort) && path.ends_with(".html")) {
     std::string_view name = path.substr(kSort.size(), path.size() - kSort.size() - 5);
     std::size_t underscore = name.rfind('_');
-    const DemoCategory* category =
-        underscore == std::string_view::npos ? nullptr
-                                             : DemoCatalogue::FindCategory(name.substr(0, underscore));
+    const DemoCategory* category = underscore == std::string_view::npos
+                                       ? nullptr
+                                       : DemoCatalogue::FindCategory(name.substr(0, underscore));
     int page = underscore == std::string_view::npos ? 0 : PageNumber(name.substr(underscore + 1));
     if (category && page > 0)
       return Html(CategoryListPage(catalogue_, *category, page));

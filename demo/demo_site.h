@@ -20,12 +20,12 @@ class AudioStore;
 
 /// Start-up settings of the site.
 struct DemoSiteOptions {
-  std::uint16_t port = 0;              // 0: a free port
-  std::string version_body = "1";      // the whole body of "/djKivodata/ver.txt"
+  std::uint16_t port = 0;          // 0: a free port
+  std::string version_body = "1";  // the whole body of "/djKivodata/ver.txt"
   SongLength song_length = SongLength::kNormal;
-  std::string cache_folder;            // encoded streams; empty: DefaultCacheFolder()
-  Faults page_faults;                  // applied to every request but the audio streams
-  Faults stream_faults;                // applied to the audio streams
+  std::string cache_folder;  // encoded streams; empty: DefaultCacheFolder()
+  Faults page_faults;        // applied to every request but the audio streams
+  Faults stream_faults;      // applied to the audio streams
 };
 
 /// One request as the site received it.
@@ -44,14 +44,15 @@ struct RequestRecord {
 /// | "/search.html?pageid=<n>&keyword=<K>&keytype=1" | search results, K percent-encoded GBK |
 /// | "/dance/play/<id>.html" | play page, its script pointing at "/audio/<id>.mp3" or ".wma" |
 /// | "/djKivodata/ver.txt" | the version body |
-/// | "/audio/<id>.mp3", "/audio/<id>.wma" | the song encoded as MP3 or as WMA in ASF; Range supported |
+/// | "/audio/<id>.mp3", "/audio/<id>.wma" | the song as MP3, or as WMA in ASF; Range supported |
 ///
 /// Fault switches for one request: put "/_f/<switches>" in front of any path, with a switch list
 /// as described in faults.h; e.g. "/_f/gzip,chunked/dance/sort/remix_1.html" or
 /// "/_f/truncate=5000/audio/230017.mp3". The request's switches are applied on top of the
 /// start-up switches (`page_faults`, `stream_faults`). A redirect goes to the same prefix with
 /// the count one lower ("redirect=0" at the last hop), as an absolute address on the request's
-/// Host. The site's own pages never carry the prefix in their links.
+/// Host (a path on the same host with the `relative` switch). The site's own pages never carry
+/// the prefix in their links.
 ///
 /// Audio is encoded lazily: a song's stream file is made on the first request for it (about a
 /// second for a long song) and kept in the cache folder under a name that holds the song's

@@ -28,12 +28,15 @@ Faults ParseFaults(std::string_view list, Faults base) {
       continue;
     std::size_t eq = item.find('=');
     std::string_view name = item.substr(0, eq);
-    std::string_view value = eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
+    std::string_view value =
+        eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1);
     bool has_value = eq != std::string_view::npos;
     if (name == "gzip" && !has_value) {
       faults.gzip = true;
     } else if (name == "chunked" && !has_value) {
       faults.chunked = true;
+    } else if (name == "relative" && !has_value) {
+      faults.relative_redirects = true;
     } else if (name == "404" && !has_value) {
       faults.not_found = true;
     } else if (name == "redirect" && has_value) {
@@ -42,8 +45,10 @@ Faults ParseFaults(std::string_view list, Faults base) {
       faults.bytes_per_second = static_cast<int>(ParseCount(item, value, 1 << 30));
     } else if (name == "stall" && has_value) {
       std::size_t at = value.find('@');
-      faults.stall_seconds = static_cast<int>(ParseCount(item, value.substr(0, at), kMaxStallSeconds));
-      faults.stall_at = at == std::string_view::npos ? -1 : ParseCount(item, value.substr(at + 1), kMaxBytes);
+      faults.stall_seconds =
+          static_cast<int>(ParseCount(item, value.substr(0, at), kMaxStallSeconds));
+      faults.stall_at =
+          at == std::string_view::npos ? -1 : ParseCount(item, value.substr(at + 1), kMaxBytes);
     } else if (name == "truncate" && has_value) {
       faults.truncate_at = ParseCount(item, value, kMaxBytes);
     } else if (name == "reset") {

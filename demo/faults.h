@@ -10,27 +10,28 @@ namespace djkivo::demo {
 /// Ways to answer a request badly, so clients can be tested against them. A switch list is
 /// written as comma-separated items, each a name or `name=value`:
 ///
-/// | item        | effect |
-/// |---|---|
-/// | `gzip`      | body sent with Content-Encoding gzip (when the request accepts gzip) |
-/// | `chunked`   | body sent with Transfer-Encoding chunked, in chunks of varying size |
-/// | `redirect=N`| N hops of "302 Found" before the resource is served |
-/// | `slow=N`    | body trickled at N bytes a second, in tenths of a second |
-/// | `stall=N`   | nothing sent for N seconds before the status line |
-/// | `stall=N@B` | the stall comes after B bytes of the body instead |
-/// | `truncate=B`| the connection is closed (FIN) after B bytes of the body |
-/// | `reset`     | the connection is reset (RST) instead of answering |
-/// | `reset=B`   | the connection is reset after B bytes of the body |
-/// | `404`       | "404 Not Found" instead of the resource |
+/// - `gzip`: body sent with Content-Encoding gzip (when the request accepts gzip; a Range
+///   request then gets the whole body)
+/// - `chunked`: body sent with Transfer-Encoding chunked, in chunks of varying size
+/// - `redirect=N`: N hops of "302 Found" before the resource is served
+/// - `relative`: redirect Locations are paths on the same host, not absolute addresses
+/// - `slow=N`: head and body trickled at N bytes a second, a tenth of that every 0.1 s
+/// - `stall=N`: nothing sent for N seconds before the status line
+/// - `stall=N@B`: the stall comes after B bytes of the body instead
+/// - `truncate=B`: the connection is closed (FIN) after B bytes of the body
+/// - `reset`: the connection is reset (RST) instead of answering
+/// - `reset=B`: the connection is reset after B bytes of the body
+/// - `404`: "404 Not Found" instead of the resource
 ///
 /// Body byte counts are bytes of the body as it goes on the wire (after gzip and chunk framing).
 struct Faults {
   bool gzip = false;
   bool chunked = false;
   int redirects = 0;
-  int bytes_per_second = 0;     // 0: full speed
-  int stall_seconds = 0;        // 0: no stall
-  std::int64_t stall_at = -1;   // -1: before the status line; else after this many body bytes
+  bool relative_redirects = false;
+  int bytes_per_second = 0;       // 0: full speed
+  int stall_seconds = 0;          // 0: no stall
+  std::int64_t stall_at = -1;     // -1: before the status line; else after this many body bytes
   std::int64_t truncate_at = -1;  // -1: whole body
   std::int64_t reset_at = -1;     // -1: no reset
   bool not_found = false;

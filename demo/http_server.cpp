@@ -67,6 +67,11 @@ std::optional<HttpRequest> ParseHead(std::string_view head) {
   request.method = std::string(line.substr(0, sp1));
   request.target = std::string(Trim(line.substr(sp1 + 1, sp2 - sp1 - 1)));
   request.version = std::string(line.substr(sp2 + 1));
+  // The absolute form, which proxies send, names the same resource (RFC 9112, 3.2.2).
+  if (request.target.starts_with("http://")) {
+    std::size_t path = request.target.find('/', 7);
+    request.target = path == std::string::npos ? "/" : request.target.substr(path);
+  }
   if (request.target.empty() || request.target[0] != '/' ||
       (request.version != "HTTP/1.1" && request.version != "HTTP/1.0"))
     return std::nullopt;
@@ -188,9 +193,13 @@ std::string GzipCompress(std::string_view data) {
 
 HttpServer::HttpServer(Handler handler) : handler_(std::move(handler)) {}
 
-HttpServer::~HttpServer() { Stop(); }
+HttpServer::~HttpServer() {
+  Stop();
+}
 
 void HttpServer::Start(std::uint16_t port) {
+  if (wake_read_ >= 0 || stopping_.load())
+    throw std::logic_error("HttpServer::Start called twice");
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC | O_NONBLOCK) != 0)
     throw std::runtime_error(std::string("pipe2: ") + std::strerror(errno));
@@ -256,6 +265,8 @@ HttpServer::Wait HttpServer::WaitFd(int fd, short events, std::chrono::milliseco
       continue;
     if (fds[0].revents)
       return Wait::kStopped;
+    if (fds[1].revents & POLLNVAL)
+      return Wait::kError;
     if (fds[1].revents & (events | POLLERR | POLLHUP))
       return Wait::kReady;
   }
@@ -269,8 +280,12 @@ void HttpServer::AcceptLoop() {
     if (wait == Wait::kTimeout)
       continue;
     int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+      // Out of descriptors or memory: back off instead of spinning on the ready listener.
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR && WaitForStop(100ms))
+        return;
       continue;
+    }
     ReapConnections(false);
     std::lock_guard lock(connections_mutex_);
     if (connections_.size() >= kMaxConnections) {
@@ -356,7 +371,8 @@ void HttpServer::Serve(Connection* connection) {
     std::optional<HttpRequest> request = ParseHead(std::string_view(buffer).substr(0, head_size));
     buffer.erase(0, head_end);
     if (!request) {
-      SendAll(fd, StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
+      SendAll(fd,
+              StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     if (!request->Header("Transfer-Encoding").empty()) {
@@ -407,8 +423,7 @@ void HttpServer::Serve(Connection* connection) {
     }
     if (Stopping())
       break;
-    reset = response.faults.reset_at >= 0;
-    if (!Respond(fd, *request, std::move(response), keep_alive) || !keep_alive)
+    if (!Respond(fd, *request, std::move(response), keep_alive, &reset) || !keep_alive)
       break;
   }
   if (reset) {
@@ -427,18 +442,21 @@ void HttpServer::Serve(Connection* connection) {
   connection->done.store(true, std::memory_order_release);
 }
 
-bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response,
-                         bool keep_alive) {
+bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
+                         bool* reset) {
   const Faults& faults = response.faults;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
     return false;
-  if (faults.reset_at == 0)
+  if (faults.reset_at == 0) {
+    *reset = true;
     return false;
+  }
 
   std::string body = std::move(response.body);
   std::string head;
   std::string extra;
+  // A gzip body is a different representation: a Range request then gets all of it (200).
   int status = response.status;
   std::string reason = response.reason;
   if (faults.gzip && Lower(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
@@ -478,34 +496,36 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   if (request.method == "HEAD")
     body.clear();
 
-  // The body goes out in slices so that the stall, cut and trickle switches can act between them.
-  auto total = static_cast<std::int64_t>(body.size());
+  // Head and body go out as one run of bytes, in slices, so that the trickle switch also splits
+  // the head and the stall, cut and reset switches can act between slices. Their offsets count
+  // body bytes.
+  const auto head_size = static_cast<std::int64_t>(head.size());
+  std::string wire = std::move(head);
+  wire += body;
+  const auto total = static_cast<std::int64_t>(wire.size());
   std::int64_t cut = total;
   if (faults.truncate_at >= 0)
-    cut = std::min(cut, faults.truncate_at);
-  if (faults.reset_at >= 0)
-    cut = std::min(cut, faults.reset_at);
-  if (!SendAll(fd, head))
-    return false;
-  std::int64_t slice = faults.bytes_per_second > 0
-                           ? std::max<std::int64_t>(1, faults.bytes_per_second / 10)
-                           : std::max<std::int64_t>(cut, 1);
-  bool stalled = false;
+    cut = std::min(cut, head_size + faults.truncate_at);
+  if (faults.reset_at >= 0 && head_size + faults.reset_at < cut) {
+    cut = head_size + faults.reset_at;
+    *reset = true;
+  }
+  const std::int64_t stall_at =
+      faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
+  const std::int64_t slice =
+      faults.bytes_per_second > 0 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10) : total;
   for (std::int64_t sent = 0; sent < cut;) {
     std::int64_t end = std::min(cut, sent + slice);
-    if (!stalled && faults.stall_seconds > 0 && faults.stall_at >= sent && faults.stall_at < end)
-      end = std::max(faults.stall_at, sent);
-    if (end > sent && !SendAll(fd, std::string_view(body).substr(static_cast<std::size_t>(sent),
-                                                                 static_cast<std::size_t>(end - sent))))
-      return false;
-    if (faults.bytes_per_second > 0 && end - sent == slice && WaitForStop(100ms))
+    if (stall_at > sent && stall_at < end)
+      end = stall_at;
+    if (!SendAll(fd, std::string_view(wire).substr(static_cast<std::size_t>(sent),
+                                                   static_cast<std::size_t>(end - sent))))
       return false;
     sent = end;
-    if (!stalled && faults.stall_seconds > 0 && faults.stall_at == sent) {
-      stalled = true;
-      if (WaitForStop(std::chrono::seconds(faults.stall_seconds)))
-        return false;
-    }
+    if (sent == stall_at && WaitForStop(std::chrono::seconds(faults.stall_seconds)))
+      return false;
+    if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(100ms))
+      return false;
   }
   return cut == total;
 }

@@ -38,7 +38,7 @@ struct HttpResponse {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
   bool range_capable = false;  // answer "Range: bytes=..." with 206 or 416
-  Faults faults;  // gzip, chunked, slow, stall, truncate and reset are applied here
+  Faults faults;               // gzip, chunked, slow, stall, truncate and reset are applied here
 };
 
 /// The server: a listening thread plus one thread per connection, with persistent connections
@@ -47,6 +47,10 @@ struct HttpResponse {
 /// Every wait of every server thread (idle connection, slow client, stall switch, a handler
 /// that calls `WaitForStop`) ends within a bound and at once on `Stop`, so `Stop` returns
 /// promptly even with stalled clients connected.
+///
+/// Shutdown order: `Stop` raises the stopping flag and makes the wake pipe readable, which every
+/// poll of every server thread watches; it joins the listening thread (no new connections),
+/// then joins each connection thread, which closes its own socket on the way out.
 class HttpServer {
  public:
   /// Called on a connection thread, possibly on several at once. May throw: the client then
@@ -87,14 +91,16 @@ class HttpServer {
   void Serve(Connection* connection);
   Wait WaitFd(int fd, short events, std::chrono::milliseconds timeout) const;
   bool SendAll(int fd, std::string_view data);
-  // Sends a response; false when the connection must close afterwards.
-  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive);
+  // Sends a response; false when the connection must close afterwards, with `*reset` set when
+  // it is to be closed with a reset.
+  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
+               bool* reset);
   void ReapConnections(bool all);
 
   const Handler handler_;
   // Set by Start.
   int listen_fd_ = -1;
-  int wake_read_ = -1;   // readable once Stop began: every poll of the server watches it
+  int wake_read_ = -1;  // readable once Stop began: every poll of the server watches it
   int wake_write_ = -1;
   std::uint16_t port_ = 0;
   std::thread accept_thread_;

@@ -10,8 +10,12 @@ namespace {
 
 // Every fifth row is written in upper-case markup, every fourth quotes the uploader's link with
 // apostrophes: the scrapers ignore letter case and turn apostrophes into double quotes.
-bool UpperCaseRow(int row) { return row % 5 == 3; }
-bool ApostropheRow(int row) { return row % 4 == 1; }
+bool UpperCaseRow(int row) {
+  return row % 5 == 3;
+}
+bool ApostropheRow(int row) {
+  return row % 4 == 1;
+}
 
 std::string Upper(std::string text) {
   for (char& c : text)
@@ -24,12 +28,23 @@ std::string EscapeHtml(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '&':
+      out += "&amp;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    case '\'':
+      out += "&#39;";
+      break;
+    default:
+      out += c;
     }
   }
   return out;
@@ -52,8 +67,7 @@ std::string RowDetails(const DemoSong& song) {
 }
 
 std::string Head(std::string_view title_utf8, std::string_view title_gbk = {}) {
-  return Gbk(
-             "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+  return Gbk("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
              "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">\r\n"
              "<html xmlns=\"http://www.w3.org/1999/xhtml\">\r\n<head>\r\n"
              "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\" />\r\n"
@@ -71,12 +85,12 @@ std::string Head(std::string_view title_utf8, std::string_view title_gbk = {}) {
 }
 
 std::string TopAndNavigation(int current_index) {
-  std::string out = Gbk(
-      "<div class=\"top\"><a href=\"/\"><img src=\"/images/logo.gif\" alt=\"DJKivo\" /></a>\r\n"
-      "<form action=\"/search.html\" method=\"get\"><input type=\"hidden\" name=\"pageid\" "
-      "value=\"1\" /><input name=\"keyword\" value=\"\" /><input type=\"hidden\" "
-      "name=\"keytype\" value=\"1\" /><input type=\"submit\" value=\"搜索\" /></form></div>\r\n"
-      "<div class=\"nav\"><ul>\r\n<li><a href=\"/\">首页</a></li>\r\n");
+  std::string out =
+      Gbk("<div class=\"top\"><a href=\"/\"><img src=\"/images/logo.gif\" alt=\"DJKivo\" /></a>\r\n"
+          "<form action=\"/search.html\" method=\"get\"><input type=\"hidden\" name=\"pageid\" "
+          "value=\"1\" /><input name=\"keyword\" value=\"\" /><input type=\"hidden\" "
+          "name=\"keytype\" value=\"1\" /><input type=\"submit\" value=\"搜索\" /></form></div>\r\n"
+          "<div class=\"nav\"><ul>\r\n<li><a href=\"/\">首页</a></li>\r\n");
   for (const DemoCategory& category : DemoCatalogue::Categories())
     out += Gbk("<li class=\"" + std::string(category.index == current_index ? "on" : "wq_2x") +
                "\"><a href=\"" + PagePath(category, 1) + "\">" + std::string(category.caption) +
@@ -114,18 +128,18 @@ std::string CategoryRow(const DemoSong& song, int row) {
                         "</li><li class=\"wq_6\">" + std::to_string(song.seed % 9 + 2) +
                         ".4M</li><li class=\"wq_7\">" + std::to_string(song.seed % 5000) +
                         "</li>\r\n<li class=\"wq_8\"><a href=" + quote + "/user/" +
-                        std::to_string(song.seed % 900 + 100) + ".html" + quote +
-                        " target=_blank>";
+                        std::to_string(song.seed % 900 + 100) + ".html" + quote + " target=_blank>";
   std::string close = "</a></li>\r\n<li class=\"wq_9\"><a href=\"/dance/down/" + song.id +
                       ".html\">" + Gbk("下载") + "</a></li></ul>\r\n";
   if (UpperCaseRow(row)) {
     // Tags and attribute names upper-case; ids, paths and texts as they are.
-    open = "<UL><LI CLASS=\"WQ_2\"><INPUT TYPE=\"CHECKBOX\"  CLASS=\"CHECKBOX\" NAME=\"CHECK\" VALUE=";
+    open =
+        "<UL><LI CLASS=\"WQ_2\"><INPUT TYPE=\"CHECKBOX\"  CLASS=\"CHECKBOX\" NAME=\"CHECK\" VALUE=";
     link = " /> <A HREF=/dance/play/" + song.id + ".html ONCLICK=";
     details = Upper(details.substr(0, details.find("<li class=\"wq_5\">"))) +
-              "<LI CLASS=\"WQ_5\">" + RowDetails(song) + "</LI><LI CLASS=\"WQ_8\"><A HREF=" +
-              quote + "/user/" + std::to_string(song.seed % 900 + 100) + ".html" + quote +
-              " TARGET=_blank>";
+              "<LI CLASS=\"WQ_5\">" + RowDetails(song) +
+              "</LI><LI CLASS=\"WQ_8\"><A HREF=" + quote + "/user/" +
+              std::to_string(song.seed % 900 + 100) + ".html" + quote + " TARGET=_blank>";
     close = "</A></LI>\r\n<LI CLASS=\"WQ_9\">-</LI></UL>\r\n";
   }
   return open + song.id + link + link_end + song.listed_name + details + song.uploader + close;
@@ -149,15 +163,14 @@ std::string SearchRow(const DemoSong& song, std::string_view keyword, int row) {
   bool upper = UpperCaseRow(row);
   // Some uploaders carry spaces around them, which the scraper trims.
   std::string pad = row % 3 == 0 ? " " : "";
-  std::string text =
-      "<ul><li class=\"ser_1\"><input type=\"checkbox\" name=\"check\" value=\"" + song.id +
-      "\" /></li>\r\n<li class=\"ser_8\"><a href=\"/dance/play/" + song.id +
-      ".html\" target=_blank>";
+  std::string text = "<ul><li class=\"ser_1\"><input type=\"checkbox\" name=\"check\" value=\"" +
+                     song.id + "\" /></li>\r\n<li class=\"ser_8\"><a href=\"/dance/play/" +
+                     song.id + ".html\" target=_blank>";
   std::string details = "</a></li>\r\n<li class=\"ser_5\">" + RowDetails(song) +
                         "</li>\r\n<li class=\"ser_6\"><a href=\"/user/" +
                         std::to_string(song.seed % 900 + 100) + ".html\" target=_blank>";
-  std::string close = "</a></li>\r\n<li class=\"ser_7\">" + std::to_string(song.seed % 5000) +
-                      "</li></ul>\r\n";
+  std::string close =
+      "</a></li>\r\n<li class=\"ser_7\">" + std::to_string(song.seed % 5000) + "</li></ul>\r\n";
   if (upper) {
     text = "<UL><LI CLASS=\"SER_1\"><INPUT TYPE=\"CHECKBOX\" NAME=\"CHECK\" VALUE=\"" + song.id +
            "\" /></LI>\r\n<LI CLASS=\"SER_8\"><A HREF=\"/dance/play/" + song.id +
@@ -178,7 +191,8 @@ std::string EncodeKeyword(std::string_view keyword) {
   for (char c : keyword) {
     auto byte = static_cast<unsigned char>(c);
     if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-        (byte >= '0' && byte <= '9') || std::string_view("*@._-$!'()").find(c) != std::string_view::npos) {
+        (byte >= '0' && byte <= '9') ||
+        std::string_view("*@._-$!'()").find(c) != std::string_view::npos) {
       out += c;
     } else if (byte == ' ') {
       out += '+';
@@ -193,16 +207,19 @@ std::string EncodeKeyword(std::string_view keyword) {
 
 std::string DecodeQueryValue(std::string_view value) {
   auto hex = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+      return c - '0';
+    if (c >= 'a' && c <= 'f')
+      return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+      return c - 'A' + 10;
     return -1;
   };
   std::string out;
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] == '+') {
       out += ' ';
-    } else if (value[i] == '%' && i + 2 < value.size() + 0 && hex(value[i + 1]) >= 0 &&
+    } else if (value[i] == '%' && i + 2 < value.size() && hex(value[i + 1]) >= 0 &&
                hex(value[i + 2]) >= 0) {
       out += static_cast<char>(hex(value[i + 1]) * 16 + hex(value[i + 2]));
       i += 2;
@@ -215,11 +232,13 @@ std::string DecodeQueryValue(std::string_view value) {
 
 std::string HomePage() {
   std::string out = Head("首页") + TopAndNavigation(-1);
-  out += Gbk("<div class=\"home\"><h1>DJKivo云播放 演示站点</h1>\r\n<p>最嗨，最全，最好听的DJ音乐！</p>\r\n<ul>\r\n");
+  out += Gbk("<div class=\"home\"><h1>DJKivo云播放 "
+             "演示站点</h1>\r\n<p>最嗨，最全，最好听的DJ音乐！</p>\r\n<ul>\r\n");
   for (const DemoCategory& category : DemoCatalogue::Categories())
     out += Gbk("<li><a href=\"" + PagePath(category, 1) + "\">" + std::string(category.caption) +
                "</a></li>\r\n");
-  out += Gbk("<li><a href=\"" + SearchPath(Gbk("狗尾草"), 1) + "\">搜索：狗尾草</a></li>\r\n"
+  out += Gbk("<li><a href=\"" + SearchPath(Gbk("狗尾草"), 1) +
+             "\">搜索：狗尾草</a></li>\r\n"
              "<li><a href=\"/djKivodata/ver.txt\">最新版本</a></li>\r\n</ul></div>\r\n");
   return out + Foot();
 }
@@ -227,15 +246,16 @@ std::string HomePage() {
 std::string CategoryListPage(const DemoCatalogue& catalogue, const DemoCategory& category,
                              int page) {
   std::string caption(category.caption);
-  std::string out = Head(caption + " 第" + std::to_string(page) + "页") +
-                    TopAndNavigation(category.index);
+  std::string out =
+      Head(caption + " 第" + std::to_string(page) + "页") + TopAndNavigation(category.index);
   // Near misses before the list: a block of another class holding a row-like list, and a
   // title whose class only starts like the list block's.
   out += Gbk(
       "<div class=\"wq_4\">\r\n<ul><li class=\"wq_2\"><input type=\"checkbox\" class=\"checkbox\" "
       "name=\"check\" value=1 /> <a href=/dance/play/1.html onClick=\"return false;\">本周热门"
       "</a></li><li class=\"wq_8\"><a href=\"/user/1.html\" target=_blank>DJKivo</a></li>"
-      "<li>-</li></ul>\r\n</div>\r\n<div class=\"wq_4vtitle\"><span>" + caption +
+      "<li>-</li></ul>\r\n</div>\r\n<div class=\"wq_4vtitle\"><span>" +
+      caption +
       "</span></div>\r\n<div class=\"wq_4v\">\r\n<ul class=\"wq_1\"><li class=\"wq_2\">选择</li>"
       "<li class=\"wq_3\">歌曲名称</li><li class=\"wq_8\">上传者</li><li class=\"wq_9\">下载</li>"
       "</ul>\r\n");
@@ -273,8 +293,8 @@ std::string PlayPage(const DemoSong& song, std::string_view stream_base) {
   std::string out = Head(" - 在线试听", song.name);
   // A near miss first: an older script whose variable only starts like the real one.
   out += "<script language=javascript>var s_bstr_cdn=\"http://cdn.invalid/\";</script>\r\n";
-  out += Gbk("<div class=\"play_1\"><h1>") + song.name + Gbk("</h1><p>上传者：") +
-         song.uploader + "</p></div>\r\n<div id=\"player\"></div>\r\n";
+  out += Gbk("<div class=\"play_1\"><h1>") + song.name + Gbk("</h1><p>上传者：") + song.uploader +
+         "</p></div>\r\n<div id=\"player\"></div>\r\n";
   std::string q = song.apostrophe_quotes ? "'" : "\"";
   out += song.apostrophe_quotes ? "<script LANGUAGE=JavaScript>" : "<SCRIPT LANGUAGE=JavaScript>";
   out += "var s_bstr=" + q + std::string(stream_base) + q + ";\r\nvar songid=" + q + song.id + q +

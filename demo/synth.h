@@ -8,8 +8,9 @@ namespace djkivo::demo {
 
 /// One song's audio: a four-on-the-floor drum pattern (kick, clap, hi-hat), a four-bar chord
 /// progression in a minor key with a bass line and a side-chain pump, a slowly sweeping low-pass
-/// filter on the chords, and a rising sweep every eight bars; stereo, 44.1 kHz, with short
-/// fades at both ends. Tempo, key and progression come from the seed, so every song sounds a
+/// filter on the chords, an arpeggiated lead, a rising sweep every eight bars and a breakdown
+/// every sixteen, after a four-bar intro of drums and bass; stereo, 44.1 kHz, with short fades
+/// at both ends. Tempo, key and progression come from the seed, so every song sounds a
 /// little different and the same seed always gives the same samples.
 class SongSynth {
  public:
@@ -38,7 +39,9 @@ class SongSynth {
   double chord_phase_[3] = {};
   double chord_phase_right_[3] = {};
   double bass_phase_ = 0;
+  double lead_phase_ = 0;
   double sweep_phase_ = 0;
+  float filter_alpha_ = 0;
   float filter_left_ = 0, filter_right_ = 0;
   float noise_last_ = 0;
   std::uint32_t noise_ = 1;

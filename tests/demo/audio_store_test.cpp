@@ -17,7 +17,8 @@ using testing::TempFolder;
 
 // Seconds of audio the ffmpeg tool decodes from `path`, counted in 8 kHz mono samples.
 double DecodedSeconds(const std::string& path) {
-  std::string command = "ffmpeg -nostdin -v error -i '" + path + "' -f s16le -ac 1 -ar 8000 - 2>/dev/null";
+  std::string command =
+      "ffmpeg -nostdin -v error -i '" + path + "' -f s16le -ac 1 -ar 8000 - 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe)
     return -1;
@@ -34,7 +35,8 @@ TEST(SongSynthTest, SameSeedSameSoundWithBeatsAndFades) {
   constexpr double kSeconds = 6;
   SongSynth a(1234, kSeconds), b(1234, kSeconds), other(99, kSeconds);
   ASSERT_EQ(a.TotalFrames(), static_cast<std::int64_t>(kSeconds * SongSynth::kSampleRate));
-  std::vector<float> left(a.TotalFrames() + 10), right(left.size()), l2(left.size()), r2(left.size());
+  std::vector<float> left(a.TotalFrames() + 10), right(left.size()), l2(left.size()),
+      r2(left.size());
   ASSERT_EQ(a.Render(left.data(), right.data(), static_cast<int>(left.size())), a.TotalFrames());
   EXPECT_EQ(a.Render(left.data(), right.data(), 100), 0);
   b.Render(l2.data(), r2.data(), static_cast<int>(l2.size()));
@@ -46,7 +48,8 @@ TEST(SongSynthTest, SameSeedSameSoundWithBeatsAndFades) {
   // swings widely, as drums make it.
   double sum = 0, lowest = 1e9, highest = 0;
   const int window = SongSynth::kSampleRate / 20;
-  for (std::int64_t start = SongSynth::kSampleRate; start + window < a.TotalFrames() - SongSynth::kSampleRate; start += window) {
+  for (std::int64_t start = SongSynth::kSampleRate;
+       start + window < a.TotalFrames() - SongSynth::kSampleRate; start += window) {
     double energy = 0;
     for (int i = 0; i < window; ++i)
       energy += left[start + i] * left[start + i];
@@ -78,7 +81,8 @@ TEST(AudioStoreTest, EncodedSongsDecodeToTheirLengthAndAreMadeOnce) {
     std::string path = store.Ensure(song, c.format, nullptr);
     ASSERT_TRUE(std::filesystem::exists(path));
     EXPECT_NEAR(DecodedSeconds(path), song.seconds, 0.1) << path;
-    std::string probe = "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "'";
+    std::string probe =
+        "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "'";
     FILE* pipe = popen(probe.c_str(), "r");
     char codec[64] = {};
     ASSERT_TRUE(fgets(codec, sizeof codec, pipe));

@@ -63,7 +63,8 @@ std::optional<std::vector<Row>> ScrapeCategory(const std::string& body) {
   return rows;
 }
 
-std::optional<std::vector<Row>> ScrapeSearch(const std::string& body, std::vector<std::string>* raw_names = nullptr) {
+std::optional<std::vector<Row>> ScrapeSearch(const std::string& body,
+                                             std::vector<std::string>* raw_names = nullptr) {
   std::string page = QuotesReplaced(body);
   auto blocks = MatchAll(kSearchBlock, page);
   if (blocks.empty())
@@ -97,14 +98,16 @@ TEST_F(DemoSiteTest, EveryCategoryPageHoldsItsThirtyRowsAsTheScraperCutsThem) {
   bool saw_apostrophe = false, saw_tag = false, saw_chinese = false;
   for (const DemoCategory& category : DemoCatalogue::Categories()) {
     for (int page = 1; page <= kCategoryPages + 1; ++page) {
-      std::string path = "/dance/sort/" + std::string(category.slug) + "_" + std::to_string(page) + ".html";
+      std::string path =
+          "/dance/sort/" + std::string(category.slug) + "_" + std::to_string(page) + ".html";
       testing::WireResponse response = Get(site_->Port(), path);
       ASSERT_EQ(response.status, 200) << path;
       auto rows = ScrapeCategory(response.body);
       ASSERT_TRUE(rows.has_value()) << path;
       std::vector<Row> expected;
       for (const DemoSong* song : site_->Catalogue().CategoryPage(category, page)) {
-        expected.push_back({song->id, QuotesReplaced(song->listed_name), QuotesReplaced(song->uploader)});
+        expected.push_back(
+            {song->id, QuotesReplaced(song->listed_name), QuotesReplaced(song->uploader)});
         saw_apostrophe |= song->listed_name.find('\'') != std::string::npos;
         saw_tag |= song->listed_name.find("<FONT") != std::string::npos;
         saw_chinese |= static_cast<unsigned char>(song->name[0]) >= 0x81;
@@ -131,9 +134,9 @@ TEST_F(DemoSiteTest, CategoryPagesMixUpperCaseMarkupAndApostropheQuotes) {
 }
 
 TEST_F(DemoSiteTest, BadCategoryAddressesAreNotFound) {
-  for (const char* path : {"/dance/sort/kushiyaki_1.html", "/dance/sort/remix_0.html",
-                           "/dance/sort/remix_x.html", "/dance/sort/remix.html",
-                           "/dance/sort/nothing_1.html", "/dance/play/1.html", "/nothing"})
+  for (const char* path :
+       {"/dance/sort/kushiyaki_1.html", "/dance/sort/remix_0.html", "/dance/sort/remix_x.html",
+        "/dance/sort/remix.html", "/dance/sort/nothing_1.html", "/dance/play/1.html", "/nothing"})
     EXPECT_EQ(Get(site_->Port(), path).status, 404) << path;
 }
 
@@ -142,13 +145,15 @@ TEST_F(DemoSiteTest, SearchFindsAndHighlightsTheDefaultKeyword) {
   std::string encoded = EncodeKeyword(keyword);
   ASSERT_EQ(encoded, "%B9%B7%CE%B2%B2%DD");
   std::vector<std::string> raw;
-  auto rows = ScrapeSearch(Get(site_->Port(), "/search.html?pageid=1&keyword=" + encoded + "&keytype=1").body, &raw);
+  auto rows = ScrapeSearch(
+      Get(site_->Port(), "/search.html?pageid=1&keyword=" + encoded + "&keytype=1").body, &raw);
   ASSERT_TRUE(rows.has_value());
   std::vector<const DemoSong*> expected = site_->Catalogue().Search(keyword);
   ASSERT_GT(expected.size(), 5u);
   ASSERT_EQ(rows->size(), std::min<std::size_t>(expected.size(), 30));
   for (std::size_t i = 0; i < rows->size(); ++i) {
-    EXPECT_EQ((*rows)[i], (Row{expected[i]->id, QuotesReplaced(expected[i]->name), QuotesReplaced(expected[i]->uploader)}));
+    EXPECT_EQ((*rows)[i], (Row{expected[i]->id, QuotesReplaced(expected[i]->name),
+                               QuotesReplaced(expected[i]->uploader)}));
     EXPECT_NE(QuotesReplaced(raw[i]).find(">" + keyword + "</"), std::string::npos) << raw[i];
     EXPECT_TRUE(raw[i].find("<b>") != std::string::npos || raw[i].find("<B>") != std::string::npos);
   }
@@ -170,7 +175,8 @@ TEST_F(DemoSiteTest, SearchDecodesPlusAndPercentAndPagesThroughResults) {
   };
   for (const Case& c : cases) {
     auto rows = ScrapeSearch(Get(site_->Port(), "/search.html?pageid=" + std::to_string(c.page) +
-                                                    "&keyword=" + c.query_keyword + "&keytype=1").body);
+                                                    "&keyword=" + c.query_keyword + "&keytype=1")
+                                 .body);
     ASSERT_TRUE(rows.has_value()) << c.query_keyword;
     std::vector<const DemoSong*> found = site_->Catalogue().Search(c.keyword);
     std::size_t first = static_cast<std::size_t>(c.page - 1) * 30;
@@ -181,7 +187,8 @@ TEST_F(DemoSiteTest, SearchDecodesPlusAndPercentAndPagesThroughResults) {
   }
   EXPECT_EQ(site_->Catalogue().Search("nowhere at all").size(), 0u);
   EXPECT_GT(site_->Catalogue().Search("DJ").size(), 30u);
-  EXPECT_EQ(site_->Catalogue().Search("don't stop").size(), site_->Catalogue().Search("DON'T STOP").size());
+  EXPECT_EQ(site_->Catalogue().Search("don't stop").size(),
+            site_->Catalogue().Search("DON'T STOP").size());
 }
 
 TEST(DemoCatalogueTest, KeywordsMatchWholeCharactersOnly) {

@@ -4,8 +4,8 @@
 
 #include <thread>
 
-#include "demo/demo_site.h"
 #include "base/event.h"
+#include "demo/demo_site.h"
 #include "demo/faults.h"
 #include "tests/demo/test_peer.h"
 
@@ -22,8 +22,9 @@ constexpr char kPage[] = "/dance/sort/chinese_1.html";
 TEST(FaultsTest, ParsesSwitchListsOnTopOfABase) {
   Faults base;
   base.gzip = true;
-  Faults faults = ParseFaults("chunked,redirect=3,slow=500,stall=4@100,truncate=9,reset=7,404", base);
-  EXPECT_TRUE(faults.gzip && faults.chunked && faults.not_found);
+  Faults faults =
+      ParseFaults("chunked,relative,redirect=3,slow=500,stall=4@100,truncate=9,reset=7,404", base);
+  EXPECT_TRUE(faults.gzip && faults.chunked && faults.not_found && faults.relative_redirects);
   EXPECT_EQ(faults.redirects, 3);
   EXPECT_EQ(faults.bytes_per_second, 500);
   EXPECT_EQ(faults.stall_seconds, 4);
@@ -34,8 +35,8 @@ TEST(FaultsTest, ParsesSwitchListsOnTopOfABase) {
   EXPECT_EQ(ParseFaults("stall=2").stall_at, -1);
   EXPECT_EQ(ParseFaults("redirect=0", faults).redirects, 0);
   EXPECT_EQ(ParseFaults(""), Faults{});
-  for (const char* bad : {"gzip=1", "redirect", "redirect=-1", "redirect=51", "stall=x", "slow=",
-                          "truncate=1k", "stall=3601", "bogus"})
+  for (const char* bad : {"gzip=1", "redirect", "redirect=-1", "redirect=51", "stall=x",
+                          "slow=", "truncate=1k", "stall=3601", "bogus", "relative=1"})
     EXPECT_THROW(ParseFaults(bad), std::invalid_argument) << bad;
 }
 
@@ -58,7 +59,8 @@ class ServedSiteTest : public ::testing::Test {
 };
 
 TEST_F(ServedSiteTest, GzipAndChunkedCarryTheSameBody) {
-  WireResponse gzip = Get(port(), std::string("/_f/gzip") + kPage, "Accept-Encoding: gzip, deflate\r\n");
+  WireResponse gzip =
+      Get(port(), std::string("/_f/gzip") + kPage, "Accept-Encoding: gzip, deflate\r\n");
   EXPECT_EQ(gzip.headers["content-encoding"], "gzip");
   EXPECT_LT(gzip.body.size(), plain_.size());
   EXPECT_EQ(testing::Gunzip(gzip.body), plain_);
@@ -73,7 +75,8 @@ TEST_F(ServedSiteTest, GzipAndChunkedCarryTheSameBody) {
   EXPECT_TRUE(chunked.complete);
   EXPECT_EQ(chunked.body, plain_);
 
-  WireResponse both = Get(port(), std::string("/_f/chunked,gzip") + kPage, "Accept-Encoding: gzip\r\n");
+  WireResponse both =
+      Get(port(), std::string("/_f/chunked,gzip") + kPage, "Accept-Encoding: gzip\r\n");
   EXPECT_TRUE(both.complete);
   EXPECT_EQ(testing::Gunzip(both.body), plain_);
 }
@@ -84,11 +87,14 @@ TEST_F(ServedSiteTest, RedirectHopsCountDownToTheResource) {
     WireResponse response = Get(port(), target);
     ASSERT_EQ(response.status, 302);
     std::string location = response.headers["location"];
-    std::string expected = site_->BaseAddress() + "/_f/chunked,redirect=" + std::to_string(hop - 1) + kPage;
+    std::string expected =
+        site_->BaseAddress() + "/_f/chunked,redirect=" + std::to_string(hop - 1) + kPage;
     ASSERT_EQ(location, expected);
     target = location.substr(site_->BaseAddress().size());
   }
   EXPECT_EQ(Get(port(), target).body, plain_);
+  WireResponse relative = Get(port(), std::string("/_f/redirect=2,relative") + kPage);
+  EXPECT_EQ(relative.headers["location"], std::string("/_f/relative,redirect=1") + kPage);
 
   // A start-up redirect applies to requests without a prefix; the hops end with redirect=0.
   Faults faults;
@@ -133,6 +139,17 @@ TEST_F(ServedSiteTest, ResetBeforeOrDuringTheBody) {
   EXPECT_FALSE(response->complete);
   EXPECT_LE(response->body.size(), 3000u);
   EXPECT_TRUE(connection.reset());
+
+  // A reset point past the end of the body never comes: the answer is whole, the connection kept.
+  TestConnection beyond(port());
+  beyond.SendGet(std::string("/_f/reset=9999999") + kPage);
+  auto whole = beyond.Read();
+  ASSERT_TRUE(whole);
+  EXPECT_EQ(whole->body, plain_);
+  beyond.SendGet("/djKivodata/ver.txt");
+  auto next = beyond.Read();
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->body, "1");
 }
 
 TEST_F(ServedSiteTest, StallHoldsTheAnswerBackThenSendsIt) {
@@ -188,7 +205,13 @@ TEST_F(ServedSiteTest, KeepAliveServesSeveralAndPipelinedRequestsOnOneConnection
   EXPECT_EQ(second->headers["connection"], "close");
   EXPECT_EQ(second->body.size(), plain_.size());
   EXPECT_TRUE(connection.ClosedWithin(10s));
-  EXPECT_EQ(site_->RequestCount("/djKivodata/ver.txt"), 4);
+  EXPECT_EQ(site_->RequestCount("/djKivodata/ver.txt"), 4);  // counted before the next two
+
+  TestConnection absolute(port());
+  absolute.Send("GET http://127.0.0.1:1/djKivodata/ver.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+  auto proxied = absolute.Read();
+  ASSERT_TRUE(proxied);
+  EXPECT_EQ(proxied->body, "1");
 
   TestConnection old(port());
   old.Send("GET /djKivodata/ver.txt HTTP/1.0\r\n\r\n");
@@ -253,9 +276,9 @@ TEST_F(ServedSiteTest, RangeRequestsOnStreams) {
     EXPECT_EQ(response.status, c.status) << c.range;
     EXPECT_EQ(response.body, whole.body.substr(c.first, c.length)) << c.range;
     if (c.status == 206) {
-      EXPECT_EQ(response.headers["content-range"],
-                "bytes " + std::to_string(c.first) + "-" + std::to_string(c.first + c.length - 1) +
-                    "/" + std::to_string(size));
+      EXPECT_EQ(response.headers["content-range"], "bytes " + std::to_string(c.first) + "-" +
+                                                       std::to_string(c.first + c.length - 1) +
+                                                       "/" + std::to_string(size));
     } else if (c.status == 416) {
       EXPECT_EQ(response.headers["content-range"], "bytes */" + std::to_string(size));
     }
@@ -265,7 +288,8 @@ TEST_F(ServedSiteTest, RangeRequestsOnStreams) {
   cut.SendGet("/_f/truncate=3000" + path);
   auto head = cut.Read();
   ASSERT_TRUE(head);
-  WireResponse rest = Get(port(), path, "Range: bytes=" + std::to_string(head->body.size()) + "-\r\n");
+  WireResponse rest =
+      Get(port(), path, "Range: bytes=" + std::to_string(head->body.size()) + "-\r\n");
   EXPECT_EQ(head->body + rest.body, whole.body);
   EXPECT_EQ(Get(port(), "/audio/1.mp3").status, 404);
   EXPECT_EQ(Get(port(), "/audio/" + song.id + ".ogg").status, 404);
@@ -299,13 +323,13 @@ TEST(HttpServerTest, StopEndsStalledClientsAndStalledAnswersPromptly) {
   });
   server.Start(0);
   ASSERT_NE(server.Port(), 0);
-  TestConnection idle(server.Port());                  // connected, sends nothing
+  TestConnection idle(server.Port());  // connected, sends nothing
   TestConnection half(server.Port());
-  half.Send("GET / HTTP/1.1\r\nHost:");                // half a head
+  half.Send("GET / HTTP/1.1\r\nHost:");  // half a head
   TestConnection stalled(server.Port());
-  stalled.SendGet("/stall");                           // an answer stalled for an hour
+  stalled.SendGet("/stall");  // an answer stalled for an hour
   TestConnection waiting(server.Port());
-  waiting.SendGet("/wait");                            // a handler waiting for the stop
+  waiting.SendGet("/wait");  // a handler waiting for the stop
   ASSERT_TRUE(handler_entered.WaitFor(10s));
   auto started = std::chrono::steady_clock::now();
   server.Stop();

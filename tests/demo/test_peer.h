@@ -29,8 +29,8 @@ namespace djkivo::demo::testing {
 struct WireResponse {
   int status = 0;
   std::map<std::string, std::string> headers;  // names in lower case
-  std::string body;       // de-chunked when chunked, as sent otherwise
-  bool complete = false;  // the framing said the body ended (not a cut-off)
+  std::string body;                            // de-chunked when chunked, as sent otherwise
+  bool complete = false;                       // the framing said the body ended (not a cut-off)
 };
 
 /// One client connection to 127.0.0.1.
@@ -55,7 +55,8 @@ class TestConnection {
   }
 
   void SendGet(const std::string& target, const std::string& extra_headers = "") {
-    Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) + "\r\n" + extra_headers + "\r\n");
+    Send("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port_) + "\r\n" +
+         extra_headers + "\r\n");
   }
 
   /// Reads more bytes into the buffer, waiting up to `timeout`. False on timeout, end of stream
@@ -96,7 +97,8 @@ class TestConnection {
     response.status = std::stoi(head.substr(9, 3));
     for (std::size_t at = head.find("\r\n"); at != std::string::npos;) {
       std::size_t next = head.find("\r\n", at + 2);
-      std::string line = head.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
+      std::string line =
+          head.substr(at + 2, next == std::string::npos ? std::string::npos : next - at - 2);
       std::size_t colon = line.find(':');
       std::string name = line.substr(0, colon);
       for (char& c : name)
@@ -141,7 +143,8 @@ class TestConnection {
   bool ClosedWithin(std::chrono::milliseconds timeout) {
     auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!eof_ && std::chrono::steady_clock::now() < deadline)
-      Fill(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()));
+      Fill(std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                 std::chrono::steady_clock::now()));
     return eof_;
   }
 
@@ -212,17 +215,16 @@ inline std::vector<std::vector<std::string>> MatchAll(const std::string& pattern
                                                       const std::string& text) {
   int error = 0;
   PCRE2_SIZE error_offset = 0;
-  pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.c_str()),
-                                   PCRE2_ZERO_TERMINATED, PCRE2_DOTALL, &error, &error_offset,
-                                   nullptr);
+  pcre2_code* code =
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.c_str()), PCRE2_ZERO_TERMINATED,
+                    PCRE2_DOTALL, &error, &error_offset, nullptr);
   if (!code)
     throw std::runtime_error("bad pattern " + pattern);
   pcre2_match_data* data = pcre2_match_data_create_from_pattern(code, nullptr);
   std::vector<std::vector<std::string>> matches;
   PCRE2_SIZE offset = 0;
-  while (offset <= text.size() &&
-         pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), offset, 0,
-                     data, nullptr) >= 0) {
+  while (offset <= text.size() && pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()),
+                                              text.size(), offset, 0, data, nullptr) >= 0) {
     PCRE2_SIZE* ovector = pcre2_get_ovector_pointer(data);
     std::vector<std::string> groups;
     for (uint32_t g = 0; g < pcre2_get_ovector_count(data); ++g)
