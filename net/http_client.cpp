@@ -65,7 +65,13 @@ void THttpClient::TakeBody(std::string* out, bool decode) {
 
 void THttpClient::ThrowProtocolError() {
   std::string body;
-  TakeBody(&body, true);
+  try {
+    TakeBody(&body, true);
+  } catch (const EHttpClientError&) {
+    // The status is what failed the load; an error page that cannot be read whole is still
+    // reported by its status line, with what came of it.
+    keep_alive_ = false;
+  }
   throw EHttpProtocolError(response_.status_line, response_.code, std::move(body));
 }
 
@@ -111,7 +117,9 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
       ThrowProtocolError();
     }
   } catch (...) {
-    // After a failure the connection's framing is unknown: never reuse it.
+    // A failed load leaves no part of a body behind, and after a failure the connection's
+    // framing is unknown: it is never reused.
+    stream.resize(start);
     Disconnect();
     throw;
   }

@@ -55,8 +55,9 @@ class THttpClient {
   /// GETs `url` and appends the decoded body of the final response to `stream`. Redirects
   /// reset `stream` to its size at the call. The connection is reused from one request to the
   /// next while the last response was keep-alive and host and port stay the same. Throws an
-  /// EHttpClientError on every failure (see net/http_errors.h); afterwards the connection is
-  /// closed unless the load ended well with a keep-alive response.
+  /// EHttpClientError on every failure (see net/http_errors.h), with `stream` as it was at the
+  /// call. Afterwards the connection is closed unless the load ended well with a keep-alive
+  /// response.
   void GetToStream(const std::string& url, std::string& stream);
 
   /// Closes the connection if one is open.
