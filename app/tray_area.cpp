@@ -57,7 +57,7 @@ void QtTrayDesktop::Attach(TTrayIcon& tray) {
 void QtTrayDesktop::Apply(const TIcon& icon, const std::string& tooltip) {
   if (icon)
     icon_.setIcon(static_cast<const QtTrayImage&>(*icon).icon());
-  icon_.setToolTip(QString::fromStdString(GbkToUtf8(tooltip)));
+  icon_.setToolTip(QString::fromStdString(GbkToUtf8(tooltip).value_or(std::string())));
 }
 
 bool QtTrayDesktop::Add(const TIcon& icon, const std::string& tooltip) {

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <regex>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -60,9 +60,9 @@ class DemoSiteProcess {
            read(out[0], &c, 1) == 1)
       line += c;
     close(out[0]);
-    std::smatch match;
-    if (std::regex_search(line, match, std::regex(R"(127\.0\.0\.1:(\d+))")))
-      port_ = std::stoi(match[1]);
+    const std::size_t host = line.find("127.0.0.1:");
+    if (host != std::string::npos)
+      port_ = std::atoi(line.c_str() + host + 10);
 #endif
   }
   ~DemoSiteProcess() {
@@ -118,10 +118,14 @@ class StreamInDemoTest : public ::testing::Test {
       return;
     // A song of the site, and its MP3 bytes as the ffmpeg tool decodes them.
     const std::string page = site_->Get("/dance/sort/remix_1.html");
-    const std::regex play_link(R"(/dance/play/(\d{3,})\.html)");
-    std::smatch match;
-    if (std::regex_search(page, match, play_link))
-      song_ = match[1];
+    // The first play link of a real song (the site's ids have several digits).
+    const std::string link = "/dance/play/";
+    for (std::size_t at = page.find(link); at != std::string::npos && song_.empty();
+         at = page.find(link, at + 1)) {
+      const std::size_t digits = page.find_first_not_of("0123456789", at + link.size());
+      if (digits != std::string::npos && digits - (at + link.size()) >= 3)
+        song_ = page.substr(at + link.size(), digits - (at + link.size()));
+    }
     const std::string mp3 = site_->Get("/audio/" + song_ + ".mp3");
     if (mp3.empty())
       return;
