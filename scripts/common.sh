@@ -31,12 +31,15 @@ djkivo_install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# djkivo_configure DIR [cmake options...]: configures DIR once.
+# djkivo_configure DIR [cmake options...]: configures DIR, or refreshes an existing one so
+# the target list holds every source and test file that has been added since.
 djkivo_configure() {
   local dir="$1"
   shift
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$DJKIVO_ROOT" -B "$dir" -G Ninja -DDJKIVO_WERROR=ON "$@"
+  else
+    cmake -S "$DJKIVO_ROOT" -B "$dir" >/dev/null
   fi
 }
 
