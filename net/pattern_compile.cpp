@@ -64,7 +64,15 @@ struct Ast {
   int group = 0;  // kGroup, kBackref
   std::uint32_t min = 0, max = 0;
   bool greedy = true;
-  std::vector<Ast> children;  // kGroup: one (kAlt); kAlt: kSeq each; kSeq: elements; kRepeat: one
+  bool counted = false;  // kRepeat written as {n}, {n,} or {n,m}
+  std::vector<Ast> children;
+
+  std::size_t Size() const {
+    std::size_t size = 1;
+    for (const Ast& child : children)
+      size += child.Size();
+    return size;
+  }  // kGroup: one (kAlt); kAlt: kSeq each; kSeq: elements; kRepeat: one
 
   bool HasLetters() const {
     return std::any_of(bytes.begin(), bytes.end(),
@@ -321,6 +329,7 @@ class Parser {
     rep.min = min;
     rep.max = max;
     rep.greedy = (flags_ & kFlagG) && !lazy;
+    rep.counted = counted;
     rep.children.push_back(std::move(atom));
     return rep;
   }
@@ -576,6 +585,8 @@ int Rarity(unsigned char c) {
   return 0;
 }
 
+int AnchorOf(const std::string& bytes, bool fold);
+
 // Lowers the tree into nodes, continuation-passing: each element is emitted knowing the node
 // that follows it, so every node has one fixed continuation.
 class Emitter {
@@ -676,15 +687,21 @@ class Emitter {
   }
 
   // The byte a match from `node` must begin with, if one is known (-1 otherwise).
-  int FollowByte(std::uint32_t node) const {
+  // Sets n.follow_byte and n.follow_offset from the literal the continuation of `node`
+  // begins with: a byte it holds, under folding one without another case.
+  void SetFollow(Node& n, std::uint32_t node) const {
     while (node != kNoNode &&
            (prog_.nodes[node].op == Op::kOpen || prog_.nodes[node].op == Op::kClose))
       node = prog_.nodes[node].next;
     if (node == kNoNode || prog_.nodes[node].op != Op::kLiteral)
-      return -1;
-    const Node& n = prog_.nodes[node];
-    unsigned char c = static_cast<unsigned char>(prog_.literals[n.a]);
-    return (!n.fold || !IsLetter(c)) ? c : -1;
+      return;
+    const Node& lit = prog_.nodes[node];
+    const std::string bytes = prog_.literals.substr(lit.a, lit.b);
+    const int anchor = AnchorOf(bytes, lit.fold);
+    if (anchor < 0)
+      return;
+    n.follow_byte = static_cast<unsigned char>(bytes[anchor]);
+    n.follow_offset = static_cast<std::uint32_t>(anchor);
   }
 
   std::uint32_t EmitRepeat(const Ast& a, std::uint32_t next, int loop_depth) {
@@ -716,12 +733,12 @@ class Emitter {
         if (a.max == kInfinite && loop_depth == 0)
           n.interval = prog_.intervals++;
       }
-      n.follow_byte = FollowByte(next);
+      SetFollow(n, next);
       MarkMemo(next, loop_depth);
       return Add(n);
     }
-    bool plain = a.greedy && ((a.min == 0 && a.max == 1) || (a.min <= 1 && a.max == kInfinite));
-    if (plain) {
+    if (a.greedy && !a.counted) {
+      // '*', '+' and '?' on a group: a split, looping back for '*' and '+'.
       Node split;
       split.op = Op::kSplit;
       split.alt = next;
@@ -736,6 +753,10 @@ class Emitter {
       prog_.nodes[split_index].next = body;
       return a.min == 0 ? split_index : body;
     }
+    const std::uint32_t copies = a.max == kInfinite ? a.min + 1 : a.max;
+    if (a.min <= kMaxUnrolledCount && (a.max == kInfinite || a.max <= kMaxUnrolledCount) &&
+        copies * operand.Size() <= kMaxUnrolledSize && !unrolling_too_deep_)
+      return EmitUnrolled(a, next, loop_depth);
     Node loop;
     loop.op = Op::kLoop;
     loop.min = a.min;
@@ -743,10 +764,7 @@ class Emitter {
     loop.greedy = a.greedy;
     loop.alt = next;
     std::uint32_t loop_index = Add(loop);
-    // A loop with at most one required pass and no upper bound behaves the same after every
-    // pass, so the continuation of its body does not depend on its counter and stays memoised.
-    const bool counter_free = a.min <= 1 && a.max == kInfinite;
-    std::uint32_t body = Emit(operand, loop_index, loop_depth + (counter_free ? 0 : 1));
+    std::uint32_t body = Emit(operand, loop_index, loop_depth + 1);
     prog_.nodes[loop_index].next = body;
     Node entry;
     entry.op = Op::kLoopEntry;
@@ -754,7 +772,56 @@ class Emitter {
     return Add(entry);
   }
 
+  // A counted or lazy group loop as copies of its body: min required ones, then either a
+  // loop (no upper bound) or max-min nested options, between a push and a pop of the loop
+  // stack so nesting is still limited as for any counted loop.
+  std::uint32_t EmitUnrolled(const Ast& a, std::uint32_t next, int loop_depth) {
+    const Ast& operand = a.children[0];
+    const std::size_t nodes_before = prog_.nodes.size();
+    Node pop;
+    pop.op = Op::kLoopPop;
+    pop.next = next;
+    const std::uint32_t exit = Add(pop);
+    MarkMemo(exit, loop_depth);
+    const Op split_op = a.greedy ? Op::kSplit : Op::kSplitLazy;
+    std::uint32_t entry = exit;
+    std::uint32_t required = a.min;
+    if (a.max == kInfinite) {
+      Node split;
+      split.op = split_op;
+      split.alt = exit;
+      const std::uint32_t split_index = Add(split);
+      MarkMemo(split_index, loop_depth);
+      const std::uint32_t body = Emit(operand, split_index, loop_depth);
+      prog_.nodes[split_index].next = body;
+      entry = split_index;
+      if (required > 0) {
+        entry = body;
+        --required;
+      }
+    } else {
+      for (std::uint32_t k = a.min; k < a.max; ++k) {
+        Node split;
+        split.op = split_op;
+        split.alt = exit;
+        const std::uint32_t split_index = Add(split);
+        MarkMemo(split_index, loop_depth);
+        prog_.nodes[split_index].next = Emit(operand, entry, loop_depth);
+        entry = split_index;
+      }
+    }
+    for (std::uint32_t k = 0; k < required; ++k)
+      entry = Emit(operand, entry, loop_depth);
+    if (prog_.nodes.size() - nodes_before > kMaxUnrolledSize * 4)
+      unrolling_too_deep_ = true;  // nested unrolled loops multiply: stop unrolling further
+    Node push;
+    push.op = Op::kLoopPush;
+    push.next = entry;
+    return Add(push);
+  }
+
   Program& prog_;
+  bool unrolling_too_deep_ = false;
 };
 
 // The first bytes of a non-empty match, and whether the element can match empty.
@@ -808,14 +875,7 @@ void BuildFilter(const Ast& top, Program& prog) {
   if (head.kind == Ast::kAssert && head.assert_op == Op::kInputStart)
     f.anchored = true;
   if (head.kind == Ast::kLiteral) {
-    int best = -1;
-    for (std::size_t k = 0; k < head.bytes.size(); ++k) {
-      unsigned char c = static_cast<unsigned char>(head.bytes[k]);
-      if (head.fold && IsLetter(c))
-        continue;
-      if (best < 0 || Rarity(c) < Rarity(static_cast<unsigned char>(head.bytes[best])))
-        best = static_cast<int>(k);
-    }
+    const int best = AnchorOf(head.bytes, head.fold);
     if (best >= 0) {
       f.prefix = head.bytes;
       f.prefix_fold = head.fold;
@@ -841,6 +901,102 @@ void BuildFilter(const Ast& top, Program& prog) {
     f.required.clear();
 }
 
+// Offset of the byte of `bytes` to search for with memchr: the rarest one that has no other
+// case under folding; -1 when every byte is a letter under folding.
+int AnchorOf(const std::string& bytes, bool fold) {
+  int best = -1;
+  for (std::size_t k = 0; k < bytes.size(); ++k) {
+    unsigned char c = static_cast<unsigned char>(bytes[k]);
+    if (fold && IsLetter(c))
+      continue;
+    if (best < 0 || Rarity(c) < Rarity(static_cast<unsigned char>(bytes[best])))
+      best = static_cast<int>(k);
+  }
+  return best;
+}
+
+// Recognises [prefix] [(] .{n,}? [)] tail, the shape of the block and tag patterns.
+void DetectLazySpan(Program& prog) {
+  StartFilter& f = prog.filter;
+  const auto& nodes = prog.nodes;
+  std::uint32_t k = prog.start;
+  if (nodes[k].op == Op::kLiteral) {
+    if (f.prefix.empty() || f.prefix.size() != nodes[k].b)
+      return;
+    k = nodes[k].next;
+  }
+  int group = 0;
+  if (nodes[k].op == Op::kOpen) {
+    group = static_cast<int>(nodes[k].a);
+    k = nodes[k].next;
+  }
+  const Node& rep = nodes[k];
+  if (rep.op != Op::kRepeat || rep.elem != Elem::kAny || rep.greedy || rep.max != kInfinite)
+    return;
+  k = rep.next;
+  if (group) {
+    if (nodes[k].op != Op::kClose || static_cast<int>(nodes[k].a) != group)
+      return;
+    k = nodes[k].next;
+  }
+  const Node& tail = nodes[k];
+  if (tail.op != Op::kLiteral || nodes[tail.next].op != Op::kMatch)
+    return;
+  f.tail = prog.literals.substr(tail.a, tail.b);
+  f.tail_fold = tail.fold;
+  f.tail_anchor = AnchorOf(f.tail, tail.fold);
+  if (f.tail_anchor < 0)
+    return;
+  f.lazy_span = true;
+  f.span_min = rep.min;
+  f.span_group = group;
+}
+
+// A memo point whose continuation runs straight to the end of the pattern (no choice left
+// on the way) fails no slower than its memo bit would be read: it gets no slot.
+void DropStraightMemos(Program& prog) {
+  std::vector<bool> straight(prog.nodes.size(), false);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+      const Node& n = prog.nodes[k];
+      bool s = false;
+      switch (n.op) {
+        case Op::kMatch:
+          s = true;
+          break;
+        case Op::kLiteral:
+        case Op::kSet:
+        case Op::kInputStart:
+        case Op::kInputEnd:
+        case Op::kLineStart:
+        case Op::kLineEnd:
+        case Op::kWordBoundary:
+        case Op::kNotWordBoundary:
+        case Op::kOpen:
+        case Op::kClose:
+        case Op::kJump:
+          s = n.next != kNoNode && straight[n.next];
+          break;
+        default:
+          break;
+      }
+      if (s && !straight[k]) {
+        straight[k] = true;
+        changed = true;
+      }
+    }
+  }
+  prog.memo_slots = 0;
+  for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+    Node& n = prog.nodes[k];
+    if (straight[k])
+      n.memo = -1;
+    if (n.memo >= 0)
+      n.memo = prog.memo_slots++;
+  }
+}
+
 }  // namespace
 
 Program CompilePattern(std::string_view expression, int flags, std::string_view paired_separator) {
@@ -857,15 +1013,38 @@ Program CompilePattern(std::string_view expression, int flags, std::string_view 
   Emitter emitter(prog);
   prog.start = emitter.Emit(top, 0, 0);
   if (prog.has_backref) {
-    // A back-reference makes a continuation depend on the captured text: nothing is memoised.
-    for (Node& n : prog.nodes) {
-      n.memo = -1;
-      n.interval = -1;
+    // A continuation that can reach a back-reference depends on the captured text, not on
+    // the position alone: such nodes are not memoised.
+    std::vector<bool> reaches(prog.nodes.size(), false);
+    for (bool changed = true; changed;) {
+      changed = false;
+      for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+        const Node& n = prog.nodes[k];
+        bool r = n.op == Op::kBackref || (n.op == Op::kRepeat && n.elem == Elem::kBackref) ||
+                 (n.next != kNoNode && reaches[n.next]) || (n.alt != kNoNode && reaches[n.alt]);
+        if (r && !reaches[k]) {
+          reaches[k] = true;
+          changed = true;
+        }
+      }
     }
     prog.memo_slots = 0;
     prog.intervals = 0;
+    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+      Node& n = prog.nodes[k];
+      if (reaches[k]) {
+        n.memo = -1;
+        n.interval = -1;
+      }
+      if (n.memo >= 0)
+        n.memo = prog.memo_slots++;
+      if (n.interval >= 0)
+        n.interval = prog.intervals++;
+    }
   }
+  DropStraightMemos(prog);
   BuildFilter(top, prog);
+  DetectLazySpan(prog);
   return prog;
 }
 

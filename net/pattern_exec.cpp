@@ -55,10 +55,10 @@ void Executor::Reset() {
   required_at_ = kUnset;
 }
 
-void Executor::Push(const Entry& e) {
+void Executor::Grow() {
   if (stack_.size() >= kMaxBacktrackEntries)
     throw EPatternError(kPatternBacktrackLimitExceeded, 0);
-  stack_.push_back(e);
+  stack_.reserve(std::min(kMaxBacktrackEntries, std::max<std::size_t>(256, stack_.size() * 2)));
 }
 
 bool Executor::MemoFailed(int slot, std::uint32_t pos) const {
@@ -100,13 +100,31 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
       return false;
     required_at_ = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
   }
+  if (f.lazy_span) {
+    if (!FindStart(p))
+      return false;
+    const std::uint32_t from = p + static_cast<std::uint32_t>(f.prefix.size());
+    if (n_ - from < f.span_min)
+      return false;
+    // No tail after this prefix means none after any later prefix either.
+    const std::uint32_t tail = FindLiteral(from + f.span_min, f.tail, f.tail_fold, f.tail_anchor);
+    if (tail == kUnset)
+      return false;
+    starts[0] = p;
+    ends[0] = tail + static_cast<std::uint32_t>(f.tail.size());
+    if (f.span_group) {
+      starts[f.span_group] = from;
+      ends[f.span_group] = tail;
+    }
+    return true;
+  }
   for (;;) {
     if (!FindStart(p))
       return false;
     if (TryAt(p)) {
       starts[0] = p;
       ends[0] = match_end_;
-      for (int g = 1; g <= kMaxGroups; ++g) {
+      for (int g = 1; g <= prog_->group_count; ++g) {
         starts[g] = cap_start_[g];
         ends[g] = cap_end_[g];
       }
@@ -118,32 +136,39 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
   }
 }
 
+// The first occurrence of `literal` at or after `from`, or kUnset. `anchor` is the offset of
+// a byte of it that folding leaves alone, searched for with memchr.
+std::uint32_t Executor::FindLiteral(std::uint32_t from, const std::string& literal, bool fold,
+                                    int anchor) const {
+  const auto* lit = reinterpret_cast<const unsigned char*>(literal.data());
+  const std::uint32_t len = static_cast<std::uint32_t>(literal.size());
+  if (from > n_ || n_ - from < len)
+    return kUnset;
+  if (!fold) {
+    const void* hit = len == 1 ? std::memchr(in_ + from, lit[0], n_ - from)
+                               : memmem(in_ + from, n_ - from, lit, len);
+    return hit ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) : kUnset;
+  }
+  const std::uint32_t k = static_cast<std::uint32_t>(anchor);
+  std::uint32_t p = from;
+  while (n_ - p >= len) {
+    const void* hit = std::memchr(in_ + p + k, lit[k], n_ - len + 1 - p);
+    if (!hit)
+      return kUnset;
+    p = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - k;
+    if (FoldEqual(in_ + p, lit, len))
+      return p;
+    ++p;
+  }
+  return kUnset;
+}
+
 // Moves `p` to the next position at which a match may start; false if there is none.
 bool Executor::FindStart(std::uint32_t& p) const {
   const StartFilter& f = prog_->filter;
   if (!f.prefix.empty()) {
-    const std::uint32_t len = static_cast<std::uint32_t>(f.prefix.size());
-    const std::uint32_t k = static_cast<std::uint32_t>(f.prefix_anchor);
-    const auto* prefix = reinterpret_cast<const unsigned char*>(f.prefix.data());
-    if (!f.prefix_fold && len > 1) {
-      if (p > n_)
-        return false;
-      const void* hit = memmem(in_ + p, n_ - p, prefix, len);
-      if (!hit)
-        return false;
-      p = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
-      return true;
-    }
-    while (p + len <= n_) {
-      const void* hit = std::memchr(in_ + p + k, prefix[k], n_ - len + 1 - p);
-      if (!hit)
-        return false;
-      p = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - k;
-      if (FoldEqual(in_ + p, prefix, len))
-        return true;
-      ++p;
-    }
-    return false;
+    p = FindLiteral(p, f.prefix, f.prefix_fold, f.prefix_anchor);
+    return p != kUnset;
   }
   if (f.can_be_empty)
     return p <= n_;
@@ -197,13 +222,16 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
     if (q < low)
       return false;
     if (n.follow_byte >= 0) {
-      if (low >= n_)
+      const std::uint32_t off = n.follow_offset;
+      if (low + off >= n_)
         return false;
-      std::uint32_t top = std::min(q, n_ - 1);
-      const unsigned char* hit = LastByte(in_ + low, n.follow_byte, top - low + 1);
+      const std::uint32_t top = std::min(q + off, n_ - 1);
+      if (top < low + off)
+        return false;
+      const unsigned char* hit = LastByte(in_ + low + off, n.follow_byte, top - low - off + 1);
       if (!hit)
         return false;
-      q = static_cast<std::uint32_t>(hit - in_);
+      q = static_cast<std::uint32_t>(hit - in_) - off;
     }
     out = q;
     return true;
@@ -212,13 +240,16 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
   if (q > high)
     return false;
   if (n.follow_byte >= 0) {
-    if (q >= n_)
+    const std::uint32_t off = n.follow_offset;
+    if (q + off >= n_)
       return false;
-    std::uint32_t top = std::min(high, n_ - 1);
-    const void* hit = std::memchr(in_ + q, n.follow_byte, top - q + 1);
+    const std::uint32_t top = std::min(high + off, n_ - 1);
+    if (top < q + off)
+      return false;
+    const void* hit = std::memchr(in_ + q + off, n.follow_byte, top - q - off + 1);
     if (!hit)
       return false;
-    q = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_);
+    q = static_cast<std::uint32_t>(static_cast<const unsigned char*>(hit) - in_) - off;
   }
   out = q;
   return true;
@@ -228,9 +259,11 @@ bool Executor::NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t l
 bool Executor::EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& pos) {
   std::uint32_t low, high, run_end = kUnset;
   if (n.elem == Elem::kBackref) {
-    if (cap_start_[n.a] == kUnset || cap_end_[n.a] == kUnset)
+    const bool unset = cap_start_[n.a] == kUnset || cap_end_[n.a] == kUnset;
+    if (unset && n.min > 0)
       return false;
-    const std::uint32_t len = cap_end_[n.a] - cap_start_[n.a];
+    // An unset group repeats zero times only; an empty one matches any count in place.
+    const std::uint32_t len = unset ? 0 : cap_end_[n.a] - cap_start_[n.a];
     if (len == 0) {
       low = high = pos;
     } else {
@@ -396,9 +429,10 @@ bool Executor::Backtrack(std::uint32_t& pc, std::uint32_t& pos) {
 bool Executor::TryAt(std::uint32_t at) {
   stack_.clear();
   loop_depth_ = 0;
-  std::fill(std::begin(cap_start_), std::end(cap_start_), kUnset);
-  std::fill(std::begin(cap_end_), std::end(cap_end_), kUnset);
-  std::fill(std::begin(open_), std::end(open_), kUnset);
+  const int groups = prog_->group_count + 1;
+  std::fill(cap_start_, cap_start_ + groups, kUnset);
+  std::fill(cap_end_, cap_end_ + groups, kUnset);
+  std::fill(open_, open_ + groups, kUnset);
   const Node* nodes = prog_->nodes.data();
   const std::string& seps = prog_->paired_separator;
   std::uint32_t pc = prog_->start;
@@ -422,7 +456,11 @@ bool Executor::TryAt(std::uint32_t at) {
           return true;
         case Op::kLiteral: {
           const auto* lit = reinterpret_cast<const unsigned char*>(prog_->literals.data()) + n.a;
-          if (n_ - pos < n.b ||
+          if (n.b == 1 && !n.fold) {
+            ok = pos < n_ && in_[pos] == lit[0];
+            pos += ok;
+            pc = n.next;
+          } else if (n_ - pos < n.b ||
               (n.fold ? !FoldEqual(in_ + pos, lit, n.b) : std::memcmp(in_ + pos, lit, n.b) != 0)) {
             ok = false;
           } else {
@@ -506,6 +544,23 @@ bool Executor::TryAt(std::uint32_t at) {
           break;
         case Op::kSplit:
           Push(Entry{kChoice, n.alt, pos, 0, 0, 0, 0});
+          pc = n.next;
+          break;
+        case Op::kSplitLazy:
+          Push(Entry{kChoice, n.next, pos, 0, 0, 0, 0});
+          pc = n.alt;
+          break;
+        case Op::kLoopPush:
+          if (loop_depth_ >= kLoopStackSize)
+            throw EPatternError(kPatternLoopStackExceeded, 0);
+          loops_[loop_depth_++] = 0;
+          Push(Entry{kUndoLoopPush, 0, 0, 0, 0, 0, 0});
+          pc = n.next;
+          break;
+        case Op::kLoopPop:
+          if (loop_depth_ == 0)
+            throw EPatternError(kPatternLoopWithoutEntry, 0);
+          Push(Entry{kUndoLoopPop, 0, loops_[--loop_depth_], 0, 0, 0, 0});
           pc = n.next;
           break;
         case Op::kRepeat:

@@ -1,10 +1,13 @@
 // The search: runs a compiled program over an input with an explicit backtrack stack.
+// Covered by tests/net/pattern_matcher_test.cpp, pattern_scrape_test.cpp and
+// pattern_differential_test.cpp.
 // Internal to the matcher: callers use net/pattern_matcher.h.
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -21,8 +24,9 @@ inline constexpr std::uint32_t kUnset = 0xFFFFFFFFu;
 /// counted loops) on hostile input.
 inline constexpr std::uint64_t kStepBudgetBase = 20'000'000;
 inline constexpr std::uint64_t kStepBudgetPerByte = 200;
-/// Backtrack entries (24 bytes each): about 400 MB, for group loops over huge inputs.
-inline constexpr std::size_t kMaxBacktrackEntries = 16u << 20;
+/// Backtrack entries (28 bytes each, about 110 MB): reached only by group loops that iterate
+/// about a million times, which none of the program's patterns has.
+inline constexpr std::size_t kMaxBacktrackEntries = 4u << 20;
 
 /// Runs searches of one program over one input. Keeps its stack between searches, and keeps
 /// the failures it has learnt while the program and input stay the same (`Reset` drops them),
@@ -37,8 +41,9 @@ class Executor {
   void Reset();
 
   /// Searches `input` for the first match starting at or after the 0-based `start`
-  /// (start <= input.size()). On success fills `starts`/`ends` (kGroupCount entries, group 0
-  /// the whole match). Raises EPatternError 1014, 1016 or 1017.
+  /// (start <= input.size()). On success sets `starts`/`ends` of group 0 and of the program's
+  /// groups; the caller has set all kMaxGroups + 1 entries to kUnset. Raises EPatternError
+  /// 1014, 1016 or 1017.
   bool Search(const Program& prog, std::string_view input, std::size_t start,
               std::uint32_t* starts, std::uint32_t* ends);
 
@@ -64,10 +69,17 @@ class Executor {
   bool EnterRepeat(const Node& n, std::uint32_t index, std::uint32_t& pos);
   bool NextCandidate(const Node& n, std::uint32_t entry, std::uint32_t last, std::uint32_t low,
                      std::uint32_t high, std::uint32_t& out) const;
-  void Push(const Entry& e);
+  void Push(const Entry& e) {
+    if (stack_.size() == stack_.capacity())
+      Grow();
+    stack_.push_back(e);
+  }
+  void Grow();
   bool MemoFailed(int slot, std::uint32_t pos) const;
   void MemoSetFailed(int slot, std::uint32_t pos);
   bool FindStart(std::uint32_t& p) const;
+  std::uint32_t FindLiteral(std::uint32_t from, const std::string& literal, bool fold,
+                            int anchor) const;
 
   // Set for the duration of one Search.
   const Program* prog_ = nullptr;

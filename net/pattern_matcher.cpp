@@ -11,6 +11,10 @@
 
 namespace djkivo {
 
+static_assert(pattern::kFlagI == 1 && pattern::kFlagR == 2 && pattern::kFlagS == 4 &&
+                  pattern::kFlagG == 8 && pattern::kFlagM == 16 && pattern::kFlagX == 32,
+              "TPatternMatcher::Flags packs the flags in this order");
+
 namespace {
 // The text up to its first NUL byte.
 std::string_view UpToNul(std::string_view text) {
@@ -32,12 +36,6 @@ void TPatternMatcher::Raise(int error_id) {
   throw EPatternError(error_id, 0);
 }
 
-int TPatternMatcher::Flags() const {
-  return (modifier_i_ ? pattern::kFlagI : 0) | (modifier_r_ ? pattern::kFlagR : 0) |
-         (modifier_s_ ? pattern::kFlagS : 0) | (modifier_g_ ? pattern::kFlagG : 0) |
-         (modifier_m_ ? pattern::kFlagM : 0) | (modifier_x_ ? pattern::kFlagX : 0);
-}
-
 void TPatternMatcher::ClearGroups() {
   std::fill(std::begin(group_start_), std::end(group_start_), pattern::kUnset);
   std::fill(std::begin(group_end_), std::end(group_end_), pattern::kUnset);
@@ -54,12 +52,15 @@ void TPatternMatcher::SetExpression(std::string_view expression) {
 void TPatternMatcher::SetLinePairedSeparator(std::string_view separator) {
   if (!(separator.empty() || (separator.size() == 2 && separator[0] != separator[1])))
     Raise(kPatternBadPairedSeparator);
-  paired_separator_.assign(separator);
+  if (separator != paired_separator_) {
+    paired_separator_.assign(separator);
+    program_.reset();
+  }
 }
 
 std::string TPatternMatcher::InputString() const {
   if (!has_input_) {
-    const_cast<TPatternMatcher*>(this)->last_error_ = kPatternNoInputToRead;
+    last_error_ = kPatternNoInputToRead;
     throw EPatternError(kPatternNoInputToRead, 0);
   }
   return input_;
@@ -80,7 +81,7 @@ void TPatternMatcher::SetInputString(std::string_view text) {
 void TPatternMatcher::Compile() {
   if (expression_.empty())
     Raise(kPatternNullArgument);
-  if (program_ && program_->flags == Flags() && program_->paired_separator == paired_separator_)
+  if (program_ && program_->flags == Flags())
     return;
   program_.reset();
   executor_->Reset();
@@ -102,7 +103,8 @@ bool TPatternMatcher::Search(std::size_t offset) {
   ClearGroups();
   if (expression_.empty())
     Raise(kPatternNoExpression);
-  Compile();
+  if (!program_ || program_->flags != Flags())
+    Compile();
   if (!has_input_)
     Raise(kPatternNoInput);
   if (offset < 1)
@@ -163,7 +165,7 @@ std::string TPatternMatcher::ReplaceAll(std::string_view text, std::string_view 
     do {
       const std::size_t start = group_start_[0];
       result.append(text.substr(p, start - p));
-      if (expand)
+      if (expand && !replacement.empty())
         result += ExpandTemplate(replacement);
       else
         result.append(replacement);
@@ -177,11 +179,13 @@ std::string TPatternMatcher::ReplaceAll(std::string_view text, std::string_view 
 
 std::string TPatternMatcher::ExpandTemplate(std::string_view template_text) const {
   if (!has_input_) {
-    const_cast<TPatternMatcher*>(this)->last_error_ = kPatternNoInput;
+    last_error_ = kPatternNoInput;
     throw EPatternError(kPatternNoInput, 0);
   }
   std::string result;
   const std::size_t size = template_text.size();
+  if (size == 0)
+    return result;
   auto digit = [](char c) { return c >= '0' && c <= '9'; };
   // Appends group n (n < 0: none) and returns the index after the reference.
   auto append_group = [&](long n) {

@@ -1,6 +1,7 @@
 // The compiled form of a pattern: one contiguous node program plus what the search needs to
 // skip start positions. Built by pattern_compile.cpp, run by pattern_exec.cpp.
-// Internal to the matcher: callers use net/pattern_matcher.h.
+// Internal to the matcher: callers use net/pattern_matcher.h. Covered through the matcher by
+// tests/net/pattern_matcher_test.cpp and pattern_differential_test.cpp.
 #pragma once
 
 #include <array>
@@ -81,10 +82,19 @@ enum class Op : std::uint8_t {
   kBranch,          // try `next`; on failure the next alternative `alt` (kNoNode: none)
   kJump,            // continue at `next`
   kSplit,           // greedy group loop or option: try `next` (the body) first, then `alt`
+  kSplitLazy,       // lazy group loop or option: try `alt` (the way out) first, then `next`
   kRepeat,          // single-byte element or back-reference repeated min..max times
   kLoopEntry,       // pushes a loop counter, then `next` (its kLoop)
-  kLoop,            // counted or lazy group loop: body `next`, exit `alt`
+  kLoop,            // counted group loop too large to unroll: body `next`, exit `alt`
+  kLoopPush,        // an unrolled counted or lazy group loop begins: one more stack level
+  kLoopPop,         // ...and ends here
 };
+
+/// A counted or lazy group loop is unrolled into copies of its body (so its continuation
+/// depends on the position alone and is memoised) when its counts are at most this...
+inline constexpr std::uint32_t kMaxUnrolledCount = 16;
+/// ...and the copies add at most this many syntax nodes.
+inline constexpr std::size_t kMaxUnrolledSize = 4096;
 
 /// What a kRepeat repeats.
 enum class Elem : std::uint8_t {
@@ -107,8 +117,10 @@ struct Node {
   std::uint32_t b = 0;
   std::uint32_t min = 0;
   std::uint32_t max = 0;
-  // kRepeat: a byte the continuation must start with (-1 if none), for skipping counts.
+  // kRepeat: a byte the continuation must hold at follow_offset (-1 if none known), so counts
+  // where it is absent are skipped with memchr.
   std::int32_t follow_byte = -1;
+  std::uint32_t follow_offset = 0;
   // kRepeat: index of its failure interval, -1 if it keeps none.
   std::int32_t interval = -1;
 };
@@ -122,6 +134,14 @@ struct StartFilter {
   bool prefix_fold = false;     //   compared with case folding
   int prefix_anchor = -1;       //   offset in `prefix` of the byte searched for with memchr
   std::string required;         // a case-sensitive literal every match contains
+  // The pattern is [prefix] [(] lazy-any{min,} [)] tail: a match is the first tail at least
+  // `span_min` bytes after a prefix, found with memchr/memmem instead of node by node.
+  bool lazy_span = false;
+  std::uint32_t span_min = 0;
+  int span_group = 0;           //   the group around the lazy part, 0 if none
+  std::string tail;
+  bool tail_fold = false;
+  int tail_anchor = -1;         //   offset in `tail` of the byte searched for with memchr
 };
 
 struct Program {

@@ -4,7 +4,7 @@
 # What building and running the player needs.
 DJKIVO_RUN_PACKAGES=(
   cmake g++ ninja-build pkg-config ccache
-  zlib1g-dev qt6-base-dev
+  zlib1g-dev qt6-base-dev fonts-wqy-microhei
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpcre2-dev libcurl4-openssl-dev

@@ -146,6 +146,10 @@ const MatchCase kQuantifiers[] = {
     {"(a|ab)*c", "abac", "abac|a"},
     {"(?i)<div>(.+?)</div>", "<div>a\r\nb</div>c</div>", "<div>a\r\nb</div>|a\r\nb"},
     {"x(a|b){1,3}?y", "xabby", "xabby|b"},
+    {"x.{2,}?y", "xyxaybyy", "xyxay"},
+    {"(?i)<B>(.*?)</b>", "<b></B><B>x</b>", "<b></B>|"},
+    {"(?i)<B>(.+?)</b>", "<b></B><B>x</b>", "<b></B><B>x</b>|</B><B>x"},
+    {"a.+?b", "ab", "NOMATCH"},
     {"(a)\\1{2,}", "aaaa", "aaaa|a"},
 };
 INSTANTIATE_TEST_SUITE_P(Quantifiers, MatchTable, ::testing::ValuesIn(kQuantifiers));
@@ -406,6 +410,18 @@ TEST(HostilePatternTest, LongRunsCostNoStack) {
   m.SetExpression("x+?y|x*z|(?-s).+?$");
   ASSERT_TRUE(m.Exec(big));
   EXPECT_EQ(m.GroupLen(0), static_cast<int>(big.size()));
+}
+
+TEST(HostilePatternTest, MillionsOfGroupIterationsStopAtTheStackBound) {
+  std::string abs;
+  for (int k = 0; k < (1 << 20); ++k)
+    abs += "ab";
+  TPatternMatcher m;
+  m.SetExpression("(ab)*");
+  EXPECT_EQ(ErrorOf([&] { m.Exec(abs); }), 1017);
+  m.SetExpression("(ab)*");
+  EXPECT_TRUE(m.Exec(abs.substr(0, 20000)));  // a smaller page is fine
+  EXPECT_EQ(m.GroupLen(0), 20000);
 }
 
 TEST(HostilePatternTest, UnmemoisedBlowUpStopsAtTheStepBudget) {

@@ -1,0 +1,144 @@
+// djkivo: the player's window. With --demo, or without a configured catalogue host, it runs on
+// the embedded demo site, started in-process on a free loopback port.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QPixmap>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTimer>
+
+#include "app/core/window_options.h"
+#include "app/load_waiter.h"
+#include "app/main_form.h"
+#include "app/qt_main_thread.h"
+#include "demo/demo_site.h"
+
+namespace {
+
+// The screenshot waits until the song has played this long (the display then shows its times
+// and spectrum), but never longer than the limit: the demo site encodes a song on first use.
+constexpr std::chrono::milliseconds kScreenshotPlayed{1500};
+constexpr std::chrono::milliseconds kScreenshotLimit{15000};
+constexpr std::chrono::milliseconds kScreenshotPoll{100};
+
+// Opens "最新推荐" and plays its first song as a user would, then saves the window to `path`
+// and quits with 0 (1 when the file cannot be written).
+void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
+  QTimer::singleShot(0, &form, [&form, path] {
+    form.SkinHeaderListBox1->setCurrentRow(1);
+    form.SkinHeaderListBox1Items1Click();
+    if (form.SkinListView1->rowCount() > 0) {
+      form.SkinListView1->selectRow(0);
+      form.SkinListView1DblClick();
+    }
+    auto started = std::chrono::steady_clock::now();
+    auto* poll = new QTimer(&form);
+    QObject::connect(poll, &QTimer::timeout, &form, [&form, path, started, poll] {
+      auto waited = std::chrono::steady_clock::now() - started;
+      bool played = !form.ElapsedText().empty() && form.ElapsedText() != "0:00" &&
+                    waited >= kScreenshotPlayed;
+      if (!played && waited < kScreenshotLimit)
+        return;
+      poll->stop();
+      bool saved = form.grab().save(path, "PNG");
+      if (!saved)
+        std::fprintf(stderr, "djkivo: cannot write %s\n", path.toLocal8Bit().constData());
+      QCoreApplication::exit(saved ? 0 : 1);
+    });
+    poll->start(kScreenshotPoll);
+  });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace djkivo;
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("djkivo"));
+  QApplication::setOrganizationName(QStringLiteral("djkivo"));
+
+  app::WindowOptions options;
+  try {
+    QStringList arguments = QApplication::arguments();
+    std::vector<std::string> args;
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+      args.push_back(arguments[i].toStdString());
+    options = app::ParseWindowOptions(args);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::kWindowUsage);
+    return 64;
+  }
+  if (options.help) {
+    std::fputs(app::kWindowUsage, stdout);
+    return 0;
+  }
+
+  QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("djkivo"),
+                     QStringLiteral("djkivo"));
+  if (options.catalogue_host.empty())
+    options.catalogue_host = settings.value(QStringLiteral("catalogue-host")).toString().toStdString();
+  if (options.home_host.empty())
+    options.home_host = settings.value(QStringLiteral("home-host")).toString().toStdString();
+
+  // No catalogue configured: the embedded demo site stands in for the real one.
+  std::unique_ptr<demo::DemoSite> demo_site;
+  if (options.demo || options.catalogue_host.empty()) {
+    if (!options.demo)
+      std::fprintf(stderr, "djkivo: no catalogue host configured; running on the demo site\n");
+    try {
+      demo_site = std::make_unique<demo::DemoSite>();
+      demo_site->Start();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "djkivo: cannot start the demo site: %s\n", error.what());
+      return 1;
+    }
+    options.catalogue_host = demo_site->HostPort();
+    options.home_host = demo_site->HostPort();
+  }
+
+  QtMainThread main_thread;
+  MainThread::Install(&main_thread);
+  // Quitting while a page load still waits on the network: nothing is left to save (the play
+  // list is written on each change, the settings when the window closed), so end at once
+  // rather than wait for the load's own time limit.
+  app::QtLoadWaiter waiter([] {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  });
+  app::Waiter::Install(&waiter);
+
+  int status = 0;
+  {
+    app::TForm1Config config;
+    config.catalogue_host = options.catalogue_host;
+    config.home_host = options.home_host;
+    config.my_list_file_name = options.playlist;
+    config.device = options.device;
+    config.settings_file = settings.fileName();
+    std::unique_ptr<app::TForm1> form;
+    try {
+      form = std::make_unique<app::TForm1>(std::move(config));
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "djkivo: %s\n", error.what());
+      status = 1;
+    }
+    if (form) {
+      form->show();
+      if (!options.screenshot.empty())
+        TakeScreenshot(*form, QString::fromStdString(options.screenshot));
+      status = application.exec();
+    }
+  }
+  app::Waiter::Install(nullptr);
+  main_thread.Close();
+  MainThread::Install(nullptr);
+  return status;
+}

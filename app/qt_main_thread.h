@@ -1,0 +1,60 @@
+// The program's main thread bound to Qt's event loop.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <QObject>
+
+#include "base/main_thread.h"
+
+class QTimer;
+
+namespace djkivo {
+
+/// `MainThread` on the Qt GUI thread: posted calls run from Qt's event loop (also from a
+/// nested loop, such as the page-load wait), timers are `QTimer`s.
+///
+/// Construct it on the GUI thread after the `QApplication`, install it with
+/// `MainThread::Install`, and destroy it after every component that posts to it. `Close` (or
+/// the destructor) drops queued calls and releases every thread blocked in `Call`, so a worker
+/// never waits for a loop that is gone.
+class QtMainThread final : public QObject, public MainThread {
+ public:
+  QtMainThread();
+  ~QtMainThread() override;
+
+  /// Any thread.
+  void Post(Task fn) override;
+  /// Any thread; inline on the GUI thread.
+  bool Call(Task fn) override;
+  /// GUI thread only.
+  void RunPending() override;
+  bool IsMainThread() const override;
+  /// GUI thread only.
+  TimerId StartTimer(std::chrono::milliseconds interval, Task fn) override;
+  /// GUI thread only.
+  void StopTimer(TimerId id) override;
+
+  /// Shuts the queue down (see the class comment). Any thread; idempotent.
+  void Close();
+
+ private:
+  // Queues `fn`; false when closed. Posts one wake-up to Qt's loop per batch.
+  bool Enqueue(Task fn);
+
+  const std::thread::id main_id_;
+  std::mutex mutex_;
+  std::condition_variable call_done_;  // a `Call` task ran or the queue closed
+  std::deque<Task> queue_;             // guarded by mutex_
+  bool wake_posted_ = false;           // guarded by mutex_
+  bool closed_ = false;                // guarded by mutex_
+  // GUI thread only.
+  std::map<TimerId, QTimer*> timers_;
+  TimerId next_timer_ = 1;
+};
+
+}  // namespace djkivo

@@ -1,0 +1,127 @@
+#include "app/tray_area.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDBusConnection>
+#include <QDBusServiceWatcher>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QWidget>
+
+#include "app/core/gbk_text.h"
+
+namespace djkivo::app {
+
+namespace {
+// The session-bus service of the desktop's notification area (StatusNotifierItem hosts).
+constexpr char kNotifierWatcher[] = "org.kde.StatusNotifierWatcher";
+}  // namespace
+
+QtTrayDesktop::QtTrayDesktop(QWidget* window, QMenu* menu) : window_(window), menu_(menu) {}
+
+QtTrayDesktop::~QtTrayDesktop() { icon_.hide(); }
+
+void QtTrayDesktop::Attach(TTrayIcon& tray) {
+  tray_ = &tray;
+  QObject::connect(&icon_, &QSystemTrayIcon::activated, this,
+                   [this](QSystemTrayIcon::ActivationReason reason) {
+                     switch (reason) {
+                       case QSystemTrayIcon::Trigger:
+                         tray_->HandleMouse(TrayMouseAction::LeftDown);
+                         tray_->HandleMouse(TrayMouseAction::LeftUp);
+                         break;
+                       case QSystemTrayIcon::DoubleClick:
+                         tray_->HandleMouse(TrayMouseAction::LeftDoubleClick);
+                         break;
+                       case QSystemTrayIcon::Context:
+                         tray_->HandleMouse(TrayMouseAction::RightDown);
+                         tray_->HandleMouse(TrayMouseAction::RightUp);
+                         break;
+                       case QSystemTrayIcon::MiddleClick:
+                         tray_->HandleMouse(TrayMouseAction::MiddleDown);
+                         tray_->HandleMouse(TrayMouseAction::MiddleUp);
+                         break;
+                       case QSystemTrayIcon::Unknown:
+                         break;
+                     }
+                   });
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected()) {
+    watcher_ = new QDBusServiceWatcher(kNotifierWatcher, bus,
+                                       QDBusServiceWatcher::WatchForRegistration, this);
+    QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, this,
+                     [this] { tray_->HandleAreaRestarted(); });
+  }
+}
+
+void QtTrayDesktop::Apply(const TIcon& icon, const std::string& tooltip) {
+  if (icon)
+    icon_.setIcon(static_cast<const QtTrayImage&>(*icon).icon());
+  icon_.setToolTip(QString::fromStdString(GbkToUtf8(tooltip).value_or(std::string())));
+}
+
+bool QtTrayDesktop::Add(const TIcon& icon, const std::string& tooltip) {
+  Apply(icon, tooltip);
+  icon_.show();
+  return IsAvailable();
+}
+
+bool QtTrayDesktop::Modify(const TIcon& icon, const std::string& tooltip) {
+  Apply(icon, tooltip);
+  return icon_.isVisible();
+}
+
+bool QtTrayDesktop::Delete() {
+  icon_.hide();
+  return true;
+}
+
+bool QtTrayDesktop::IsAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+
+std::optional<ScreenPoint> QtTrayDesktop::CursorPos() const {
+  QPoint at = QCursor::pos();
+  return ScreenPoint{at.x(), at.y()};
+}
+
+TShiftState QtTrayDesktop::KeyboardState() const {
+  Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
+  TShiftState state = 0;
+  if (held & Qt::ShiftModifier)
+    state |= ssShift;
+  if (held & Qt::ControlModifier)
+    state |= ssCtrl;
+  if (held & Qt::AltModifier)
+    state |= ssAlt;
+  return state;
+}
+
+void QtTrayDesktop::HideMainForm() { window_->hide(); }
+
+void QtTrayDesktop::HideApplication() {
+  // A hidden top-level window has no taskbar entry; there is no separate application window.
+}
+
+void QtTrayDesktop::RestoreApplication() {
+  if (window_->isMinimized())
+    window_->showNormal();
+  window_->raise();
+  window_->activateWindow();
+}
+
+void QtTrayDesktop::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void QtTrayDesktop::Popup(ScreenPoint at) {
+  if (window_ != nullptr)
+    window_->activateWindow();
+  menu_->popup(QPoint(at.x, at.y));
+}
+
+bool QtTrayDesktop::ClickDefaultItem() {
+  QAction* item = menu_->defaultAction();
+  if (item == nullptr)
+    return false;
+  item->trigger();
+  return true;
+}
+
+}  // namespace djkivo::app

@@ -1,0 +1,80 @@
+// The tray icon's desktop side on Qt: QSystemTrayIcon as the notification area, a QMenu as the
+// popup menu, and the main window as the application to hide and restore.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include "desktop/notification_area.h"
+#include "desktop/tray_icon.h"
+
+class QDBusServiceWatcher;
+class QMenu;
+class QWidget;
+
+namespace djkivo::app {
+
+/// An icon image of the Qt back end.
+class QtTrayImage final : public TrayImage {
+ public:
+  explicit QtTrayImage(QIcon icon) : icon_(std::move(icon)) {}
+  const QIcon& icon() const { return icon_; }
+
+ private:
+  QIcon icon_;
+};
+
+/// Everything TTrayIcon needs from the desktop, on QSystemTrayIcon, one QMenu and one window.
+///
+/// Qt reports a click on the icon only once it is complete, so a left click arrives as a down
+/// and an up together, a right click likewise, and there are no move reports. A restart of the
+/// desktop's notification area (the StatusNotifierWatcher service coming back on the session
+/// bus) is reported to the tray icon so it adds its icon again. GUI thread only.
+class QtTrayDesktop final : public QObject,
+                            public NotificationArea,
+                            public TrayHost,
+                            public TrayMenu {
+ public:
+  /// `window` is the main window, `menu` the tray menu (may be null); both outlive this.
+  QtTrayDesktop(QWidget* window, QMenu* menu);
+  ~QtTrayDesktop() override;
+
+  /// Connects the icon's mouse actions and the area's restarts to `tray`. Call once, before
+  /// `tray.Loaded()`; `tray` must outlive this object or be destroyed first.
+  void Attach(TTrayIcon& tray);
+
+  // NotificationArea
+  bool Add(const TIcon& icon, const std::string& tooltip) override;
+  bool Modify(const TIcon& icon, const std::string& tooltip) override;
+  bool Delete() override;
+  bool IsAvailable() const override;
+  std::optional<ScreenPoint> CursorPos() const override;
+  TShiftState KeyboardState() const override;
+
+  // TrayHost
+  bool HasMainForm() const override { return window_ != nullptr; }
+  void HideMainForm() override;
+  void HideApplication() override;
+  void RestoreApplication() override;
+  void ProcessMessages() override;
+
+  // TrayMenu
+  bool AutoPopup() const override { return menu_ != nullptr; }
+  void Popup(ScreenPoint at) override;
+  bool ClickDefaultItem() override;
+
+  /// The tray icon itself, for tests and for messages shown from the tray.
+  QSystemTrayIcon& Icon() { return icon_; }
+
+ private:
+  void Apply(const TIcon& icon, const std::string& tooltip);
+
+  QWidget* window_;
+  QMenu* menu_;
+  QSystemTrayIcon icon_;
+  TTrayIcon* tray_ = nullptr;
+  QDBusServiceWatcher* watcher_ = nullptr;  // owned by this (Qt parent)
+};
+
+}  // namespace djkivo::app

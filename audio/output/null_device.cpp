@@ -1,0 +1,152 @@
+#include "audio/output/null_device.h"
+
+#include <algorithm>
+
+namespace djkivo {
+
+namespace {
+
+// The clock takes bytes four times per buffer, within these bounds; a tick is also the
+// write-ahead the device reports, as a sound card reports the block it is about to play.
+constexpr std::chrono::milliseconds kMinTick{2};
+constexpr std::chrono::milliseconds kMaxTick{25};
+constexpr int kTicksPerBuffer = 4;
+
+}  // namespace
+
+NullDevice::NullDevice(int device_count, bool manual_clock)
+    : device_count_(std::clamp(device_count, 0, kMaxSoundDevices)), manual_clock_(manual_clock) {}
+
+NullDevice::~NullDevice() { Close(); }
+
+std::vector<SoundDeviceEntry> NullDevice::Enumerate() {
+  std::vector<SoundDeviceEntry> list;
+  for (int i = 0; i < device_count_; ++i)
+    list.push_back({i == 0 ? std::string() : "null" + std::to_string(i),
+                    i == 0 ? "Null output" : "Null output " + std::to_string(i)});
+  return list;
+}
+
+SoundResult NullDevice::Create(int index) {
+  return index >= 0 && index < device_count_ ? kSoundOk : kSoundNoDriver;
+}
+
+void NullDevice::Stall(std::chrono::milliseconds duration) {
+  std::lock_guard lock(clock_mutex_);
+  stalled_until_ = std::chrono::steady_clock::now() + duration;
+}
+
+void NullDevice::StopForever() {
+  std::lock_guard lock(clock_mutex_);
+  stopped_forever_ = true;
+}
+
+SoundResult NullDevice::SetVolume(std::int32_t hundredths_db) {
+  const SoundResult result = LoopingDevice::SetVolume(hundredths_db);
+  if (result == kSoundOk)
+    volume_.store(hundredths_db);
+  return result;
+}
+
+void NullDevice::Advance(std::uint32_t bytes) { Consume(bytes); }
+
+void NullDevice::AdvanceToCrossing(int which) {
+  const std::uint32_t size = BufferSize();
+  if (!Playing() || size == 0)
+    return;
+  const std::uint32_t target = which == 0 ? 0 : size / 2;
+  const std::uint32_t distance = (target + size - PlayCursor()) % size;
+  Consume(distance == 0 ? size : distance);
+}
+
+bool NullDevice::WaitForWaiter(std::chrono::milliseconds timeout) const {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (Waiters() == 0) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+SoundResult NullDevice::OpenStream(const WaveFormat& format) {
+  scratch_bytes_ = BufferSize();
+  scratch_ = std::make_unique<std::uint8_t[]>(scratch_bytes_);
+  const std::uint64_t buffer_ms =
+      static_cast<std::uint64_t>(BufferSize()) * 1000 / format.avg_bytes_per_sec;
+  tick_ = std::clamp(std::chrono::milliseconds(buffer_ms / kTicksPerBuffer), kMinTick, kMaxTick);
+  const std::uint64_t tick_frames =
+      static_cast<std::uint64_t>(format.samples_per_sec) * tick_.count() / 1000;
+  SetCommitted(manual_clock_ ? 0
+                             : static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                                   tick_frames * format.block_align, BufferSize() / 4)));
+  if (!manual_clock_) {
+    std::lock_guard lock(clock_mutex_);
+    clock_stop_ = false;
+    clock_ = std::thread([this] { ClockLoop(); });
+  }
+  return kSoundOk;
+}
+
+void NullDevice::CloseStream() {
+  if (clock_.joinable()) {
+    {
+      std::lock_guard lock(clock_mutex_);
+      clock_stop_ = true;
+    }
+    clock_wake_.notify_all();
+    clock_.join();
+  }
+  std::lock_guard lock(region_mutex_);
+  scratch_.reset();
+  scratch_bytes_ = 0;
+}
+
+void NullDevice::Consumed(const std::uint8_t*, std::uint32_t) {}
+
+void NullDevice::Consume(std::uint32_t bytes) {
+  std::lock_guard lock(region_mutex_);
+  const std::uint32_t align = Format().block_align ? Format().block_align : 1;
+  while (bytes >= align && scratch_) {
+    const std::uint32_t chunk = std::min(bytes, scratch_bytes_) / align * align;
+    const std::uint32_t taken = Render(scratch_.get(), chunk);
+    if (taken == 0)
+      return;
+    bytes_played_.fetch_add(taken);
+    Consumed(scratch_.get(), taken);
+    bytes -= chunk;
+  }
+}
+
+void NullDevice::ClockLoop() {
+  using Clock = std::chrono::steady_clock;
+  const std::uint64_t rate = Format().samples_per_sec;
+  const std::uint32_t align = Format().block_align;
+  std::unique_lock lock(clock_mutex_);
+  Clock::time_point origin = Clock::now();
+  std::uint64_t frames_taken = 0;
+  while (!clock_stop_) {
+    clock_wake_.wait_for(lock, tick_);
+    if (clock_stop_)
+      break;
+    const Clock::time_point now = Clock::now();
+    if (stopped_forever_ || now < stalled_until_ || !Playing()) {
+      // Time that passes without playing is not made up afterwards.
+      origin = now;
+      frames_taken = 0;
+      continue;
+    }
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(now - origin).count();
+    const std::uint64_t due = static_cast<std::uint64_t>(elapsed) * rate / 1000000;
+    if (due <= frames_taken)
+      continue;
+    const std::uint64_t frames = due - frames_taken;
+    frames_taken = due;
+    lock.unlock();
+    Consume(static_cast<std::uint32_t>(std::min<std::uint64_t>(frames * align, BufferSize())));
+    lock.lock();
+  }
+}
+
+}  // namespace djkivo

@@ -1,0 +1,86 @@
+// The null sound device: the looping buffer consumed by a clock instead of a sound card,
+// with fault switches, so output tests run deterministically on any machine.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "audio/output/looping_device.h"
+
+namespace djkivo {
+
+/// A device that plays nothing. With a running clock it takes bytes at the play cursor at
+/// the buffer's byte rate, like a sound card; with a manual clock it takes bytes only when
+/// the test calls `Advance`. The fault switches may be flipped from any thread at any time.
+class NullDevice : public LoopingDevice {
+ public:
+  /// `device_count` devices are listed (0 to 16); `manual_clock` leaves consuming to
+  /// `Advance`.
+  explicit NullDevice(int device_count = 1, bool manual_clock = false);
+  ~NullDevice() override;
+
+  std::vector<SoundDeviceEntry> Enumerate() override;
+  SoundResult Create(int index) override;
+
+  // --- Fault switches.
+  /// The clock takes nothing for `duration` from now, then goes on at its normal rate.
+  void Stall(std::chrono::milliseconds duration);
+  /// The clock never takes anything again: the device has stopped answering.
+  void StopForever();
+  /// Without volume control `SetVolume` answers kSoundControlUnavail.
+  void SetVolumeAvailable(bool available) { SetVolumeControl(available); }
+  /// The write cursor runs `bytes` ahead of the play cursor while playing (a card that has
+  /// committed that much); applies to the current buffer.
+  void SetWriteAhead(std::uint32_t bytes) { SetCommitted(bytes); }
+
+  // --- Test driving.
+  /// Consumes `bytes` (whole frames) at the play cursor now, as a clock tick would.
+  void Advance(std::uint32_t bytes);
+  /// Consumes up to crossing `which` (0 = offset 0, 1 = the middle), a whole lap when the
+  /// cursor stands on it; nothing while the buffer is not playing.
+  void AdvanceToCrossing(int which);
+  /// Waits up to `timeout` until a thread is waiting for a crossing; true when one is.
+  bool WaitForWaiter(std::chrono::milliseconds timeout) const;
+  /// Bytes taken from the buffer while playing, since construction.
+  std::uint64_t BytesPlayed() const { return bytes_played_.load(); }
+  /// The size and format of the current (or last) buffer.
+  std::uint32_t CurrentBufferSize() const { return BufferSize(); }
+  const WaveFormat& CurrentFormat() const { return Format(); }
+  /// The last volume accepted, in hundredths of a decibel.
+  std::int32_t Volume() const { return volume_.load(); }
+  SoundResult SetVolume(std::int32_t hundredths_db) override;
+
+ protected:
+  SoundResult OpenStream(const WaveFormat& format) override;
+  void CloseStream() override;
+  /// Called with every block the play cursor passed (volume applied), on the consuming
+  /// thread, under `region_mutex_`.
+  virtual void Consumed(const std::uint8_t* data, std::uint32_t bytes);
+  /// Takes `bytes` at the play cursor under `region_mutex_` and hands them to `Consumed`.
+  void Consume(std::uint32_t bytes);
+
+ private:
+  void ClockLoop();
+
+  const int device_count_;
+  const bool manual_clock_;
+  std::atomic<std::uint64_t> bytes_played_{0};
+  std::atomic<std::int32_t> volume_{0};
+  // Scratch the consumer renders into; sized at OpenStream, used under region_mutex_.
+  std::unique_ptr<std::uint8_t[]> scratch_;
+  std::uint32_t scratch_bytes_ = 0;
+  std::chrono::milliseconds tick_{5};  // set at OpenStream, before the clock starts
+  // --- guarded by clock_mutex_
+  bool clock_stop_ = false;
+  bool stopped_forever_ = false;
+  std::chrono::steady_clock::time_point stalled_until_{};
+  std::mutex clock_mutex_;
+  std::condition_variable clock_wake_;
+  std::thread clock_;
+};
+
+}  // namespace djkivo

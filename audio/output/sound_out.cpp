@@ -1,0 +1,395 @@
+#include "audio/output/sound_out.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "audio/audio_error.h"
+#include "audio/audio_thread.h"
+#include "audio/event_handler.h"
+
+namespace djkivo {
+
+namespace {
+
+// The PCM sub-format of the extensible layout, {00000001-0000-0010-8000-00AA00389B71}, as
+// it lies in memory.
+constexpr std::uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                            0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+constexpr const char* kIniSection = "AudioOutput";
+constexpr const char* kIniKey = "Latency";
+
+std::string BufferError(SoundResult code) {
+  char text[64];
+  std::snprintf(text, sizeof text, "Failed to create DirectSound buffer%08X", code);
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r");
+  if (first == std::string::npos)
+    return {};
+  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool SameName(const std::string& a, const char* b) {
+  const std::string other = b;
+  if (a.size() != other.size())
+    return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(other[i])))
+      return false;
+  return true;
+}
+
+// The lines of an INI file and where the latency key (or its section) lies in them.
+struct IniLines {
+  std::vector<std::string> lines;
+  int section = -1;  // index of the "[AudioOutput]" line
+  int key = -1;      // index of its "Latency=" line
+};
+
+IniLines ReadIni(const std::string& path) {
+  IniLines ini;
+  std::ifstream in(path);
+  std::string line;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    const std::string trimmed = Trim(line);
+    const int index = static_cast<int>(ini.lines.size());
+    if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
+      inside = SameName(Trim(trimmed.substr(1, trimmed.size() - 2)), kIniSection);
+      if (inside && ini.section < 0)
+        ini.section = index;
+    } else if (inside && ini.key < 0) {
+      const auto equals = trimmed.find('=');
+      if (equals != std::string::npos && SameName(Trim(trimmed.substr(0, equals)), kIniKey))
+        ini.key = index;
+    }
+    ini.lines.push_back(line);
+  }
+  return ini;
+}
+
+}  // namespace
+
+TSoundOut::TSoundOut(std::unique_ptr<SoundDevice> device) : events_(TEventHandler::Acquire()) {
+  snd_.device = std::move(device);
+  SndOutEnumerate(snd_, devices_);
+  device_count_ = static_cast<int>(devices_.size());
+}
+
+TSoundOut::~TSoundOut() {
+  WriteIniFile();
+  ShutDown();
+  SndOutClose(snd_);
+}
+
+void TSoundOut::SetINIFile(const std::string& path) {
+  ini_file_ = path;
+  ReadIniFile();
+}
+
+void TSoundOut::ReadIniFile() {
+  if (ini_file_.empty())
+    return;
+  const IniLines ini = ReadIni(ini_file_);
+  if (ini.key < 0)
+    return;
+  const std::string& line = ini.lines[static_cast<std::size_t>(ini.key)];
+  const std::string value = Trim(line.substr(line.find('=') + 1));
+  char* end = nullptr;
+  const unsigned long latency = std::strtoul(value.c_str(), &end, 10);
+  if (!value.empty() && *end == '\0' && value[0] != '-' && latency <= UINT32_MAX)
+    latency_.store(static_cast<std::uint32_t>(latency));
+}
+
+void TSoundOut::WriteIniFile() {
+  if (ini_file_.empty() || !calibrate_.load())
+    return;
+  try {
+    IniLines ini = ReadIni(ini_file_);
+    const std::string entry = std::string(kIniKey) + "=" + std::to_string(latency_.load());
+    if (ini.key >= 0) {
+      ini.lines[static_cast<std::size_t>(ini.key)] = entry;
+    } else if (ini.section >= 0) {
+      ini.lines.insert(ini.lines.begin() + ini.section + 1, entry);
+    } else {
+      ini.lines.push_back(std::string("[") + kIniSection + "]");
+      ini.lines.push_back(entry);
+    }
+    std::ofstream out(ini_file_, std::ios::trunc);
+    for (const std::string& line : ini.lines)
+      out << line << '\n';
+  } catch (...) {
+    // Saving the calibrated latency is a convenience; a failure must not stop the exit.
+  }
+}
+
+void TSoundOut::SetOnUnderrun(TGenericEvent handler) {
+  std::lock_guard lock(handler_lock_);
+  on_underrun_ = std::move(handler);
+}
+
+void TSoundOut::SetVolume(std::int32_t value) {
+  volume_.store(value);
+  if (closed_.load())
+    return;
+  if (SndOutSetVolume(snd_, value) == kSoundControlUnavail)
+    throw std::runtime_error("Control not available");
+}
+
+void TSoundOut::Pause() {
+  TAudioOutput::Pause();
+  if (!end_of_input_.load())
+    SndOutStop(snd_);
+}
+
+void TSoundOut::Resume() {
+  // Re-priming a run that is not paused would restart its buffer from offset 0 mid-play.
+  if (end_of_input_.load() || Status() != 1)
+    return;
+  first_fill_.store(true);
+  TAudioOutput::Resume();
+  SndOutRestart(snd_);
+}
+
+std::chrono::milliseconds TSoundOut::HalfWaitBound() const {
+  const std::uint64_t bytes_per_second =
+      static_cast<std::uint64_t>(bits_ / 8) * channels_ * device_rate_.load();
+  const std::uint64_t buffer_ms =
+      bytes_per_second ? static_cast<std::uint64_t>(buffer_bytes_.load()) * 1000 / bytes_per_second
+                       : 0;
+  return std::chrono::milliseconds(2 * buffer_ms + 1000);
+}
+
+WaveFormat TSoundOut::MakeWaveFormat(std::uint32_t channels, std::uint32_t rate,
+                                     std::uint32_t bits) {
+  WaveFormat format;
+  format.format_tag = channels <= 2 ? kWaveFormatPcm : kWaveFormatExtensible;
+  format.channels = static_cast<std::uint16_t>(channels);
+  format.samples_per_sec = rate;
+  format.block_align = static_cast<std::uint16_t>(channels * (bits / 8));
+  format.avg_bytes_per_sec = rate * format.block_align;
+  format.bits_per_sample = static_cast<std::uint16_t>(bits);
+  if (channels > 2) {
+    format.extra_size = 22;
+    format.channel_mask = channels == 6 ? 0x3F : channels == 8 ? 0xFF : 0;
+    std::copy(std::begin(kPcmSubFormat), std::end(kPcmSubFormat), format.sub_format);
+  }
+  return format;
+}
+
+std::uint32_t TSoundOut::FrameCount(std::uint32_t latency_ms, std::uint32_t rate) {
+  return static_cast<std::uint32_t>(
+      2 * ((static_cast<std::uint64_t>(latency_ms) * rate) / 2000));
+}
+
+void TSoundOut::OpenOutput() {
+  // A negative number would index before the list: it is as invalid as one past its end.
+  const int number = device_number_.load();
+  if (number < 0 || number >= device_count_)
+    throw EAudioError("Invalid device number");
+  TAudioInput* input = Input();
+  input->Open();
+  channels_ = input->Channels();
+  bits_ = input->BitsPerSample();
+  const std::uint32_t rate = input->SampleRate();
+  const float speed = speed_factor_.load();
+  // Rounded half to even, as the rate has always been rounded.
+  device_rate_.store(speed == 1.0f ? rate
+                                   : static_cast<std::uint32_t>(std::nearbyint(
+                                         static_cast<double>(rate) * static_cast<double>(speed))));
+  if (latency_.load() < kMinLatency)
+    latency_.store(kMinLatency);
+  if (SndOutCreate(snd_, number) != kSoundOk)
+    throw EAudioError("Failed to create DirectSound device");
+  rebuild_error_.clear();
+  BuildBuffer();
+  first_fill_.store(true);
+  end_of_input_.store(false);
+  closed_.store(false);
+}
+
+void TSoundOut::BuildBuffer() {
+  const std::uint32_t rate = device_rate_.load();
+  const std::uint32_t bytes = (bits_ / 8) * FrameCount(latency_.load(), rate) * channels_;
+  buffer_bytes_.store(bytes);
+  scratch_.assign(bytes, 0);
+  silence_ = bits_ == 8 ? 0x80 : 0;
+  const SoundResult result = SndOutInitBuffer(snd_, MakeWaveFormat(channels_, rate, bits_), bytes);
+  if (result != kSoundOk) {
+    // Nothing half-made is kept: the device and the scratch block go now.
+    SndOutClose(snd_);
+    scratch_.clear();
+    scratch_.shrink_to_fit();
+    throw EAudioError(BufferError(result));
+  }
+}
+
+void TSoundOut::SetLatency(std::uint32_t value) {
+  if (closed_.load()) {
+    latency_.store(value);
+    return;
+  }
+  Pause();
+  std::string failure;
+  {
+    std::lock_guard lock(rebuild_lock_);
+    latency_.store(value);  // no floor here: the floor applies at the next open
+    // The buffer is rebuilt only while the run is parked in the pause; a run that ended
+    // meanwhile (or would not park) picks the value up at its next open.
+    if (!closed_.load() && Thread().Paused()) {
+      SndOutStop(snd_);
+      try {
+        BuildBuffer();
+        first_fill_.store(true);
+        end_of_input_.store(false);
+      } catch (const EAudioError& error) {
+        failure = error.what();
+        rebuild_error_ = failure;
+      }
+    }
+  }
+  Resume();
+  if (!failure.empty())
+    throw EAudioError(failure);
+}
+
+std::uint32_t TSoundOut::ReadHalf(std::uint32_t count) {
+  bool end = false;
+  const std::uint32_t got = Input()->ReadInput(scratch_.data(), count, end);
+  if (end)
+    end_of_input_.store(true);
+  return got;
+}
+
+void TSoundOut::NoteUnderrun(bool& underrun_seen) {
+  underrun_seen = true;
+  std::lock_guard lock(handler_lock_);
+  if (on_underrun_)
+    events_->PostEvent(this, on_underrun_);
+}
+
+void TSoundOut::WaitHalf(int which, bool& underrun_seen) {
+  switch (SndOutWaitHalf(snd_, which, HalfWaitBound())) {
+    case HalfWait::kSet:
+      return;
+    case HalfWait::kBothSet:
+      SndOutClearHalf(snd_, 1 - which);
+      NoteUnderrun(underrun_seen);
+      return;
+    case HalfWait::kTimedOut:
+      SndOutStop(snd_);
+      throw EAudioError("The sound device stopped responding");
+  }
+}
+
+void TSoundOut::CheckUnderrunFlag(bool& underrun_seen) {
+  if (snd_.underrun)
+    NoteUnderrun(underrun_seen);
+}
+
+void TSoundOut::Drain() {
+  const std::uint64_t bytes_per_second =
+      static_cast<std::uint64_t>(bits_ / 8) * channels_ * device_rate_.load();
+  const auto play_ms = static_cast<std::uint32_t>(
+      bytes_per_second ? std::lround(static_cast<double>(buffer_bytes_.load()) * 1000.0 /
+                                     static_cast<double>(bytes_per_second))
+                       : 0);
+  for (std::uint32_t elapsed = 0; elapsed < play_ms;
+       elapsed += static_cast<std::uint32_t>(kDrainStep.count())) {
+    std::this_thread::sleep_for(kDrainStep);
+    SndOutFillSilence(snd_, silence_);
+  }
+  SndOutStop(snd_);
+}
+
+bool TSoundOut::OutputStep(bool abort) {
+  if (!Busy())
+    return true;
+  if (!Active())
+    return false;
+  if (abort) {
+    SndOutStop(snd_);
+    SetActive(false);
+    return false;
+  }
+  if (!rebuild_error_.empty())
+    throw EAudioError(rebuild_error_);
+  const std::uint32_t half = buffer_bytes_.load() / 2;
+
+  if (first_fill_.load()) {
+    std::uint32_t count = 0;
+    SndOutFreeSpace(snd_, &count);
+    if (count == 0)
+      count = half;
+    SndOutWrite(snd_, scratch_.data(), ReadHalf(count));
+    // A device without volume control plays at its own level rather than not at all; the
+    // missing control is reported to whoever sets `Volume`.
+    SndOutSetVolume(snd_, volume_.load());
+    SndOutStart(snd_);
+    first_fill_.store(false);
+  }
+
+  if (end_of_input_.load()) {
+    SetActive(false);
+    Drain();
+    return false;
+  }
+
+  bool underrun_seen = false;
+  std::uint32_t got = ReadHalf(half);
+  WaitHalf(0, underrun_seen);
+  std::uint32_t free = 0;
+  SndOutFreeSpace(snd_, &free);
+  CheckUnderrunFlag(underrun_seen);
+  if (free != 0) {
+    SndOutWrite(snd_, scratch_.data(), got);
+    if (end_of_input_.load()) {
+      SndOutFillSilence(snd_, silence_);
+      return true;
+    }
+    got = ReadHalf(half);
+    WaitHalf(1, underrun_seen);
+    SndOutFreeSpace(snd_, &free);
+    CheckUnderrunFlag(underrun_seen);
+    if (free > 0) {
+      SndOutWrite(snd_, scratch_.data(), got);
+      if (end_of_input_.load()) {
+        SndOutFillSilence(snd_, silence_);
+        return true;
+      }
+    }
+  }
+  if (underrun_seen && calibrate_.load()) {
+    events_->PostUrgentCall(this, [this](TComponent*) {
+      try {
+        SetLatency(Latency() + kCalibrationStep);
+      } catch (const EAudioError&) {
+        // The run ends with this failure at its next step.
+      }
+    });
+  }
+  return true;
+}
+
+void TSoundOut::CloseOutput() {
+  {
+    std::lock_guard lock(rebuild_lock_);
+    if (!closed_.load()) {
+      SndOutClose(snd_);
+      scratch_.clear();
+      scratch_.shrink_to_fit();
+    }
+    closed_.store(true);
+  }
+  if (TAudioInput* input = Input())
+    input->Close();
+}
+
+}  // namespace djkivo

@@ -1,0 +1,203 @@
+// Playback cost: a 320 kbit/s MP3 played in real time through the whole chain into the null
+// device (djkivo-cli play), against ffplay on the same file, both running at once; and the
+// spectrum analysis alone against a plain 16-point FFT loop.
+//
+//   playback_bench [--seconds N]   (default 60: the file's length and so the run's)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audio/analysis/spectrum_bands.h"
+#include "tests/support/test_media.h"
+
+extern char** environ;
+
+namespace {
+
+using djkivo::SpectrumBands;
+
+struct ProcessCost {
+  double cpu_seconds = 0;
+  double peak_rss_mb = 0;
+  int status = -1;
+};
+
+pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extra_env) {
+  std::vector<char*> argv;
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> env_strings(extra_env);
+  for (char** e = environ; *e; ++e)
+    env_strings.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& entry : env_strings)
+    envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+    pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+ProcessCost Reap(pid_t pid) {
+  ProcessCost cost;
+  if (pid < 0)
+    return cost;
+  rusage usage{};
+  int status = 0;
+  if (wait4(pid, &status, 0, &usage) != pid)
+    return cost;
+  cost.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  cost.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  cost.peak_rss_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+  return cost;
+}
+
+void Measure(const char* name, double ours, double anchor, const char* target, const char* unit) {
+  if (anchor > 0)
+    std::printf("measure: %s ours=%.4g anchor=%.4g ratio=%.3f target=%s unit=%s\n", name, ours,
+                anchor, ours / anchor, target, unit);
+  else
+    std::printf("measure: %s ours=%.4g anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
+                unit);
+}
+
+// Stereo 16-bit pulls of 768 frames of a tone mix, as the output pulls them.
+std::vector<std::uint8_t> TestPull() {
+  std::vector<std::uint8_t> pcm(768 * 4);
+  for (std::size_t f = 0; f < 768; ++f) {
+    const double v = 0.4 * std::sin(0.05 * static_cast<double>(f)) +
+                     0.3 * std::sin(0.9 * static_cast<double>(f));
+    const auto s = static_cast<std::int16_t>(std::lrint(32767.0 * v));
+    for (int c = 0; c < 2; ++c) {
+      pcm[f * 4 + static_cast<std::size_t>(c) * 2] = static_cast<std::uint8_t>(s);
+      pcm[f * 4 + static_cast<std::size_t>(c) * 2 + 1] =
+          static_cast<std::uint8_t>(static_cast<std::uint16_t>(s) >> 8);
+    }
+  }
+  return pcm;
+}
+
+template <typename Fn>
+double NsPerFrame(Fn&& body, std::uint64_t frames_per_call) {
+  constexpr int kCalls = 20000;
+  for (int i = 0; i < 200; ++i)
+    body();
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kCalls; ++i)
+    body();
+  const std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+  return elapsed.count() / static_cast<double>(kCalls * frames_per_call);
+}
+
+// The anchor: a plain 16-point FFT (precomputed twiddles, bit-reversed loading) over the mono
+// mix, with the magnitudes of bins 0 to 7.
+double PlainFftNsPerFrame(const std::vector<std::uint8_t>& pcm, volatile float& sink) {
+  float twiddle_re[8];
+  float twiddle_im[8];
+  for (int k = 0; k < 8; ++k) {
+    twiddle_re[k] = static_cast<float>(std::cos(-2.0 * M_PI * k / 16));
+    twiddle_im[k] = static_cast<float>(std::sin(-2.0 * M_PI * k / 16));
+  }
+  return NsPerFrame(
+      [&] {
+        float total = 0;
+        for (std::size_t b = 0; b < 768 / 16; ++b) {
+          float re[16];
+          float im[16] = {};
+          for (std::size_t k = 0; k < 16; ++k) {
+            std::int16_t l;
+            std::int16_t r;
+            std::memcpy(&l, &pcm[(b * 16 + k) * 4], 2);
+            std::memcpy(&r, &pcm[(b * 16 + k) * 4 + 2], 2);
+            const std::size_t rev = ((k & 1) << 3) | ((k & 2) << 1) | ((k & 4) >> 1) | ((k & 8) >> 3);
+            re[rev] = (static_cast<float>(l) + static_cast<float>(r)) * (0.5f / 32768.0f);
+          }
+          for (std::size_t half = 1; half < 16; half *= 2)
+            for (std::size_t i = 0; i < 16; i += 2 * half)
+              for (std::size_t j = 0; j < half; ++j) {
+                const std::size_t w = j * (8 / half);
+                const std::size_t a = i + j;
+                const std::size_t c = a + half;
+                const float tr = twiddle_re[w] * re[c] - twiddle_im[w] * im[c];
+                const float ti = twiddle_re[w] * im[c] + twiddle_im[w] * re[c];
+                re[c] = re[a] - tr;
+                im[c] = im[a] - ti;
+                re[a] += tr;
+                im[a] += ti;
+              }
+          for (int k = 0; k < 8; ++k)
+            total += std::sqrt(re[k] * re[k] + im[k] * im[k]);
+        }
+        sink = sink + total;
+      },
+      768);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seconds = 60;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--seconds") == 0)
+      seconds = std::max(1, std::atoi(argv[++i]));
+
+  // --- The analyser alone.
+  const std::vector<std::uint8_t> pcm = TestPull();
+  SpectrumBands bands;
+  bands.Open(2);
+  volatile float sink = 0;
+  const double ours_ns = NsPerFrame(
+      [&] {
+        if (bands.Analyse(pcm.data(), static_cast<std::uint32_t>(pcm.size()), 2, 44100, 100))
+          sink = sink + bands.Levels()[0];
+      },
+      768);
+  const double fft_ns = PlainFftNsPerFrame(pcm, sink);
+  std::printf("spectrum analysis: %.2f ns per stereo frame; plain 16-point FFT loop: %.2f ns\n",
+              ours_ns, fft_ns);
+
+  // --- Real-time playback, ours and ffplay at once.
+  const std::string media = djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320,
+                                                        seconds);
+  const pid_t ours_pid = Spawn({DJKIVO_CLI_PATH, "play", media, "--device", "null"}, {});
+  // No sound card here: ffplay's SDL gets the dummy audio driver, which still plays in real time.
+  const pid_t ffplay_pid = Spawn(
+      {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media}, {"SDL_AUDIODRIVER=dummy"});
+  const ProcessCost ours = Reap(ours_pid);
+  const ProcessCost ffplay = Reap(ffplay_pid);
+  if (ours.status != 0 || ffplay.status != 0) {
+    std::fprintf(stderr, "playback_bench: djkivo-cli exit %d, ffplay exit %d\n", ours.status,
+                 ffplay.status);
+    return 1;
+  }
+  const double minutes = seconds / 60.0;
+  std::printf("real-time playback of %d s of 320 kbit/s MP3 into the null device:\n", seconds);
+  std::printf("  djkivo-cli play: %.3f s CPU, %.1f MB peak RSS\n", ours.cpu_seconds,
+              ours.peak_rss_mb);
+  std::printf("  ffplay -nodisp (SDL_AUDIODRIVER=dummy): %.3f s CPU, %.1f MB peak RSS\n",
+              ffplay.cpu_seconds, ffplay.peak_rss_mb);
+  Measure("playback_cpu", ours.cpu_seconds / minutes, ffplay.cpu_seconds / minutes, "<=0.5",
+          "cpu_s_per_audio_min");
+  Measure("playback_rss", ours.peak_rss_mb, ffplay.peak_rss_mb, "<=1.0", "MB");
+  std::printf("measure: spectrum_ns_per_frame ours=%.4g anchor=%.4g ratio=%.3f target=<=15 "
+              "unit=ns\n",
+              ours_ns, fft_ns, ours_ns / fft_ns);
+  return 0;
+}

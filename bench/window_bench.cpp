@@ -1,0 +1,283 @@
+// The window's speed and memory: cold start to the window shown, a category click to its rows
+// shown, a double click to the first audio the device plays, and the peak memory while playing.
+//
+// The window runs on the offscreen platform against the demo site on loopback, on a null sound
+// device whose played-byte counter marks the first audio. The memory is that of the real
+// program (`djkivo --demo`, demo site included) playing a song. Anchors, measured in the same run:
+// for the category click, libcurl + PCRE2-JIT loading and scraping the same page; for the
+// double click, the bare audio chain (no window, no play page) started on the same stream
+// address. The songs are encoded before any timing starts.
+#include <curl/curl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QListWidget>
+#include <QTableWidget>
+#include <QTest>
+
+#include "app/core/catalogue_address.h"
+#include "app/core/fetch_page.h"
+#include "app/core/scrapers.h"
+#include "app/load_waiter.h"
+#include "app/main_form.h"
+#include "app/qt_main_thread.h"
+#include "audio/analysis/spectrum_analyser.h"
+#include "audio/audio_cache.h"
+#include "audio/media_stream_in.h"
+#include "audio/output/null_device.h"
+#include "audio/output/sound_out.h"
+#include "demo/demo_site.h"
+#include "tests/support/pcre2_scraper.h"
+#include "tests/support/temp_folder.h"
+
+namespace {
+
+using namespace djkivo;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kClicks = 40;     // category clicks, alternating with home
+constexpr int kPlays = 8;       // double clicks, each on a new row
+constexpr auto kAudioLimit = std::chrono::seconds(20);  // a play that never sounds
+constexpr auto kPlayerLimit = std::chrono::seconds(40);  // the player's own run
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+void PrintMeasure(const char* name, double ours, double anchor, const char* target,
+                  const char* unit) {
+  if (anchor > 0)
+    std::printf("measure: %s ours=%.3f anchor=%.3f ratio=%.3f target=%s unit=%s\n", name, ours,
+                anchor, ours / anchor, target, unit);
+  else
+    std::printf("measure: %s ours=%.3f anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
+                unit);
+}
+
+// A process's peak resident set so far, in MiB (0 once it has ended).
+double PeakRssMib(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      double kib = 0;
+      status >> kib;
+      return kib / 1024;
+    }
+    status.ignore(1 << 12, '\n');
+  }
+  return 0;
+}
+
+std::size_t OnCurlData(char* data, std::size_t size, std::size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+// The player itself, as a user starts it, on its own demo site: it opens "最新推荐", plays the
+// first song for a while (the screenshot option) and quits. Its peak resident set while it ran.
+double PlayerPeakRssMib(const std::string& scratch) {
+  const std::string png = scratch + "/shot.png";
+  const std::string playlist = scratch + "/mylist.txt";
+  const char* args[] = {DJKIVO_BINARY_DIR "/app/djkivo", "--demo", "--device", "null",
+                        "--playlist", playlist.c_str(), "--screenshot", png.c_str(), nullptr};
+  std::vector<std::string> env_strings = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + scratch};
+  for (char** e = environ; *e != nullptr; ++e)
+    if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0)
+      env_strings.emplace_back(*e);
+  std::vector<char*> env;
+  for (std::string& e : env_strings)
+    env.push_back(e.data());
+  env.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, args[0], nullptr, nullptr, const_cast<char**>(args), env.data()) != 0) {
+    std::fprintf(stderr, "window_bench: cannot start %s\n", args[0]);
+    return 0;
+  }
+  double peak = 0;
+  int status = 0;
+  auto started = Clock::now();
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    peak = std::max(peak, PeakRssMib(pid));
+    if (Clock::now() - started > kPlayerLimit) {
+      std::fprintf(stderr, "window_bench: the player did not finish; stopping it\n");
+      kill(pid, SIGKILL);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return peak;
+}
+
+// The anchor of a category click: one libcurl GET and a PCRE2 scrape of the page.
+double CurlScrapeMs(const std::string& address) {
+  auto start = Clock::now();
+  std::string body;
+  CURL* curl = curl_easy_init();
+  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnCurlData);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  static testing::Pcre2Pattern block(app::kCategoryBlockPattern);
+  static testing::Pcre2Pattern row(app::kCategoryRowPattern);
+  auto rows = testing::Pcre2ScrapeRows(body, block, row);
+  if (rows.empty())
+    std::fprintf(stderr, "window_bench: the anchor found no rows\n");
+  return Ms(Clock::now() - start);
+}
+
+// Waits, running Qt's events, until `device` has played something; the time it took in ms, or
+// a negative number when it never did.
+double WaitForAudio(const NullDevice& device, std::uint64_t before, Clock::time_point start) {
+  while (device.BytesPlayed() <= before) {
+    if (Clock::now() - start > kAudioLimit)
+      return -1;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  }
+  return Ms(Clock::now() - start);
+}
+
+// The anchor of a double click: the bare chain, started on `address`, to its first audio.
+double BareChainMs(const std::string& address) {
+  auto device_owner = std::make_unique<NullDevice>();
+  NullDevice& device = *device_owner;
+  TMediaStreamIn source;
+  TAudioCache cache;
+  TSpectrumAnalyser analyser;
+  cache.SetInput(&source);
+  analyser.SetInput(&cache);
+  TSoundOut output(std::move(device_owner));
+  output.SetInput(&analyser);
+  source.SetFileName(address);
+  auto start = Clock::now();
+  output.Run();
+  double ms = WaitForAudio(device, 0, start);
+  output.Stop(false);
+  return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  test::TempFolder folder;
+  demo::DemoSiteOptions site_options;
+  site_options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
+  demo::DemoSite site(site_options);
+  site.Start();
+  // Encode the songs the double clicks will play before anything is timed.
+  const demo::DemoCategory& first = demo::DemoCatalogue::Categories()[0];
+  std::vector<const demo::DemoSong*> played = site.Catalogue().CategoryPage(first, 1);
+  played.resize(kPlays);
+  for (const demo::DemoSong* song : played)
+    site.EnsureAudio(*song, song->format);
+
+  // --- Cold start: the first QApplication of the process to the window exposed.
+  auto start = Clock::now();
+  QApplication application(argc, argv);
+  QtMainThread main_thread;
+  MainThread::Install(&main_thread);
+  app::QtLoadWaiter waiter([] {});
+  app::Waiter::Install(&waiter);
+  NullDevice* device = nullptr;
+  app::TForm1Config config;
+  config.catalogue_host = site.HostPort();
+  config.home_host = site.HostPort();
+  config.my_list_file_name = (folder.Path() / "mylist.txt").string();
+  config.device_factory = [&device] {
+    auto made = std::make_unique<NullDevice>();
+    device = made.get();
+    return made;
+  };
+  auto form = std::make_unique<app::TForm1>(std::move(config));
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get()))
+    std::fprintf(stderr, "window_bench: the window was never exposed\n");
+  const double start_ms = Ms(Clock::now() - start);
+
+  // --- Category clicks, each from the home picture so every click loads; curl alternates.
+  QListWidget* categories = form->SkinHeaderListBox1;
+  auto click = [&](int index) {
+    QTest::mouseClick(categories->viewport(), Qt::LeftButton, {},
+                      categories->visualItemRect(categories->item(index)).center());
+  };
+  const int kinds[] = {1, 2, 3, 4, 7, 8, 9, 10};
+  std::vector<double> clicks, curls;
+  for (int i = 0; i < kClicks; ++i) {
+    int index = kinds[i % 8];
+    click(12);
+    auto begin = Clock::now();
+    click(index);
+    form->SkinListView1->repaint();  // the rows on screen, not just in the model
+    clicks.push_back(Ms(Clock::now() - begin));
+    if (form->SkinListView1->rowCount() != demo::kRowsPerPage)
+      std::fprintf(stderr, "window_bench: category %d showed %d rows\n", index,
+                   form->SkinListView1->rowCount());
+    curls.push_back(CurlScrapeMs(app::CategoryFirstPageAddress(site.HostPort(), index)));
+  }
+
+  // --- Double clicks on "最新推荐", each a new song, alternating with the bare chain.
+  click(12);
+  click(1);
+  QTableWidget* table = form->SkinListView1;
+  std::vector<double> plays, chains;
+  for (int row = 0; row < kPlays; ++row) {
+    form->SoundOut1->Stop(false);
+    const std::uint64_t before = device->BytesPlayed();
+    QRect rect = table->visualItemRect(table->item(row, 0));
+    auto begin = Clock::now();
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, rect.center());
+    double ms = WaitForAudio(*device, before, begin);
+    if (ms < 0)
+      std::fprintf(stderr, "window_bench: row %d never sounded\n", row);
+    else
+      plays.push_back(ms);
+    const std::string address = form->MediaStreamIn1->FileName();
+    form->SoundOut1->Stop(false);
+    double chain = BareChainMs(address);
+    if (chain > 0)
+      chains.push_back(chain);
+  }
+
+  form->close();
+  form.reset();
+
+  // --- Memory: the real program, playing.
+  const double rss = PlayerPeakRssMib(folder.Path().string());
+
+  std::printf("%-22s %10s %10s\n", "measure", "ours", "anchor");
+  std::printf("%-22s %10.2f %10s\n", "window_start_ms", start_ms, "-");
+  std::printf("%-22s %10.2f %10.2f\n", "category_click_ms", Median(clicks), Median(curls));
+  std::printf("%-22s %10.2f %10.2f\n", "dblclick_to_audio_ms", Median(plays), Median(chains));
+  std::printf("%-22s %10.2f %10s\n", "playing_rss_mib", rss, "-");
+  PrintMeasure("window_start_ms", start_ms, 0, "<=300", "ms");
+  PrintMeasure("category_click_ms", Median(clicks), Median(curls), "<=30", "ms");
+  PrintMeasure("dblclick_to_audio_ms", Median(plays), Median(chains), "<=150", "ms");
+  PrintMeasure("playing_rss_mib", rss, 0, "<=80", "MiB");
+
+  app::Waiter::Install(nullptr);
+  main_thread.Close();
+  MainThread::Install(nullptr);
+  curl_global_cleanup();
+  return 0;
+}

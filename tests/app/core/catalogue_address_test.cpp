@@ -1,0 +1,61 @@
+#include "app/core/catalogue_address.h"
+
+#include <gtest/gtest.h>
+
+namespace djkivo::app {
+namespace {
+
+TEST(CatalogueAddressTest, CategoryAddressesByItemIndex) {
+  const struct {
+    int index;
+    const char* word;
+  } kCases[] = {{1, "recommend"},  {2, "recommend_month"}, {3, "recommend_download"},
+                {4, "recommend_year"}, {7, "Kushiyaki"},   {8, "chinese"},
+                {9, "foreign"},    {10, "remix"}};
+  for (const auto& c : kCases) {
+    const std::string word = c.word;
+    EXPECT_EQ(CategoryFirstPageAddress("h:8080", c.index),
+              "http://h:8080/dance/sort/" + word + "_1.html");
+    EXPECT_EQ(CategoryTemplateAddress("h", c.index),
+              "http://h/dance/sort/" + word + "_[page].html");
+    EXPECT_EQ(CategoryByPathWord(word), c.index);
+  }
+  for (const int index : {-1, 0, 5, 6, 11, 12, 13})
+    EXPECT_EQ(CategoryFirstPageAddress("h", index), "") << index;
+  EXPECT_EQ(CategoryByPathWord("kushiyaki"), std::nullopt);
+}
+
+TEST(CatalogueAddressTest, KeywordEncoding) {
+  const struct {
+    const char* keyword;
+    const char* encoded;
+  } kCases[] = {
+      {"\xB9\xB7\xCE\xB2\xB2\xDD", "%B9%B7%CE%B2%B2%DD"},  // the default keyword "狗尾草"
+      {"a b", "a+b"},
+      {"", ""},
+      {"AZaz09*@._-$!'()", "AZaz09*@._-$!'()"},
+      {"&=+/?%#~\"", "%26%3D%2B%2F%3F%25%23%7E%22"},
+      {"\t\r\n\x7f\xff", "%09%0D%0A%7F%FF"},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(EncodeKeyword(c.keyword), c.encoded) << c.keyword;
+}
+
+TEST(CatalogueAddressTest, SearchPlayAndHomeAddresses) {
+  EXPECT_EQ(SearchFirstPageAddress("h", "a b"),
+            "http://h/search.html?pageid=1&keyword=a+b&keytype=1");
+  EXPECT_EQ(SearchTemplateAddress("h", ""),
+            "http://h/search.html?pageid=[page]&keyword=&keytype=1");
+  EXPECT_EQ(PlayPageAddress("h:1", "12345"), "http://h:1/dance/play/12345.html");
+  EXPECT_EQ(VersionFileAddress("home"), "http://home/djKivodata/ver.txt");
+  EXPECT_EQ(HomePageAddress("home:81"), "http://home:81");
+}
+
+TEST(CatalogueAddressTest, PageSubstitutionReplacesEveryPlaceholder) {
+  EXPECT_EQ(PageAddress("http://h/a_[page].html", 12), "http://h/a_12.html");
+  EXPECT_EQ(PageAddress("[page]x[page][page", 3), "3x3[page");
+  EXPECT_EQ(PageAddress("no placeholder", 3), "no placeholder");
+}
+
+}  // namespace
+}  // namespace djkivo::app

@@ -1,0 +1,145 @@
+// A real window on the demo site: the fixture the window's tests share.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QListWidget>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/core/fetch_page.h"
+#include "app/load_waiter.h"
+#include "app/main_form.h"
+#include "app/qt_main_thread.h"
+#include "audio/media_stream_in.h"
+#include "audio/output/sound_out.h"
+#include "demo/demo_site.h"
+#include "tests/app/qt_test_application.h"
+#include "tests/support/temp_folder.h"
+
+namespace djkivo::app {
+
+using namespace std::chrono_literals;
+
+inline constexpr int kPlaying = 0;
+inline constexpr int kPaused = 1;
+inline constexpr int kIdle = 2;
+
+/// Each test gets its own main thread binding, waiter, demo site (short songs, so a list plays
+/// through in seconds) and play list folder. The demo songs, encoded on first use, are kept in
+/// the build tree and shared by every test program (the site writes them atomically).
+class WindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { TestApplication(); }
+
+  void SetUp() override {
+    main_thread_ = std::make_unique<QtMainThread>();
+    MainThread::Install(main_thread_.get());
+    waiter_ = std::make_unique<QtLoadWaiter>([this] { QuitDuringLoad(); });
+    Waiter::Install(waiter_.get());
+    demo::DemoSiteOptions options;
+    options.song_length = SongLength();
+    options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
+    site_ = std::make_unique<demo::DemoSite>(options);
+    site_->Start();
+  }
+
+  void TearDown() override {
+    form_.reset();
+    Waiter::Install(nullptr);
+    waiter_.reset();
+    site_->Stop();
+    main_thread_->Close();
+    MainThread::Install(nullptr);
+    main_thread_.reset();
+  }
+
+  /// What the waiter does when the application quits during a load; the program ends there,
+  /// a test records it and makes the load end by stopping the site.
+  virtual void QuitDuringLoad() {
+    quit_during_load_ = std::chrono::steady_clock::now();
+    site_->Stop();
+  }
+
+  std::string PlayListPath() const { return (folder_.Path() / "mylist.txt").string(); }
+
+  /// The window, shown; `device` as the option takes it.
+  TForm1& MakeForm(const std::string& device = "null") {
+    TForm1Config config;
+    config.catalogue_host = CatalogueHost();
+    config.home_host = site_->HostPort();
+    config.my_list_file_name = PlayListPath();
+    config.device = device;
+    config.error_box = [this](const QString& message) { errors_.push_back(message.toStdString()); };
+    config.info_box = [this](const QString& message) { infos_.push_back(message.toStdString()); };
+    form_ = std::make_unique<TForm1>(std::move(config));
+    form_->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    return *form_;
+  }
+
+  virtual std::string CatalogueHost() const { return site_->HostPort(); }
+  /// Short songs by default, so a list plays through in seconds.
+  virtual demo::SongLength SongLength() const { return demo::SongLength::kShort; }
+
+  /// Clicks category item `index` as a user does.
+  void ClickCategory(int index) {
+    QListWidget* list = form_->SkinHeaderListBox1;
+    QRect rect = list->visualItemRect(list->item(index));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+  }
+
+  /// Double-clicks row `row` of the song list as a user does.
+  void DoubleClickRow(int row) {
+    QTableWidget* table = form_->SkinListView1;
+    QRect rect = table->visualItemRect(table->item(row, 0));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, rect.center());
+  }
+
+  void SelectRow(int row) { form_->SkinListView1->selectRow(row); }
+
+  int Rows() const { return form_->SkinListView1->rowCount(); }
+  std::string RowBytes(int row, int column) const {
+    return form_->SkinListView1->item(row, column)->data(Qt::UserRole).toByteArray().toStdString();
+  }
+
+  std::string ReadPlayList() const {
+    std::ifstream in(PlayListPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void WritePlayList(const std::string& bytes) const { folder_.Write("mylist.txt", bytes); }
+
+  /// A play list file of the first `count` demo songs.
+  std::string PlayListOfDemoSongs(int count) const {
+    std::string bytes;
+    for (int i = 0; i < count; ++i) {
+      const demo::DemoSong& song = site_->Catalogue().Songs()[i];
+      bytes += song.name + "|" + song.uploader + "|" + song.id + "\r\n";
+    }
+    return bytes;
+  }
+
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
+    return ProcessEventsUntil(done, timeout);
+  }
+
+  std::unique_ptr<QtMainThread> main_thread_;
+  std::unique_ptr<QtLoadWaiter> waiter_;
+  std::unique_ptr<demo::DemoSite> site_;
+  test::TempFolder folder_;
+  std::unique_ptr<TForm1> form_;
+  std::vector<std::string> errors_;
+  std::vector<std::string> infos_;
+  std::chrono::steady_clock::time_point quit_during_load_{};
+};
+
+}  // namespace djkivo::app

@@ -1,0 +1,261 @@
+// The looping buffer, the null and WAV back ends, and the output's device operations
+// (audio/output/snd_out.h) on top of them.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "audio/output/null_device.h"
+#include "audio/output/snd_out.h"
+#include "audio/output/wav_device.h"
+#include "tests/support/temp_folder.h"
+
+namespace djkivo {
+namespace {
+
+using std::chrono::milliseconds;
+
+WaveFormat Pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
+  WaveFormat format;
+  format.format_tag = kWaveFormatPcm;
+  format.channels = channels;
+  format.samples_per_sec = rate;
+  format.bits_per_sample = bits;
+  format.block_align = static_cast<std::uint16_t>(channels * bits / 8);
+  format.avg_bytes_per_sec = rate * format.block_align;
+  return format;
+}
+
+// A manual-clock null device that keeps every byte the play cursor passed.
+class RecordingDevice : public NullDevice {
+ public:
+  RecordingDevice() : NullDevice(1, true) {}
+  std::vector<std::uint8_t> played;
+
+ protected:
+  void Consumed(const std::uint8_t* data, std::uint32_t bytes) override {
+    played.insert(played.end(), data, data + bytes);
+  }
+};
+
+struct Fixture {
+  explicit Fixture(std::uint32_t size = 400, WaveFormat format = Pcm(2, 44100, 16)) {
+    auto owned = std::make_unique<RecordingDevice>();
+    device = owned.get();
+    snd.device = std::move(owned);
+    EXPECT_EQ(SndOutCreate(snd, 0), kSoundOk);
+    EXPECT_EQ(SndOutInitBuffer(snd, format, size), kSoundOk);
+  }
+  SndOut snd;
+  RecordingDevice* device;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t n, int seed) {
+  std::vector<std::uint8_t> out(n);
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = static_cast<std::uint8_t>((i * 7 + static_cast<std::size_t>(seed)) % 251 + 1);
+  return out;
+}
+
+TEST(LoopingDeviceTest, RefusesBadBuffers) {
+  struct Case {
+    WaveFormat format;
+    std::uint32_t size;
+  };
+  WaveFormat wrong_align = Pcm(2, 44100, 16);
+  wrong_align.block_align = 3;
+  const Case cases[] = {
+      {Pcm(2, 44100, 16), 0},       {Pcm(2, 44100, 16), 402},  // not whole frames
+      {Pcm(0, 44100, 16), 400},     {Pcm(2, 0, 16), 400},
+      {Pcm(2, 44100, 12), 400},     {wrong_align, 400},
+  };
+  for (const Case& c : cases) {
+    NullDevice device(1, true);
+    EXPECT_EQ(device.InitBuffer(c.format, c.size), kSoundInvalidArg) << c.size;
+    std::uint32_t play = 0;
+    std::uint32_t write = 0;
+    EXPECT_EQ(device.GetCurrentPosition(&play, &write), kSoundNoBuffer);
+  }
+}
+
+TEST(LoopingDeviceTest, FreshBufferIsSilentAndStill) {
+  for (std::uint16_t bits : {8, 16}) {
+    Fixture f(400, Pcm(1, 22050, bits));
+    std::uint32_t free = 99;
+    EXPECT_EQ(SndOutFreeSpace(f.snd, &free), kSoundOk);
+    EXPECT_EQ(free, 0u) << "stopped: play and write cursor at 0";
+    EXPECT_EQ(SndOutStart(f.snd), kSoundOk);
+    f.device->Advance(400);
+    EXPECT_EQ(f.device->played, std::vector<std::uint8_t>(400, bits == 8 ? 0x80 : 0));
+  }
+}
+
+TEST(SndOutTest, WriteWrapsAndPlaysBackInOrder) {
+  Fixture f;
+  const auto first = Pattern(300, 1);
+  ASSERT_EQ(SndOutWrite(f.snd, first.data(), 300), kSoundOk);
+  EXPECT_EQ(f.snd.write_position, 300u);
+  ASSERT_EQ(SndOutStart(f.snd), kSoundOk);
+  f.device->Advance(200);
+  std::uint32_t free = 0;
+  ASSERT_EQ(SndOutFreeSpace(f.snd, &free), kSoundOk);
+  EXPECT_EQ(free, 300u) << "100 bytes to the end, 200 from the start";
+  const auto second = Pattern(300, 2);
+  ASSERT_EQ(SndOutWrite(f.snd, second.data(), 300), kSoundOk);
+  EXPECT_EQ(f.snd.write_position, 200u);
+  f.device->Advance(400);
+  std::vector<std::uint8_t> expected(first.begin(), first.end());
+  expected.insert(expected.end(), second.begin(), second.end());
+  EXPECT_EQ(f.device->played, expected);
+  // A zero-length write changes nothing.
+  EXPECT_EQ(SndOutWrite(f.snd, second.data(), 0), kSoundOk);
+  EXPECT_EQ(f.snd.write_position, 200u);
+}
+
+TEST(SndOutTest, FillSilenceFillsExactlyTheFreeSpace) {
+  Fixture f;
+  const auto data = Pattern(100, 3);
+  SndOutWrite(f.snd, data.data(), 100);
+  SndOutStart(f.snd);
+  f.device->Advance(48);
+  ASSERT_EQ(SndOutFillSilence(f.snd, 0x55), kSoundOk);
+  EXPECT_EQ(f.snd.write_position, 48u) << "filled up to the play cursor";
+  f.device->Advance(400);
+  std::vector<std::uint8_t> expected(data);
+  expected.insert(expected.end(), 348, 0x55);
+  EXPECT_EQ(f.device->played, expected);
+}
+
+TEST(SndOutTest, CrossingsAndTheirUnderrunSignal) {
+  Fixture f;
+  SndOutStart(f.snd);
+  EXPECT_EQ(SndOutWaitHalf(f.snd, 0, milliseconds(1000)), HalfWait::kSet)
+      << "starting at 0 is a crossing of 0";
+  EXPECT_EQ(SndOutWaitHalf(f.snd, 1, milliseconds(20)), HalfWait::kTimedOut);
+  f.device->Advance(200);
+  EXPECT_EQ(SndOutWaitHalf(f.snd, 1, milliseconds(1000)), HalfWait::kSet);
+  // A whole lap passes before anyone waits: both crossings are set.
+  f.device->Advance(400);
+  EXPECT_EQ(SndOutWaitHalf(f.snd, 0, milliseconds(1000)), HalfWait::kBothSet);
+  SndOutClearHalf(f.snd, 1);
+  EXPECT_EQ(SndOutWaitHalf(f.snd, 1, milliseconds(20)), HalfWait::kTimedOut);
+}
+
+TEST(SndOutTest, WritePositionInsideTheCommittedRegionIsAnUnderrun) {
+  struct Case {
+    std::uint32_t advance;         // play cursor after the start
+    std::uint32_t write_position;  // ours
+    std::uint32_t expect_free;
+    bool expect_underrun;
+    std::uint32_t expect_position;
+  };
+  const Case cases[] = {
+      {0, 200, 200, false, 200},   // normal: half written ahead
+      {200, 0, 200, false, 0},     // normal after the wrap: 0 stays
+      {300, 100, 200, false, 100}, // a partial block after the wrap is still ahead
+      {380, 0, 350, true, 30},     // the committed region wraps over our 0
+      {100, 120, 350, true, 150},  // overtaken: moved to the write cursor (100 + 50)
+  };
+  for (const Case& c : cases) {
+    Fixture f;
+    SndOutStart(f.snd);
+    f.device->SetWriteAhead(50);
+    f.device->Advance(c.advance);
+    f.snd.write_position = c.write_position;
+    std::uint32_t free = 0;
+    ASSERT_EQ(SndOutFreeSpace(f.snd, &free), kSoundOk);
+    EXPECT_EQ(f.snd.underrun, c.expect_underrun) << c.advance << "/" << c.write_position;
+    EXPECT_EQ(f.snd.write_position, c.expect_position) << c.advance << "/" << c.write_position;
+    EXPECT_EQ(free, c.expect_free) << c.advance << "/" << c.write_position;
+  }
+}
+
+TEST(SndOutTest, VolumeIsAppliedToWhatPlays) {
+  Fixture f(8, Pcm(1, 8000, 16));
+  const std::int16_t samples[4] = {10000, -10000, 32767, 0};
+  SndOutWrite(f.snd, reinterpret_cast<const std::uint8_t*>(samples), 8);
+  EXPECT_EQ(SndOutSetVolume(f.snd, -2000), kSoundOk);  // 20 dB down: a tenth
+  SndOutStart(f.snd);
+  f.device->Advance(8);
+  std::int16_t got[4];
+  std::memcpy(got, f.device->played.data(), 8);
+  EXPECT_EQ(got[0], 1000);
+  EXPECT_EQ(got[1], -1000);
+  EXPECT_EQ(got[2], 3277);
+  EXPECT_EQ(got[3], 0);
+  f.device->SetVolumeAvailable(false);
+  EXPECT_EQ(SndOutSetVolume(f.snd, 0), kSoundControlUnavail);
+}
+
+TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
+  NullDevice device(3);
+  EXPECT_EQ(device.Enumerate().size(), 3u);
+  EXPECT_EQ(device.Create(3), kSoundNoDriver);
+  ASSERT_EQ(device.Create(2), kSoundOk);
+  // 8000 Hz mono 16-bit, 50 ms buffer: a crossing every 25 ms.
+  ASSERT_EQ(device.InitBuffer(Pcm(1, 8000, 16), 800), kSoundOk);
+  ASSERT_EQ(device.Play(true), kSoundOk);
+  ASSERT_EQ(device.WaitHalf(0, milliseconds(1000)), HalfWait::kSet);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NE(device.WaitHalf(1, milliseconds(2000)), HalfWait::kTimedOut);
+    EXPECT_NE(device.WaitHalf(0, milliseconds(2000)), HalfWait::kTimedOut);
+  }
+  EXPECT_GE(device.BytesPlayed(), 3u * 800) << "four laps, the last perhaps still being counted";
+  device.StopForever();
+  device.WaitHalf(1, milliseconds(100));  // a crossing already on its way may still land
+  device.WaitHalf(0, milliseconds(100));
+  EXPECT_EQ(device.WaitHalf(1, milliseconds(200)), HalfWait::kTimedOut);
+  device.Close();
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
+  test::TempFolder folder;
+  const std::string path = (folder.Path() / "out.wav").string();
+  {
+    SndOut snd;
+    snd.device = std::make_unique<WavDevice>(path, false);
+    ASSERT_EQ(SndOutCreate(snd, 0), kSoundOk);
+    ASSERT_EQ(SndOutInitBuffer(snd, Pcm(2, 44100, 16), 400), kSoundOk);
+    const auto a = Pattern(200, 4);
+    const auto b = Pattern(200, 5);
+    SndOutWrite(snd, a.data(), 200);
+    SndOutStart(snd);
+    ASSERT_EQ(SndOutWaitHalf(snd, 0, milliseconds(100)), HalfWait::kSet);
+    SndOutWrite(snd, b.data(), 200);
+    ASSERT_EQ(SndOutWaitHalf(snd, 1, milliseconds(100)), HalfWait::kSet);  // a played
+    SndOutWrite(snd, a.data(), 100);
+    SndOutStop(snd);  // plays out b and the 100 bytes of a
+    SndOutClose(snd);
+    const auto file = ReadFile(path);
+    ASSERT_EQ(file.size(), 44u + 500);
+    EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(file.begin() + 36, file.begin() + 40), "data");
+    EXPECT_EQ(file[40] | file[41] << 8, 500);
+    std::vector<std::uint8_t> expected(a);
+    expected.insert(expected.end(), b.begin(), b.end());
+    expected.insert(expected.end(), a.begin(), a.begin() + 100);
+    EXPECT_EQ(std::vector<std::uint8_t>(file.begin() + 44, file.end()), expected);
+  }
+}
+
+TEST(SoundDeviceTest, FactoryNames) {
+  EXPECT_NE(CreateSoundDevice("null"), nullptr);
+  EXPECT_NE(CreateSoundDevice("wav:x.wav"), nullptr);
+  EXPECT_NE(CreateSoundDevice("wav-realtime:x.wav"), nullptr);
+  EXPECT_EQ(CreateSoundDevice("wav:"), nullptr);
+  EXPECT_EQ(CreateSoundDevice("speaker"), nullptr);
+}
+
+}  // namespace
+}  // namespace djkivo
