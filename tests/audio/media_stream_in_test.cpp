@@ -416,6 +416,21 @@ TEST_F(StreamInTest, SongsFromNginx) {
   EXPECT_TRUE(main_.PumpUntil([&] { return opened_events == 1; }, 5000ms));
 }
 
+// The proxy settings reach FFmpeg: the song comes through the proxy (a peer that answers any
+// request with it), though nothing listens at the song's own address.
+TEST_F(StreamInTest, SongThroughAnHttpProxy) {
+  std::ifstream in(test::TestMediaPath(TestMedia::kMp3Cbr128), std::ios::binary);
+  const std::string body(std::istreambuf_iterator<char>(in), {});
+  test::MediaPeer proxy(body, {});
+  input_->SetProxyProtocol("http");
+  input_->SetProxyHost("127.0.0.1");
+  input_->SetProxyPort(static_cast<std::uint32_t>(proxy.Port()));
+  input_->SetFileName("http://127.0.0.1:9/song.mp3");
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  EXPECT_TRUE(ReadAll() == ToolPcm(test::TestMediaPath(TestMedia::kMp3Cbr128)));
+  EXPECT_GE(proxy.Requests(), 1);
+}
+
 // A server that stops sending mid-song: the stream ends after MaxWait with what came, and
 // closing it does not wait for the silent server.
 TEST_F(StreamInTest, StalledServerEndsTheStreamAfterMaxWait) {
