@@ -100,7 +100,8 @@ class TMediaStreamIn::ReaderRecord final : public MediaReaderCallback {
   std::uint32_t sample_rate = 0;
   std::uint32_t bits_per_sample = 0;
   std::uint32_t bitrate = 0;
-  std::int64_t duration = 0;
+  std::int64_t duration = 0;         // whole seconds
+  std::uint64_t duration_span = 0;   // as declared, 100-ns units
 
   std::atomic<std::uint32_t> max_wait{kInitialMaxWait};
   std::atomic<bool> ended{false};          // no more blocks will come
@@ -262,9 +263,11 @@ void TMediaStreamIn::OpenSource() {
     }
     if (record->has_audio) {
       std::uint64_t value = 0;
-      if (reader.GetAttribute("Duration", &value) == kReaderOk)
+      if (reader.GetAttribute("Duration", &value) == kReaderOk) {
+        record->duration_span = value;
         record->duration = static_cast<std::int64_t>(
             (value + kHundredNanosecondsPerSecond / 2) / kHundredNanosecondsPerSecond);
+      }
       value = 0;
       if (reader.GetAttribute("Bitrate", &value) == kReaderOk)
         record->bitrate = static_cast<std::uint32_t>(value);
@@ -284,7 +287,12 @@ void TMediaStreamIn::OpenSource() {
   bitrate_.store(record->bitrate);
   duration_.store(record->duration);
   total_time_.store(static_cast<std::uint32_t>(record->duration));
-  const std::int64_t total_samples = record->duration * record->sample_rate;
+  // The length in frames comes from the declared duration itself, rounded up, not from the
+  // whole seconds: sizing by the rounded seconds would cut up to half a second off the end of
+  // a song, since the stream ends where `Size` says.
+  const auto total_samples = static_cast<std::int64_t>(
+      (record->duration_span * record->sample_rate + kHundredNanosecondsPerSecond - 1) /
+      kHundredNanosecondsPerSecond);
   if (total_samples == 0) {  // no duration: a live stream of unknown length
     size_.store(-1);
     total_samples_.store(-1);
