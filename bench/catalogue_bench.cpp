@@ -19,10 +19,14 @@
 #include "app/core/fetch_page.h"
 #include "app/core/my_list.h"
 #include "app/core/scrapers.h"
+#include "bench/measure.h"
 #include "demo/demo_site.h"
 #include "tests/support/pcre2_scraper.h"
 
 namespace {
+
+using djkivo::bench::PrintMeasure;
+using djkivo::bench::Median;
 
 namespace fs = std::filesystem;
 using namespace djkivo;
@@ -34,10 +38,6 @@ constexpr int kRoundTrips = 300;
 constexpr double kLoadTarget = 1.2;
 constexpr double kRoundTripTargetMs = 1.0;
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
 
 double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
@@ -79,15 +79,6 @@ fs::path MakeFolder(const char* name) {
   return pattern;
 }
 
-void PrintMeasure(const char* name, double ours, double anchor, const char* target,
-                  const char* unit) {
-  if (anchor > 0)
-    std::printf("measure: %s ours=%.3f anchor=%.3f ratio=%.3f target=%s unit=%s\n", name, ours,
-                anchor, ours / anchor, target, unit);
-  else
-    std::printf("measure: %s ours=%.3f anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
-                unit);
-}
 
 int CategoryLoad() {
   const fs::path folder = MakeFolder("catalogue_bench_site");

@@ -20,10 +20,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/measure.h"
 #include "net/pattern_matcher.h"
 #include "tests/support/scrape_pages.h"
 
 namespace {
+
+using djkivo::bench::PrintMeasure;
 
 std::atomic<long> g_allocations{0};
 
@@ -163,15 +166,6 @@ struct Result {
   int rows;
 };
 
-void PrintMeasure(const char* name, double ours, double anchor, const char* target,
-                  const char* unit) {
-  if (anchor > 0)
-    std::printf("measure: %s ours=%.3f anchor=%.3f ratio=%.3f target=%s unit=%s\n", name, ours,
-                anchor, ours / anchor, target, unit);
-  else
-    std::printf("measure: %s ours=%.3f anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
-                unit);
-}
 
 // `pcre_runs`: PCRE2 on a page where it gives up spends its whole match limit every run.
 Result Scrape(const std::string& name, const std::string& page, const char* block_pattern,

@@ -17,11 +17,14 @@
 #include <vector>
 
 #include "audio/analysis/spectrum_bands.h"
+#include "bench/measure.h"
 #include "tests/support/test_media.h"
 
 extern char** environ;
 
 namespace {
+
+using djkivo::bench::PrintMeasure;
 
 using djkivo::SpectrumBands;
 
@@ -69,14 +72,6 @@ ProcessCost Reap(pid_t pid) {
   return cost;
 }
 
-void Measure(const char* name, double ours, double anchor, const char* target, const char* unit) {
-  if (anchor > 0)
-    std::printf("measure: %s ours=%.4g anchor=%.4g ratio=%.3f target=%s unit=%s\n", name, ours,
-                anchor, ours / anchor, target, unit);
-  else
-    std::printf("measure: %s ours=%.4g anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
-                unit);
-}
 
 // Stereo 16-bit pulls of 768 frames of a tone mix, as the output pulls them.
 std::vector<std::uint8_t> TestPull() {
@@ -193,9 +188,9 @@ int main(int argc, char** argv) {
               ours.peak_rss_mb);
   std::printf("  ffplay -nodisp (SDL_AUDIODRIVER=dummy): %.3f s CPU, %.1f MB peak RSS\n",
               ffplay.cpu_seconds, ffplay.peak_rss_mb);
-  Measure("playback_cpu", ours.cpu_seconds / minutes, ffplay.cpu_seconds / minutes, "<=0.5",
+  PrintMeasure("playback_cpu", ours.cpu_seconds / minutes, ffplay.cpu_seconds / minutes, "<=0.5",
           "cpu_s_per_audio_min");
-  Measure("playback_rss", ours.peak_rss_mb, ffplay.peak_rss_mb, "<=1.0", "MB");
+  PrintMeasure("playback_rss", ours.peak_rss_mb, ffplay.peak_rss_mb, "<=1.0", "MB");
   std::printf("measure: spectrum_ns_per_frame ours=%.4g anchor=%.4g ratio=%.3f target=<=15 "
               "unit=ns\n",
               ours_ns, fft_ns, ours_ns / fft_ns);

@@ -13,12 +13,15 @@
 #include <vector>
 
 #include "audio/media_stream_in.h"
+#include "bench/measure.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/run_process.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
 namespace {
+
+using djkivo::bench::PrintMeasure;
 
 using test::TestMedia;
 
@@ -65,14 +68,6 @@ std::uint64_t PullAll(TMediaStreamIn& input) {
   return total;
 }
 
-void Measure(const char* name, double ours, double anchor, const char* target, const char* unit) {
-  if (anchor > 0)
-    std::printf("measure: %s ours=%.2f anchor=%.2f ratio=%.3f target=%s unit=%s\n", name, ours,
-                anchor, ours / anchor, target, unit);
-  else
-    std::printf("measure: %s ours=%.2f anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
-                unit);
-}
 
 void DecodeCpu(const char* name, TestMedia media) {
   const std::string path = test::TestMediaPath(media, kSongSeconds);
@@ -102,7 +97,7 @@ void DecodeCpu(const char* name, TestMedia media) {
               "(%.1f ms run less %.1f ms start)\n",
               name, ours / minutes, static_cast<unsigned long long>(bytes), anchor, tool,
               tool_start);
-  Measure(name, ours / minutes, anchor, "<=1.1", "ms_cpu_per_audio_min");
+  PrintMeasure(name, ours / minutes, anchor, "<=1.1", "ms_cpu_per_audio_min");
 }
 
 void FirstBlock() {
@@ -131,7 +126,7 @@ void FirstBlock() {
   const double median = times[times.size() / 2];
   std::printf("first block      median %.1f ms, min %.1f, max %.1f (%d opens, nginx loopback)\n",
               median, times.front(), times.back(), kFirstBlockRuns);
-  Measure("first_block_ms", median, 0, "<=50", "ms");
+  PrintMeasure("first_block_ms", median, 0, "<=50", "ms");
 }
 
 // Streams that are open but not read: each reader holds back once its queue passes the limit,
@@ -161,7 +156,7 @@ void StreamMemory() {
   const double queued = MediaReader::kHoldBackBytes / 1048576.0;
   std::printf("stream memory    %.2f MiB per open stream, of which about %.2f MiB queued blocks\n",
               per_stream, queued);
-  Measure("stream_memory_mib", per_stream - queued, 0, "<=8", "MiB");
+  PrintMeasure("stream_memory_mib", per_stream - queued, 0, "<=8", "MiB");
   for (auto& input : inputs)
     input->Close();
 }

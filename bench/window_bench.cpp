@@ -39,11 +39,15 @@
 #include "audio/media_stream_in.h"
 #include "audio/output/null_device.h"
 #include "audio/output/sound_out.h"
+#include "bench/measure.h"
 #include "demo/demo_site.h"
 #include "tests/support/pcre2_scraper.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
+
+using djkivo::bench::PrintMeasure;
+using djkivo::bench::Median;
 
 using namespace djkivo;
 using Clock = std::chrono::steady_clock;
@@ -55,20 +59,7 @@ constexpr auto kPlayerLimit = std::chrono::seconds(40);  // the player's own run
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values.empty() ? 0 : values[values.size() / 2];
-}
 
-void PrintMeasure(const char* name, double ours, double anchor, const char* target,
-                  const char* unit) {
-  if (anchor > 0)
-    std::printf("measure: %s ours=%.3f anchor=%.3f ratio=%.3f target=%s unit=%s\n", name, ours,
-                anchor, ours / anchor, target, unit);
-  else
-    std::printf("measure: %s ours=%.3f anchor=- ratio=- target=%s unit=%s\n", name, ours, target,
-                unit);
-}
 
 // A process's peak resident set so far, in MiB (0 once it has ended).
 double PeakRssMib(pid_t pid) {
