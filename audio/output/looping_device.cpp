@@ -170,6 +170,19 @@ void LoopingDevice::SetCrossing(int which) {
   sem_post(&crossed_);
 }
 
+void LoopingDevice::PublishCrossings(const bool crossed[2]) {
+  if (!crossed[0] && !crossed[1])
+    return;
+  // One block's crossings are published together, the one a waiter waits for last: a waiter
+  // that sees its crossing also sees the other one the same block passed, so a block a lap
+  // long is always seen as an underrun, however the threads are scheduled.
+  const int first = waiting_for_.load(std::memory_order_acquire) == 0 ? 1 : 0;
+  for (int which : {first, 1 - first})
+    if (crossed[which])
+      crossing_[which].store(true, std::memory_order_release);
+  sem_post(&crossed_);
+}
+
 std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
   if (!Playing() || !HasBuffer()) {
     std::memset(dest, SilenceByte(), bytes);
@@ -179,6 +192,7 @@ std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
   const std::uint32_t half = size / 2;
   std::uint32_t p = play_.load(std::memory_order_acquire);
   std::uint32_t done = 0;
+  bool crossed[2] = {false, false};
   while (done < bytes) {
     const std::uint32_t chunk = std::min(bytes - done, size - p);
     std::memcpy(dest + done, buffer_.get() + p, chunk);
@@ -189,12 +203,13 @@ std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
     if (!play_.compare_exchange_strong(p, wrapped, std::memory_order_acq_rel))
       continue;
     if (p < half && next >= half)
-      SetCrossing(1);
+      crossed[1] = true;
     if (wrapped == 0)
-      SetCrossing(0);
+      crossed[0] = true;
     p = wrapped;
     done += chunk;
   }
+  PublishCrossings(crossed);
   const float gain = gain_.load(std::memory_order_relaxed);
   if (gain != 1.0f)
     ApplyGain(dest, bytes, gain);

@@ -80,6 +80,8 @@ class LoopingDevice : public SoundDevice {
 
  private:
   void SetCrossing(int which);
+  // Consumer thread: marks the crossings one rendered block passed and wakes the waiter once.
+  void PublishCrossings(const bool crossed[2]);
   void ApplyGain(std::uint8_t* data, std::uint32_t bytes, float gain) const;
 
   // Set by InitBuffer/Close on the output thread while no consumer runs.

@@ -70,8 +70,12 @@ bool NullDevice::WaitForWaiter(std::chrono::milliseconds timeout) const {
 }
 
 SoundResult NullDevice::OpenStream(const WaveFormat& format) {
-  scratch_bytes_ = BufferSize();
-  scratch_ = std::make_unique<std::uint8_t[]>(scratch_bytes_);
+  {
+    // A manual clock may be advanced from another thread at any time.
+    std::lock_guard lock(region_mutex_);
+    scratch_bytes_ = BufferSize();
+    scratch_ = std::make_unique<std::uint8_t[]>(scratch_bytes_);
+  }
   const std::uint64_t buffer_ms =
       static_cast<std::uint64_t>(BufferSize()) * 1000 / format.avg_bytes_per_sec;
   tick_ = std::clamp(std::chrono::milliseconds(buffer_ms / kTicksPerBuffer), kMinTick, kMaxTick);
@@ -106,8 +110,11 @@ void NullDevice::Consumed(const std::uint8_t*, std::uint32_t) {}
 
 void NullDevice::Consume(std::uint32_t bytes) {
   std::lock_guard lock(region_mutex_);
+  // No scratch: the stream is closed and the buffer may be rebuilt under our feet; touch nothing.
+  if (!scratch_)
+    return;
   const std::uint32_t align = Format().block_align ? Format().block_align : 1;
-  while (bytes >= align && scratch_) {
+  while (bytes >= align) {
     const std::uint32_t chunk = std::min(bytes, scratch_bytes_) / align * align;
     const std::uint32_t taken = Render(scratch_.get(), chunk);
     if (taken == 0)

@@ -261,8 +261,10 @@ TEST_F(SoundOutTest, CalibrationRaisesTheLatencyAfterAnUnderrun) {
   ASSERT_TRUE(main_.PumpUntil([this] { return out_->Latency() >= 110; }, milliseconds(10000)))
       << out_->Latency() << " " << underruns_;
   // The cursor, past 0, crosses the middle again before the next wait for 0: that step sees
-  // a second underrun, which may land before or after the first rebuild.
-  EXPECT_LE(out_->Latency(), 120u);
+  // a second underrun, which may land before or after the first rebuild; on a slow scheduler
+  // (the sanitizer builds) the scripted lap can be seen once more. Runaway calibration would
+  // go far beyond that.
+  EXPECT_LE(out_->Latency(), 130u);
   ASSERT_TRUE(main_.PumpUntil(
       [&] { return device_->CurrentBufferSize() == 4 * TSoundOut::FrameCount(out_->Latency(), 44100); },
       milliseconds(10000)));
