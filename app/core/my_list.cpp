@@ -21,6 +21,7 @@ constexpr int kMaxTemporaryNames = 100;
 
 std::string StoredField(std::string_view text) {
   std::string field;
+  std::size_t last_length = 0;  // bytes of the last character kept
   for (std::size_t pos = 0; pos < text.size();) {
     const std::size_t length = GbkCharLength(text, pos);
     std::string_view piece = text.substr(pos, length);
@@ -31,8 +32,15 @@ std::string StoredField(std::string_view text) {
     if (field.size() + piece.size() > kMaxMyListField)
       break;
     field.append(piece);
+    last_length = piece.size();
     pos += length;
   }
+  // A lone lead byte at the end would pair with the "|" after it into one GBK character when
+  // the file is read back, merging two fields and losing the entry; it is half a character
+  // anyway, so it goes.
+  if (last_length == 1 && static_cast<unsigned char>(field.back()) >= 0x81 &&
+      static_cast<unsigned char>(field.back()) <= 0xFE)
+    field.pop_back();
   return field;
 }
 

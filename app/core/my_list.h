@@ -45,7 +45,10 @@ class EFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-/// An entry made of the three texts with the field rules applied.
+/// An entry made of the three texts with the field rules applied: each cut to at most
+/// kMaxMyListField bytes at a character boundary, "|" stored as the full-width "｜", a line
+/// break as a space, and half a GBK character at the end dropped (it would swallow the "|"
+/// after it when the file is read back).
 TMyListDj MakeMyListDj(std::string_view name, std::string_view uploader, std::string_view id);
 
 /// The entries of a play-list file's bytes. Lines without "|" and lines of exactly two pieces

@@ -10,8 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -227,6 +229,38 @@ TEST_F(StreamInDemoTest, StallEndsTheStreamAfterMaxWait) {
   const auto before = std::chrono::steady_clock::now();
   input_->Close();
   EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+}
+
+// A stall shorter than MaxWait is ridden out: the song comes through whole, with nothing
+// lost or added where the site paused.
+TEST_F(StreamInDemoTest, AStallShorterThanMaxWaitLeavesNoGap) {
+  input_->SetMaxWaitMilliseconds(8000);
+  input_->SetBufferingTime(1);
+  input_->SetFileName(Song("stall=2@20000"));
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  const std::string got = ReadAll();
+  EXPECT_EQ(got.size(),
+            std::min<std::size_t>(song_pcm_.size(), static_cast<std::size_t>(input_->Size())));
+  EXPECT_TRUE(got == song_pcm_.substr(0, got.size()));
+}
+
+// The site's process ends while the stream waits on it: the reader's reconnects are refused and
+// the stream ends with what it had, long before MaxWait or the site's own stall would have
+// ended it (in about 16 s: each of the reader's retries runs the reconnect delays of 0, 1 and 3 s).
+TEST_F(StreamInDemoTest, ASiteThatDiesMidSongEndsTheStream) {
+  auto dying = std::make_unique<DemoSiteProcess>();
+  ASSERT_NE(dying->Port(), 0);
+  input_->SetMaxWaitMilliseconds(60000);
+  input_->SetBufferingTime(1);
+  input_->SetFileName(dying->Url("/_f/stall=600@20000/audio/" + song_ + ".mp3"));
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  const auto killed = std::chrono::steady_clock::now();
+  dying.reset();
+  const std::string got = ReadAll();
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 45s);
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(got.size(), song_pcm_.size());
+  EXPECT_TRUE(got == song_pcm_.substr(0, got.size()));
 }
 
 TEST_F(StreamInDemoTest, MissingSongFailsTheOpenAndStillReportsIt) {
