@@ -1,7 +1,5 @@
 #include "app/qt_main_thread.h"
 
-#include <memory>
-
 #include <QMetaObject>
 #include <QTimer>
 
@@ -15,53 +13,29 @@ QtMainThread::~QtMainThread() {
     delete timer;
 }
 
-bool QtMainThread::Enqueue(Task fn) {
-  bool wake = false;
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_)
-      return false;
-    queue_.push_back(std::move(fn));
-    if (!wake_posted_) {
-      wake_posted_ = true;
-      wake = true;
-    }
-  }
-  if (wake)
-    QMetaObject::invokeMethod(this, [this] { RunPending(); }, Qt::QueuedConnection);
-  return true;
+void QtMainThread::Wake() {
+  QMetaObject::invokeMethod(this, [this] { RunPending(); }, Qt::QueuedConnection);
 }
 
-void QtMainThread::Post(Task fn) { Enqueue(std::move(fn)); }
+void QtMainThread::Post(Task fn) {
+  bool needs_wake = false;
+  if (queue_.Push(std::move(fn), &needs_wake) && needs_wake)
+    Wake();
+}
 
 bool QtMainThread::Call(Task fn) {
   if (IsMainThread()) {
     fn();
     return true;
   }
-  // The flag lives on the heap: a closed queue drops the task, and with it the last other owner.
-  auto done = std::make_shared<bool>(false);
-  bool queued = Enqueue([this, done, fn = std::move(fn)] {
-    fn();
-    std::lock_guard lock(mutex_);
-    *done = true;
-    call_done_.notify_all();
+  return queue_.PushAndWait(std::move(fn), [this](bool needs_wake) {
+    if (needs_wake)
+      Wake();
   });
-  if (!queued)
-    return false;
-  std::unique_lock lock(mutex_);
-  call_done_.wait(lock, [&] { return *done || closed_; });
-  return *done;
 }
 
 void QtMainThread::RunPending() {
-  std::deque<Task> batch;
-  {
-    std::lock_guard lock(mutex_);
-    batch.swap(queue_);
-    wake_posted_ = false;
-  }
-  for (Task& task : batch)
+  for (Task& task : queue_.TakeAll())
     task();
 }
 
@@ -87,14 +61,6 @@ void QtMainThread::StopTimer(TimerId id) {
   timers_.erase(it);
 }
 
-void QtMainThread::Close() {
-  std::deque<Task> dropped;  // destroyed outside the lock: a task's captures may do anything
-  {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    dropped.swap(queue_);
-  }
-  call_done_.notify_all();
-}
+void QtMainThread::Close() { queue_.Close(); }
 
 }  // namespace djkivo

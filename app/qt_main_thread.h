@@ -1,14 +1,12 @@
 // The program's main thread bound to Qt's event loop.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <map>
-#include <mutex>
 #include <thread>
 
 #include <QObject>
 
+#include "base/call_queue.h"
 #include "base/main_thread.h"
 
 class QTimer;
@@ -43,15 +41,11 @@ class QtMainThread final : public QObject, public MainThread {
   void Close();
 
  private:
-  // Queues `fn`; false when closed. Posts one wake-up to Qt's loop per batch.
-  bool Enqueue(Task fn);
+  // Posts one wake-up to Qt's loop for a batch of queued calls.
+  void Wake();
 
   const std::thread::id main_id_;
-  std::mutex mutex_;
-  std::condition_variable call_done_;  // a `Call` task ran or the queue closed
-  std::deque<Task> queue_;             // guarded by mutex_
-  bool wake_posted_ = false;           // guarded by mutex_
-  bool closed_ = false;                // guarded by mutex_
+  CallQueue queue_;
   // GUI thread only.
   std::map<TimerId, QTimer*> timers_;
   TimerId next_timer_ = 1;

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <algorithm>
-#include <memory>
 #include <vector>
 
 namespace djkivo {
@@ -21,37 +20,14 @@ QueueMainThread::QueueMainThread() : main_id_(std::this_thread::get_id()) {}
 
 QueueMainThread::~QueueMainThread() { Close(); }
 
-void QueueMainThread::Post(Task fn) {
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_)
-      return;
-    queue_.push_back(std::move(fn));
-  }
-  wake_.notify_all();
-}
+void QueueMainThread::Post(Task fn) { queue_.Push(std::move(fn)); }
 
 bool QueueMainThread::Call(Task fn) {
   if (IsMainThread()) {
     fn();
     return true;
   }
-  // The flag lives on the heap: a closed loop drops the task, and with it the last other owner.
-  auto done = std::make_shared<bool>(false);
-  {
-    std::unique_lock lock(mutex_);
-    if (closed_)
-      return false;
-    queue_.push_back([this, done, fn = std::move(fn)] {
-      fn();
-      std::lock_guard inner(mutex_);
-      *done = true;
-      call_done_.notify_all();
-    });
-    wake_.notify_all();
-    call_done_.wait(lock, [&] { return *done || closed_; });
-    return *done;
-  }
+  return queue_.PushAndWait(std::move(fn), [](bool) {});  // Pump wakes on any push
 }
 
 void QueueMainThread::RunPending() { RunDue(); }
@@ -68,12 +44,7 @@ void QueueMainThread::StopTimer(TimerId id) { timers_.erase(id); }
 
 int QueueMainThread::RunDue() {
   int ran = 0;
-  std::deque<Task> batch;
-  {
-    std::lock_guard lock(mutex_);
-    batch.swap(queue_);
-  }
-  for (auto& task : batch) {
+  for (auto& task : queue_.TakeAll()) {
     task();
     ++ran;
   }
@@ -100,10 +71,7 @@ int QueueMainThread::Pump(std::chrono::milliseconds max_wait) {
   for (auto& [id, timer] : timers_)
     if (timer.due < deadline)
       deadline = timer.due;
-  {
-    std::unique_lock lock(mutex_);
-    wake_.wait_until(lock, deadline, [this] { return !queue_.empty() || closed_; });
-  }
+  queue_.WaitUntil(deadline);
   return RunDue();
 }
 
@@ -120,14 +88,6 @@ bool QueueMainThread::PumpUntil(const std::function<bool()>& done,
   return true;
 }
 
-void QueueMainThread::Close() {
-  {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    queue_.clear();
-  }
-  wake_.notify_all();
-  call_done_.notify_all();
-}
+void QueueMainThread::Close() { queue_.Close(); }
 
 }  // namespace djkivo

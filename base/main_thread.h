@@ -2,13 +2,12 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <thread>
+
+#include "base/call_queue.h"
 
 namespace djkivo {
 
@@ -90,11 +89,7 @@ class QueueMainThread final : public MainThread {
   int RunDue();
 
   const std::thread::id main_id_;
-  std::mutex mutex_;
-  std::condition_variable wake_;       // a call was queued or the loop closed
-  std::condition_variable call_done_;  // a `Call` task ran or the loop closed
-  std::deque<Task> queue_;             // guarded by mutex_
-  bool closed_ = false;                // guarded by mutex_
+  CallQueue queue_;
   // Main thread only.
   std::map<TimerId, Timer> timers_;
   TimerId next_timer_ = 1;
