@@ -14,23 +14,8 @@
 #include "audio/audio_cache.h"
 #include "audio/circular_buffer.h"
 #include "base/main_thread.h"
+#include "bench/allocation_counter.h"
 #include "tests/support/test_audio_stages.h"
-
-namespace {
-
-// Heap allocations made by any thread, to show the chain allocates nothing per block.
-std::atomic<std::uint64_t> g_allocations{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1))
-    return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace djkivo {
 namespace {
@@ -140,12 +125,12 @@ ChainResult ChainRun(QueueMainThread& main) {
   output.SetInput(&converter);
   bool done = false;
   output.SetOnDone([&](TComponent*) { done = true; });
-  const std::uint64_t allocations_before = g_allocations.load();
+  const std::uint64_t allocations_before = bench::Allocations();
   const auto start = Clock::now();
   output.Run();
   main.PumpUntil([&] { return done; }, std::chrono::minutes(5));
   const double seconds = Seconds(Clock::now() - start);
-  const std::uint64_t allocations = g_allocations.load() - allocations_before;
+  const std::uint64_t allocations = bench::Allocations() - allocations_before;
   if (!done || output.bytes() != kHourBytes)
     std::abort();
   return {seconds, output.bytes(), output.steps(), allocations};

@@ -20,6 +20,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/allocation_counter.h"
 #include "bench/measure.h"
 #include "net/pattern_matcher.h"
 #include "tests/support/scrape_pages.h"
@@ -27,25 +28,6 @@
 namespace {
 
 using djkivo::bench::PrintMeasure;
-
-std::atomic<long> g_allocations{0};
-
-}  // namespace
-
-// Counting replacements of the global allocation functions (GCC cannot see that they pair).
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1))
-    return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
-
 using djkivo::TPatternMatcher;
 namespace pages = djkivo::testing;
 
@@ -319,11 +301,11 @@ int main() {
     int matches = 0;
     for (bool found = row.Exec(page); found; found = row.ExecNext())
       ++matches;
-    const long before = g_allocations.load();
+    const auto before = static_cast<long>(djkivo::bench::Allocations());
     matches = 0;
     for (bool found = row.ExecPos(1); found; found = row.ExecNext())
       ++matches;
-    allocations_per_match = (g_allocations.load() - before) / std::max(1, matches);
+    allocations_per_match = (static_cast<long>(djkivo::bench::Allocations()) - before) / std::max(1, matches);
   }
 
   std::printf("%-18s %8s %12s %12s %12s %10s %10s\n", "scrape", "rows", "ours us",
