@@ -31,12 +31,16 @@
 #include "app/core/text.h"
 #include "app/core/time_display.h"
 #include "app/gbk_qstring.h"
+#include "app/mpris.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
+#include "app/tray_area.h"
 #include "audio/analysis/spectrum_analyser.h"
 #include "audio/audio_cache.h"
 #include "audio/media_stream_in.h"
 #include "audio/output/sound_out.h"
+#include "desktop/tray_icon.h"
+#include "desktop/worker_thread.h"
 
 namespace djkivo::app {
 
@@ -137,6 +141,7 @@ TForm1::~TForm1() {
   // Stop while every component is still there: a stop runs the main thread's pending calls,
   // and an analyser tick run then must not meet a half-destroyed chain.
   closing_ = true;
+  DestroyDesktopComponents();
   if (SoundOut1)
     SoundOut1->Stop(false);
 }
@@ -396,6 +401,7 @@ void TForm1::FormCreate() {
     if (!geometry.isEmpty())
       restoreGeometry(geometry);
   }
+  CreateDesktopComponents();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -1,5 +1,6 @@
 #include "app/mpris.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 
@@ -24,7 +25,7 @@ MprisService::~MprisService() {
   if (registered_) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterObject(kObjectPath);
-    bus.unregisterService(kServiceName);
+    bus.unregisterService(service_name_);
   }
 }
 
@@ -34,9 +35,14 @@ bool MprisService::Start() {
     return false;
   if (!bus.registerObject(kObjectPath, this))
     return false;
-  if (!bus.registerService(kServiceName)) {
-    bus.unregisterObject(kObjectPath);
-    return false;
+  // A second running player takes the per-instance name the protocol provides for it.
+  service_name_ = QString::fromLatin1(kServiceName);
+  if (!bus.registerService(service_name_)) {
+    service_name_ += QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
+    if (!bus.registerService(service_name_)) {
+      bus.unregisterObject(kObjectPath);
+      return false;
+    }
   }
   registered_ = true;
   last_status_ = player_.playback_status();

@@ -117,6 +117,8 @@ void QtTrayDesktop::Popup(ScreenPoint at) {
 }
 
 bool QtTrayDesktop::ClickDefaultItem() {
+  if (menu_ == nullptr)
+    return false;
   QAction* item = menu_->defaultAction();
   if (item == nullptr)
     return false;
