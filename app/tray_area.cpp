@@ -76,7 +76,7 @@ bool QtTrayDesktop::Delete() {
   return true;
 }
 
-bool QtTrayDesktop::IsAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtTrayDesktop::IsAvailable() const { return probe_(); }
 
 std::optional<ScreenPoint> QtTrayDesktop::CursorPos() const {
   QPoint at = QCursor::pos();

@@ -1,0 +1,180 @@
+// The player on a private session bus: a second connection drives it as a desktop panel does
+// and reads back its playback status, title and volume.
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QSlider>
+
+#include "app/gbk_qstring.h"
+#include "app/mpris.h"
+#include "tests/app/window_fixture.h"
+
+extern char** environ;
+
+namespace djkivo::app {
+namespace {
+
+const QString kService = QStringLiteral("org.mpris.MediaPlayer2.djkivo");
+const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+
+/// A dbus-daemon of the test's own, its address in DBUS_SESSION_BUS_ADDRESS. Started before the
+/// process's QApplication (and so before Qt's session bus connection) and killed at the end.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    int out[2];
+    if (pipe(out) != 0)
+      return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char program[] = "dbus-daemon";
+    char session[] = "--session";
+    char print[] = "--print-address";
+    char nofork[] = "--nofork";
+    char* argv[] = {program, session, print, nofork, nullptr};
+    if (posix_spawnp(&pid_, program, &actions, nullptr, argv, environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    std::string line;
+    pollfd ready{out[0], POLLIN, 0};
+    char c = 0;
+    while (pid_ > 0 && poll(&ready, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n')
+      line += c;
+    close(out[0]);
+    address_ = line;
+    if (!address_.empty())
+      setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& Address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+PrivateBus* bus = nullptr;
+
+class MprisTest : public WindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    bus = new PrivateBus;  // before the application exists
+    WindowTest::SetUpTestSuite();
+  }
+  static void TearDownTestSuite() {
+    delete bus;
+    bus = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(bus->Address().empty()) << "dbus-daemon did not start";
+    WindowTest::SetUp();
+  }
+
+  /// A panel's own connection to the bus, apart from the player's.
+  QDBusConnection Client() {
+    return QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+                                         QStringLiteral("panel"));
+  }
+
+  /// Calls the player and waits for its answer, running the window's events meanwhile.
+  QDBusMessage Call(const QString& interface, const QString& method, const QVariantList& args = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
+    message.setArguments(args);
+    QDBusPendingCall call = Client().asyncCall(message, 30000);
+    EXPECT_TRUE(WaitFor([&] { return call.isFinished(); }));
+    return call.reply();
+  }
+
+  QVariant Property(const QString& name) {
+    QDBusMessage reply = Call(kProperties, QStringLiteral("Get"), {kPlayer, name});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+  }
+};
+
+TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
+  WritePlayList(PlayListOfDemoSongs(3));
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  EXPECT_TRUE(Client().interface()->isServiceRegistered(kService).value());
+  EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Stopped");
+
+  Call(kPlayer, QStringLiteral("PlayPause"));
+  ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPlaying; }));
+  EXPECT_EQ(form.CurrentIndex(), 0);
+  EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Playing");
+  const QVariantMap metadata = qdbus_cast<QVariantMap>(Property(QStringLiteral("Metadata")));
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(),
+            FromGbkText(site_->Catalogue().Songs()[0].name));
+
+  Call(kPlayer, QStringLiteral("Next"));
+  ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 1 && form.SoundOut1->Status() == kPlaying; }));
+
+  Call(kPlayer, QStringLiteral("PlayPause"));
+  ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPaused; }));
+  EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Paused");
+  Call(kPlayer, QStringLiteral("Pause"));  // already paused: stays so, with no error
+  EXPECT_EQ(form.SoundOut1->Status(), kPaused);
+  Call(kPlayer, QStringLiteral("Play"));
+  ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPlaying; }));
+  Call(kPlayer, QStringLiteral("Previous"));
+  ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 0; }));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MprisTest, VolumeFollowsTheVolumeBarBothWays) {
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  EXPECT_DOUBLE_EQ(Property(QStringLiteral("Volume")).toDouble(), 1.0);
+  form.VolumeBar->setValue(-1000);
+  EXPECT_DOUBLE_EQ(Property(QStringLiteral("Volume")).toDouble(), 0.75);
+
+  const struct {
+    double volume;
+    int bar;
+  } cases[] = {{0.5, -2000}, {0.0, -4000}, {1.0, 0}, {1.5, 0}, {-0.5, -4000}};
+  for (const auto& c : cases) {
+    QDBusMessage reply =
+        Call(kProperties, QStringLiteral("Set"),
+             {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(c.volume))});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_EQ(form.VolumeBar->value(), c.bar) << c.volume;
+  }
+}
+
+TEST_F(MprisTest, WhenTheNameIsTakenThePlayerTakesItsInstanceNameAndGivesItBack) {
+  ASSERT_TRUE(Client().registerService(kService));  // another player holds the name
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  const QString own = kService + QStringLiteral(".instance%1").arg(getpid());
+  EXPECT_EQ(form.Mpris1->ServiceName(), own);
+  EXPECT_TRUE(Client().interface()->isServiceRegistered(own).value());
+  form_.reset();
+  EXPECT_FALSE(Client().interface()->isServiceRegistered(own).value());
+  EXPECT_TRUE(Client().unregisterService(kService));
+}
+
+}  // namespace
+}  // namespace djkivo::app
