@@ -663,6 +663,13 @@ void TForm1::N11Click() {
   activateWindow();
 }
 
-void TForm1::N9Click() { close(); }
+void TForm1::N9Click() {
+  // Qt ends the program when its last visible window closes; a window hidden in the tray is
+  // not visible, so closing it from the tray ends the program here.
+  const bool in_tray = isHidden();
+  close();
+  if (in_tray)
+    QCoreApplication::quit();
+}
 
 }  // namespace djkivo::app

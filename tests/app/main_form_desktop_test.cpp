@@ -1,6 +1,7 @@
 // The window's desktop side on a real window: the once-per-run version check against a home
 // site of its own, and hiding to the tray and coming back.
 #include <QAction>
+#include <QMenu>
 #include <QMetaObject>
 #include <QTimer>
 
@@ -139,8 +140,17 @@ TEST_F(DesktopTest, MinimisingHidesToTheTrayAndTheTrayBringsTheWindowBack) {
   form.N11->trigger();  // "打开主界面"
   ASSERT_TRUE(WaitFor([&] { return form.isVisible() && !form.isMinimized(); }));
 
-  form.N9->trigger();  // "退出"
-  EXPECT_TRUE(form.isHidden());
+  Q_EMIT icon.activated(QSystemTrayIcon::Context);  // the tray menu pops up at the mouse
+  ASSERT_TRUE(WaitFor([&] { return form.SkinPopupMenu1->isVisible(); }));
+  form.SkinPopupMenu1->hide();
+
+  // "退出" from the tray while the window is hidden there ends the program.
+  form.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }));
+  // In the program's main loop, with a guard that ends it otherwise.
+  QTimer::singleShot(0, form_.get(), [&] { form.N9->trigger(); });
+  QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(1); });
+  EXPECT_EQ(QCoreApplication::exec(), 0);
 }
 
 TEST_F(DesktopTest, WithoutANotificationAreaMinimisingKeepsTheWindow) {
