@@ -2,7 +2,7 @@
 // and reads back its playback status, title and volume.
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,13 +14,14 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSlider>
+#include <QToolButton>
 
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
 #include "tests/app/window_fixture.h"
-
-extern char** environ;
 
 namespace djkivo::app {
 namespace {
@@ -31,25 +32,24 @@ const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
 /// A dbus-daemon of the test's own, its address in DBUS_SESSION_BUS_ADDRESS. Started before the
-/// process's QApplication (and so before Qt's session bus connection) and killed at the end.
+/// process's QApplication (and so before Qt's session bus connection, while the process has one
+/// thread, so forking is safe) and killed at the end.
 class PrivateBus {
  public:
   PrivateBus() {
     int out[2];
     if (pipe(out) != 0)
       return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    char program[] = "dbus-daemon";
-    char session[] = "--session";
-    char print[] = "--print-address";
-    char nofork[] = "--nofork";
-    char* argv[] = {program, session, print, nofork, nullptr};
-    if (posix_spawnp(&pid_, program, &actions, nullptr, argv, environ) != 0)
-      pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = fork();
+    if (pid_ == 0) {
+      // The daemon dies with the test, however the test ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      execlp("dbus-daemon", "dbus-daemon", "--session", "--print-address", "--nofork",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
     close(out[1]);
     std::string line;
     pollfd ready{out[0], POLLIN, 0};
@@ -142,6 +142,40 @@ TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
   Call(kPlayer, QStringLiteral("Previous"));
   ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 0; }));
   EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MprisTest, PanelHearsOfEveryChange) {
+  // dbus-monitor stands in for a panel listening for the player's changes.
+  QProcess monitor;
+  monitor.setProcessChannelMode(QProcess::MergedChannels);
+  monitor.start(QStringLiteral("dbus-monitor"),
+                {QStringLiteral("--address"), QString::fromStdString(bus->Address()),
+                 QStringLiteral("type='signal',member='PropertiesChanged',path='/org/mpris/MediaPlayer2'")});
+  ASSERT_TRUE(monitor.waitForStarted(10000));
+  QByteArray heard;
+  auto hears = [&](const QString& pattern) {
+    const QRegularExpression expression(pattern);
+    return WaitFor([&] {
+      heard += monitor.readAll();
+      return expression.match(QString::fromUtf8(heard)).hasMatch();
+    });
+  };
+  ASSERT_TRUE(hears(QStringLiteral("NameAcquired"))) << heard.toStdString();  // the monitor is listening
+
+  WritePlayList(PlayListOfDemoSongs(1));
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  form.PlayButton->click();
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "PlaybackStatus"\s+variant\s+string "Playing")")))
+      << heard.toStdString();
+  const QString title = FromGbkText(site_->Catalogue().Songs()[0].name);
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "xesam:title"\s+variant\s+string ")") +
+                    QRegularExpression::escape(title) + QStringLiteral("\"")))
+      << heard.toStdString();
+  form.VolumeBar->setValue(-2000);
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "Volume"\s+variant\s+double 0\.5)"))) << heard.toStdString();
+  monitor.kill();
+  monitor.waitForFinished(10000);
 }
 
 TEST_F(MprisTest, VolumeFollowsTheVolumeBarBothWays) {
