@@ -90,8 +90,8 @@ void DecodeCpu(const char* name, TestMedia media) {
     // measured on a run that stops after a few milliseconds of audio and taken off.
     for (const char* length : {"0.01", "999"}) {
       const double children = ChildrenCpuMs();
-      test::RunProcess({test::kFfmpegTool, "-nostdin", "-v", "error", "-i", path, "-t", length, "-f", "s16le",
-                     "-c:a", "pcm_s16le", "-y", "/dev/null"});
+      test::RunProcess({test::kFfmpegTool, "-nostdin", "-v", "error", "-i", path, "-t", length,
+                        "-f", "s16le", "-c:a", "pcm_s16le", "-y", "/dev/null"});
       double& best = length[0] == '0' ? tool_start : tool;
       best = std::min(best, ChildrenCpuMs() - children);
     }

@@ -1,5 +1,6 @@
 // djkivo-cli match PATTERN FILE|- [--all] [--groups LIST] [--replace TEXT]
 // Runs the player's own pattern matcher over a file or standard input.
+// Covered by tests/cli/match_command_test.cpp.
 #include <cstdio>
 #include <fstream>
 #include <iostream>

@@ -12,9 +12,10 @@ elseif(NOT DJKIVO_SANITIZE STREQUAL "")
   message(FATAL_ERROR "DJKIVO_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 if(_djkivo_san)
-  # GCC's flow analysis gives false "may be used uninitialized" warnings inside the standard
+  # GCC 12 gives false "may be used uninitialized" and "restrict" warnings inside the standard
   # library once sanitizer instrumentation is on; the normal build keeps the warning.
-  add_compile_options(${_djkivo_san} $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>)
+  add_compile_options(${_djkivo_san} $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>
+                      $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
   add_link_options(${_djkivo_san})
 endif()
 

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
@@ -19,6 +20,8 @@ namespace djkivo::demo {
 namespace {
 
 constexpr std::int64_t kBitRate = 128000;
+// Longer than any encode takes, even on a loaded machine.
+constexpr auto kStalePartAge = std::chrono::hours(1);
 
 void Check(int result, const char* what) {
   if (result < 0) {
@@ -132,6 +135,15 @@ void AudioStore::Prepare() const {
   if (error)
     throw std::runtime_error("Cannot create the audio cache folder " + folder_ + ": " +
                              error.message());
+  // Partial files left by a process that died while encoding. A young one may belong to a
+  // process encoding right now, so only old ones go.
+  const auto now = std::filesystem::file_time_type::clock::now();
+  for (const auto& entry : std::filesystem::directory_iterator(folder_, error)) {
+    auto written = entry.last_write_time(error);
+    if (!error && entry.path().filename().string().find(".part") != std::string::npos &&
+        now - written > kStalePartAge)
+      std::filesystem::remove(entry.path(), error);
+  }
 }
 
 std::string AudioStore::Ensure(const DemoSong& song, AudioFormat format,

@@ -28,7 +28,8 @@ class AudioStore {
 
   explicit AudioStore(std::string folder) : folder_(std::move(folder)) {}
 
-  /// Creates the folder. Throws std::runtime_error when it cannot.
+  /// Creates the folder and removes partial files that a crashed encode left there more than
+  /// an hour ago. Throws std::runtime_error when the folder cannot be created.
   void Prepare() const;
 
   /// The path of the song's file, made first if it is not in the folder yet. Throws

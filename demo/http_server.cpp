@@ -67,6 +67,11 @@ std::optional<HttpRequest> ParseHead(std::string_view head) {
   request.method = std::string(line.substr(0, sp1));
   request.target = std::string(Trim(line.substr(sp1 + 1, sp2 - sp1 - 1)));
   request.version = std::string(line.substr(sp2 + 1));
+  // The absolute form, which proxies send, names the same resource (RFC 9112, 3.2.2).
+  if (request.target.starts_with("http://")) {
+    std::size_t path = request.target.find('/', 7);
+    request.target = path == std::string::npos ? "/" : request.target.substr(path);
+  }
   if (request.target.empty() || request.target[0] != '/' ||
       (request.version != "HTTP/1.1" && request.version != "HTTP/1.0"))
     return std::nullopt;

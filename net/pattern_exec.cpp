@@ -110,8 +110,6 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
     const std::uint32_t tail = FindLiteral(from + f.span_min, f.tail, f.tail_fold, f.tail_anchor);
     if (tail == kUnset)
       return false;
-    for (int g = 0; g <= kMaxGroups; ++g)
-      starts[g] = ends[g] = kUnset;
     starts[0] = p;
     ends[0] = tail + static_cast<std::uint32_t>(f.tail.size());
     if (f.span_group) {
@@ -126,9 +124,9 @@ bool Executor::Search(const Program& prog, std::string_view input, std::size_t s
     if (TryAt(p)) {
       starts[0] = p;
       ends[0] = match_end_;
-      for (int g = 1; g <= kMaxGroups; ++g) {
-        starts[g] = g <= prog_->group_count ? cap_start_[g] : kUnset;
-        ends[g] = g <= prog_->group_count ? cap_end_[g] : kUnset;
+      for (int g = 1; g <= prog_->group_count; ++g) {
+        starts[g] = cap_start_[g];
+        ends[g] = cap_end_[g];
       }
       return true;
     }

@@ -24,9 +24,9 @@ inline constexpr std::uint32_t kUnset = 0xFFFFFFFFu;
 /// counted loops) on hostile input.
 inline constexpr std::uint64_t kStepBudgetBase = 20'000'000;
 inline constexpr std::uint64_t kStepBudgetPerByte = 200;
-/// Backtrack entries (28 bytes each, about 450 MB): reached only by group loops that iterate
-/// millions of times over a huge input.
-inline constexpr std::size_t kMaxBacktrackEntries = 16u << 20;
+/// Backtrack entries (28 bytes each, about 110 MB): reached only by group loops that iterate
+/// about a million times, which none of the program's patterns has.
+inline constexpr std::size_t kMaxBacktrackEntries = 4u << 20;
 
 /// Runs searches of one program over one input. Keeps its stack between searches, and keeps
 /// the failures it has learnt while the program and input stay the same (`Reset` drops them),
@@ -41,8 +41,9 @@ class Executor {
   void Reset();
 
   /// Searches `input` for the first match starting at or after the 0-based `start`
-  /// (start <= input.size()). On success fills `starts`/`ends` (kGroupCount entries, group 0
-  /// the whole match). Raises EPatternError 1014, 1016 or 1017.
+  /// (start <= input.size()). On success sets `starts`/`ends` of group 0 and of the program's
+  /// groups; the caller has set all kMaxGroups + 1 entries to kUnset. Raises EPatternError
+  /// 1014, 1016 or 1017.
   bool Search(const Program& prog, std::string_view input, std::size_t start,
               std::uint32_t* starts, std::uint32_t* ends);
 

@@ -11,6 +11,10 @@
 
 namespace djkivo {
 
+static_assert(pattern::kFlagI == 1 && pattern::kFlagR == 2 && pattern::kFlagS == 4 &&
+                  pattern::kFlagG == 8 && pattern::kFlagM == 16 && pattern::kFlagX == 32,
+              "TPatternMatcher::Flags packs the flags in this order");
+
 namespace {
 // The text up to its first NUL byte.
 std::string_view UpToNul(std::string_view text) {
@@ -30,12 +34,6 @@ TPatternMatcher::~TPatternMatcher() = default;
 void TPatternMatcher::Raise(int error_id) {
   last_error_ = error_id;
   throw EPatternError(error_id, 0);
-}
-
-int TPatternMatcher::Flags() const {
-  return (modifier_i_ ? pattern::kFlagI : 0) | (modifier_r_ ? pattern::kFlagR : 0) |
-         (modifier_s_ ? pattern::kFlagS : 0) | (modifier_g_ ? pattern::kFlagG : 0) |
-         (modifier_m_ ? pattern::kFlagM : 0) | (modifier_x_ ? pattern::kFlagX : 0);
 }
 
 void TPatternMatcher::ClearGroups() {
@@ -105,7 +103,8 @@ bool TPatternMatcher::Search(std::size_t offset) {
   ClearGroups();
   if (expression_.empty())
     Raise(kPatternNoExpression);
-  Compile();
+  if (!program_ || program_->flags != Flags())
+    Compile();
   if (!has_input_)
     Raise(kPatternNoInput);
   if (offset < 1)

@@ -120,7 +120,11 @@ class TPatternMatcher {
 
  private:
   [[noreturn]] void Raise(int error_id);
-  int Flags() const;
+  // The modifier flags as a pattern::Flag set (same bit order).
+  int Flags() const {
+    return (modifier_i_ ? 1 : 0) | (modifier_r_ ? 2 : 0) | (modifier_s_ ? 4 : 0) |
+           (modifier_g_ ? 8 : 0) | (modifier_m_ ? 16 : 0) | (modifier_x_ ? 32 : 0);
+  }
   bool Search(std::size_t start);
   void ClearGroups();
   bool GroupSet(int n) const;

@@ -43,6 +43,10 @@ constexpr const char* kReconnectDelayMaxSeconds = "4";
 constexpr const char* kProbeSizeBytes = "65536";
 constexpr const char* kAnalyzeDurationMicroseconds = "500000";
 
+// Size of the blocks delivered (the last one of a stream may be shorter): about 90 ms of
+// 44.1 kHz stereo, four MP3 frames.
+constexpr std::size_t kBlockBytes = 16 * 1024;
+
 bool HasScheme(const std::string& address, const std::string& scheme) {
   return address.size() > scheme.size() + 3 &&
          av_strncasecmp(address.c_str(), (scheme + "://").c_str(), scheme.size() + 3) == 0;
@@ -65,6 +69,10 @@ struct Output {
   AVSampleFormat convert_from = AV_SAMPLE_FMT_NONE;
   int convert_rate = 0;
   AVChannelLayout convert_layout{};
+  // Converted PCM not yet delivered: decoded frames are gathered into blocks of about
+  // kBlockBytes, so the consumer is woken once per block rather than once per MP3 frame.
+  std::vector<std::uint8_t> pending;
+  std::size_t pending_length = 0;
 };
 
 class FfmpegMediaReader final : public MediaReader {
@@ -96,13 +104,22 @@ class FfmpegMediaReader final : public MediaReader {
   static int Interrupted(void* self);
   void Run();
   int OpenInput();
+  // Reads the next packet; false at the end of the stream, with a failure other than the
+  // clean end stored in `failure`.
+  bool ReadPacket(AVPacket* packet, int* failure);
   // Waits until delivery may go on; false when the reader is stopping.
   bool WaitToDeliver();
   // Decodes one packet (nullptr flushes every decoder) and delivers the PCM; false on stop.
   bool Decode(const AVPacket* packet);
-  bool DeliverFrame(std::uint32_t index, Output& output, const AVFrame* frame);
-  // Hands one block to the callback once delivery may go on; false when the reader is stopping.
-  bool Deliver(std::uint32_t index, const std::uint8_t* data, std::size_t length);
+  // Converts a decoded frame to the output's PCM at the end of its pending block.
+  void Convert(Output& output, const AVFrame* frame);
+  // Runs the converter on `frame` (nullptr: what it still holds) into the pending block.
+  void Drain(Output& output, const AVFrame* frame);
+  // Space for `samples` more frames at the end of the pending block.
+  std::uint8_t* Room(Output& output, int samples);
+  // Hands the pending block (if any) to the callback once delivery may go on; false when the
+  // reader is stopping.
+  bool Deliver(std::uint32_t index, Output& output);
   void FreeOutputs();
   // True for a packet of a decoded audio output (streams that appear after the open are not).
   bool IsAudio(int stream_index) const {
@@ -143,7 +160,6 @@ class FfmpegMediaReader final : public MediaReader {
   bool paused_ = false;
 
   // Reader thread only.
-  std::vector<std::uint8_t> pcm_;
   AVFrame* frame_ = nullptr;
 };
 
@@ -348,64 +364,77 @@ bool FfmpegMediaReader::WaitToDeliver() {
   return !abort_.load();
 }
 
-bool FfmpegMediaReader::DeliverFrame(std::uint32_t index, Output& output, const AVFrame* frame) {
+std::uint8_t* FfmpegMediaReader::Room(Output& output, int samples) {
+  const std::size_t bytes = static_cast<std::size_t>(samples) * output.layout.nb_channels * 2;
+  // The buffer only grows (to a little over one block), so it is not cleared again and again.
+  if (output.pending.size() < output.pending_length + bytes)
+    output.pending.resize(output.pending_length + bytes);
+  return output.pending.data() + output.pending_length;
+}
+
+void FfmpegMediaReader::Convert(Output& output, const AVFrame* frame) {
   const int channels = output.layout.nb_channels;
   const auto format = static_cast<AVSampleFormat>(frame->format);
-  const std::uint8_t* data = nullptr;
-  std::size_t length = 0;
   if (format == AV_SAMPLE_FMT_S16 && frame->sample_rate == output.codec->sample_rate &&
       frame->ch_layout.nb_channels == channels && !output.convert) {
     // Already what the output delivers (16-bit WAV): no conversion.
-    data = frame->data[0];
-    length = static_cast<std::size_t>(frame->nb_samples) * channels * 2;
-  } else {
-    AVChannelLayout in_layout{};
-    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-      av_channel_layout_default(&in_layout, frame->ch_layout.nb_channels);
-    else
-      av_channel_layout_copy(&in_layout, &frame->ch_layout);
-    // (Re)build the converter when the decoded format changes mid-stream, so the output keeps
-    // the format it announced.
-    if (!output.convert || output.convert_from != format ||
-        output.convert_rate != frame->sample_rate ||
-        av_channel_layout_compare(&output.convert_layout, &in_layout) != 0) {
-      swr_free(&output.convert);
-      if (swr_alloc_set_opts2(&output.convert, &output.layout, AV_SAMPLE_FMT_S16,
-                              output.codec->sample_rate, &in_layout, format, frame->sample_rate,
-                              0, nullptr) < 0 ||
-          swr_init(output.convert) < 0) {
-        swr_free(&output.convert);
-        av_channel_layout_uninit(&in_layout);
-        return true;  // an undecodable frame is skipped, the stream goes on
-      }
-      output.convert_from = format;
-      output.convert_rate = frame->sample_rate;
-      av_channel_layout_uninit(&output.convert_layout);
-      av_channel_layout_copy(&output.convert_layout, &in_layout);
-    }
-    av_channel_layout_uninit(&in_layout);
-    const int room = swr_get_out_samples(output.convert, frame->nb_samples);
-    if (room <= 0)
-      return true;
-    pcm_.resize(static_cast<std::size_t>(room) * channels * 2);
-    std::uint8_t* out = pcm_.data();
-    const int samples = swr_convert(output.convert, &out, room,
-                                    const_cast<const std::uint8_t**>(frame->extended_data),
-                                    frame->nb_samples);
-    if (samples <= 0)
-      return true;
-    data = pcm_.data();
-    length = static_cast<std::size_t>(samples) * channels * 2;
+    const std::size_t bytes = static_cast<std::size_t>(frame->nb_samples) * channels * 2;
+    std::memcpy(Room(output, frame->nb_samples), frame->data[0], bytes);
+    output.pending_length += bytes;
+    return;
   }
-  return Deliver(index, data, length);
+  AVChannelLayout in_layout{};
+  if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+    av_channel_layout_default(&in_layout, frame->ch_layout.nb_channels);
+  else
+    av_channel_layout_copy(&in_layout, &frame->ch_layout);
+  // (Re)build the converter when the decoded format changes mid-stream, so the output keeps
+  // the format it announced.
+  if (!output.convert || output.convert_from != format ||
+      output.convert_rate != frame->sample_rate ||
+      av_channel_layout_compare(&output.convert_layout, &in_layout) != 0) {
+    swr_free(&output.convert);
+    if (swr_alloc_set_opts2(&output.convert, &output.layout, AV_SAMPLE_FMT_S16,
+                            output.codec->sample_rate, &in_layout, format, frame->sample_rate, 0,
+                            nullptr) < 0 ||
+        swr_init(output.convert) < 0) {
+      swr_free(&output.convert);
+      av_channel_layout_uninit(&in_layout);
+      return;  // a frame that cannot be converted is skipped, the stream goes on
+    }
+    output.convert_from = format;
+    output.convert_rate = frame->sample_rate;
+    av_channel_layout_uninit(&output.convert_layout);
+    av_channel_layout_copy(&output.convert_layout, &in_layout);
+  }
+  av_channel_layout_uninit(&in_layout);
+  Drain(output, frame);
 }
 
-bool FfmpegMediaReader::Deliver(std::uint32_t index, const std::uint8_t* data, std::size_t length) {
+void FfmpegMediaReader::Drain(Output& output, const AVFrame* frame) {
+  const int in_samples = frame ? frame->nb_samples : 0;
+  const int room = swr_get_out_samples(output.convert, in_samples);
+  if (room <= 0)
+    return;
+  std::uint8_t* out = Room(output, room);
+  const int samples =
+      swr_convert(output.convert, &out, room,
+                  frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
+                  in_samples);
+  if (samples > 0)
+    output.pending_length += static_cast<std::size_t>(samples) * output.layout.nb_channels * 2;
+}
+
+bool FfmpegMediaReader::Deliver(std::uint32_t index, Output& output) {
+  if (output.pending_length == 0)
+    return true;
   if (!WaitToDeliver())
     return false;
+  const std::size_t length = output.pending_length;
+  output.pending_length = 0;
   // Counted before the call: the consumer may report the block consumed before it returns.
   delivered_.fetch_add(length);
-  if (!callback_->OnSample(index, data, length))
+  if (!callback_->OnSample(index, output.pending.data(), length))
     delivered_.fetch_sub(length);
   return true;
 }
@@ -419,24 +448,29 @@ bool FfmpegMediaReader::Decode(const AVPacket* packet) {
     if (avcodec_send_packet(output.codec, packet) < 0 && packet)
       continue;
     while (avcodec_receive_frame(output.codec, frame_) >= 0) {
-      const bool go_on = DeliverFrame(index, output, frame_);
+      Convert(output, frame_);
       av_frame_unref(frame_);
-      if (!go_on)
+      if (output.pending_length >= kBlockBytes && !Deliver(index, output))
         return false;
     }
-    // At the end, drain what a resampler still holds.
-    if (!packet && output.convert && swr_get_delay(output.convert, output.codec->sample_rate) > 0) {
-      const int room = swr_get_out_samples(output.convert, 0);
-      pcm_.resize(static_cast<std::size_t>(std::max(room, 0)) * output.layout.nb_channels * 2);
-      std::uint8_t* out = pcm_.data();
-      const int samples = room > 0 ? swr_convert(output.convert, &out, room, nullptr, 0) : 0;
-      if (samples > 0 &&
-          !Deliver(index, pcm_.data(),
-                   static_cast<std::size_t>(samples) * output.layout.nb_channels * 2))
+    // At the end: what a resampler still holds, and the last, shorter block.
+    if (!packet) {
+      if (output.convert)
+        Drain(output, nullptr);
+      if (!Deliver(index, output))
         return false;
     }
   }
   return !abort_.load();
+}
+
+bool FfmpegMediaReader::ReadPacket(AVPacket* packet, int* failure) {
+  const int result = av_read_frame(format_, packet);
+  if (result >= 0)
+    return true;
+  if (result != AVERROR_EOF)
+    *failure = result;
+  return false;
 }
 
 void FfmpegMediaReader::Run() {
@@ -466,11 +500,8 @@ void FfmpegMediaReader::Run() {
   std::size_t held_bytes = 0;
   while (!abort_.load() && buffered < static_cast<std::int64_t>(buffering_span_) &&
          held_bytes < kHoldBackBytes) {
-    result = av_read_frame(format_, packet);
-    if (result < 0) {
+    if (!ReadPacket(packet, &failure)) {
       end = true;
-      if (result != AVERROR_EOF)
-        failure = result;
       break;
     }
     if (IsAudio(packet->stream_index) && packet->duration > 0) {
@@ -493,11 +524,8 @@ void FfmpegMediaReader::Run() {
   while (going && !end) {
     if (!WaitToDeliver())
       break;
-    result = av_read_frame(format_, packet);
-    if (result < 0) {
+    if (!ReadPacket(packet, &failure)) {
       end = true;
-      if (result != AVERROR_EOF)
-        failure = result;
       break;
     }
     going = Decode(packet);

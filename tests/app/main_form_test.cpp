@@ -83,6 +83,10 @@ TEST_F(MainFormTest, StartsOnTheHomePictureWithTheLayoutsDefaults) {
 
   EXPECT_EQ(site_->TotalRequests(), 0);  // nothing is read until the user acts
   EXPECT_TRUE(errors_.empty());
+
+  QTest::mouseClick(form.SkinButton3, Qt::LeftButton);  // "关于"
+  ASSERT_EQ(infos_.size(), 1u);
+  EXPECT_EQ(infos_[0].rfind("DJKivo云播放器!\n最嗨，最全，最好听的DJ音乐！尽在DJ云!\n", 0), 0u);
 }
 
 TEST_F(MainFormTest, StartUpLoadsThePlayListFileWithoutChoosingASong) {

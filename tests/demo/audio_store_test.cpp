@@ -70,6 +70,17 @@ TEST(AudioStoreTest, EncodedSongsDecodeToTheirLengthAndAreMadeOnce) {
   TempFolder folder;
   AudioStore store(folder.path() + "/cache");
   store.Prepare();
+  // Partial files of crashed encodes go at the next start once they are old.
+  const std::string old_part = store.Folder() + "/1-1000ms-v2.mp3.part1-0";
+  const std::string young_part = store.Folder() + "/1-1000ms-v2.mp3.part2-0";
+  for (const std::string& path : {old_part, young_part})
+    fclose(fopen(path.c_str(), "wb"));
+  std::filesystem::last_write_time(
+      old_part, std::filesystem::file_time_type::clock::now() - std::chrono::hours(2));
+  store.Prepare();
+  EXPECT_FALSE(std::filesystem::exists(old_part));
+  EXPECT_TRUE(std::filesystem::exists(young_part));
+  std::filesystem::remove(young_part);
   DemoCatalogue catalogue(SongLength::kShort);
   DemoSong song = catalogue.Songs()[3];
   song.seconds = 4.5;

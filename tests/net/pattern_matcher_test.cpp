@@ -412,6 +412,18 @@ TEST(HostilePatternTest, LongRunsCostNoStack) {
   EXPECT_EQ(m.GroupLen(0), static_cast<int>(big.size()));
 }
 
+TEST(HostilePatternTest, MillionsOfGroupIterationsStopAtTheStackBound) {
+  std::string abs;
+  for (int k = 0; k < (1 << 20); ++k)
+    abs += "ab";
+  TPatternMatcher m;
+  m.SetExpression("(ab)*");
+  EXPECT_EQ(ErrorOf([&] { m.Exec(abs); }), 1017);
+  m.SetExpression("(ab)*");
+  EXPECT_TRUE(m.Exec(abs.substr(0, 20000)));  // a smaller page is fine
+  EXPECT_EQ(m.GroupLen(0), 20000);
+}
+
 TEST(HostilePatternTest, UnmemoisedBlowUpStopsAtTheStepBudget) {
   // Back-references switch the memo off; nested counted loops blow up; the budget ends it.
   TPatternMatcher m;

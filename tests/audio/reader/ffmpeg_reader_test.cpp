@@ -203,7 +203,8 @@ TEST_F(ServedTest, StreamsOverHttpDecodeLikeTheFiles) {
                           TestMedia::kOggVorbis}) {
     SCOPED_TRACE(test::TestMediaFileName(media));
     Opened opened;
-    OpenAndStart(opened, nginx_->Url("/" + test::TestMediaFileName(media)), AddressOrigin::kNetwork);
+    OpenAndStart(opened, nginx_->Url("/" + test::TestMediaFileName(media)),
+                 AddressOrigin::kNetwork);
     ASSERT_TRUE(opened.collector.WaitForEnd(30s));
     EXPECT_TRUE(opened.collector.Has(ReaderStatus::kEndOfFile));
     EXPECT_TRUE(opened.collector.Pcm() == ToolPcm(test::TestMediaPath(media)));
@@ -228,7 +229,8 @@ TEST_F(ServedTest, BadStreamsFailTheOpen) {
     AddressOrigin origin;
   } kCases[] = {
       {random, AddressOrigin::kUser},
-      {nginx_->Url("/" + test::TestMediaFileName(TestMedia::kRandomBytes)), AddressOrigin::kNetwork},
+      {nginx_->Url("/" + test::TestMediaFileName(TestMedia::kRandomBytes)),
+       AddressOrigin::kNetwork},
       {nginx_->Url("/missing.mp3"), AddressOrigin::kNetwork},
       {"http://127.0.0.1:" + std::to_string(closed_port) + "/x.mp3",
        AddressOrigin::kNetwork},
