@@ -648,13 +648,8 @@ void TForm1::ShowError(const QString& message) {
 }
 
 void TForm1::SkinButton3Click() {
-  QString text = QStringLiteral(
-      "DJKivo云播放器!\n最嗨，最全，最好听的DJ音乐！尽在DJ云!\n"
-      "DJKivo云播放 %1，自由软件，仅供学习与交流。").arg(ProgramVersion);
-  if (config_.info_box)
-    config_.info_box(text);
-  else
-    QMessageBox::information(this, windowTitle(), text);
+  ShowInformation(QStringLiteral("DJKivo云播放器!\r最嗨，最全，最好听的DJ音乐！尽在DJ云!\r") +
+                  MakersNotice());
 }
 
 void TForm1::N11Click() {

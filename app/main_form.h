@@ -199,7 +199,8 @@ class TForm1 final : public QMainWindow {
   /// Shows the update notice once.
   void Timer3Timer();
   void TrayIcon1Click();
-  /// The information box: `info_box` of the configuration or a modal message box.
+  /// The information box (`info_box` of the configuration or a modal message box); lines of
+  /// `message` are separated by "\r" and shown as line breaks.
   void ShowInformation(const QString& message);
   /// The last line of the about box and the update notice.
   static QString MakersNotice();

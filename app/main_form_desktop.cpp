@@ -47,10 +47,13 @@ QString TForm1::MakersNotice() {
 }
 
 void TForm1::ShowInformation(const QString& message) {
+  // The texts separate their lines with a carriage return; a Qt box breaks lines at "\n".
+  QString shown = message;
+  shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   if (config_.info_box)
-    config_.info_box(message);
+    config_.info_box(shown);
   else
-    QMessageBox::information(this, windowTitle(), message);
+    QMessageBox::information(this, windowTitle(), shown);
 }
 
 void TForm1::CreateDesktopComponents() {
@@ -121,8 +124,8 @@ void TForm1::WorkerThread1Execute(const std::string& home_host,
 
 void TForm1::Timer3Timer() {
   Timer3->stop();
-  ShowInformation(QStringLiteral("发现新版本！请注意及时更新！！！\n"
-                                 "最嗨，最全，最好听的DJ音乐！尽在DJKivo云播放!\n") +
+  ShowInformation(QStringLiteral("发现新版本！请注意及时更新！！！\r"
+                                 "最嗨，最全，最好听的DJ音乐！尽在DJKivo云播放!\r") +
                   MakersNotice());
 }
 
