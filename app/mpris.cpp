@@ -11,6 +11,8 @@ constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kPlayerInterface[] = "org.mpris.MediaPlayer2.Player";
 // The one track has no track list; MPRIS wants an object path for it all the same.
 constexpr char kTrackPath[] = "/org/djkivo/track/current";
+// The protocol's path for "no current track".
+constexpr char kNoTrackPath[] = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
 }  // namespace
 
 MprisService::MprisService(MprisPlayer player, QObject* parent)
@@ -54,8 +56,9 @@ bool MprisService::Start() {
 
 QVariantMap MprisService::Metadata() const {
   QVariantMap metadata;
-  metadata.insert("mpris:trackid", QVariant::fromValue(QDBusObjectPath(kTrackPath)));
-  QString title = player_.title();
+  const QString title = player_.title();
+  metadata.insert("mpris:trackid",
+                  QVariant::fromValue(QDBusObjectPath(title.isEmpty() ? kNoTrackPath : kTrackPath)));
   if (!title.isEmpty())
     metadata.insert("xesam:title", title);
   return metadata;

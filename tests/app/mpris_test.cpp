@@ -120,6 +120,10 @@ TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
   ASSERT_TRUE(form.Mpris1 != nullptr);
   EXPECT_TRUE(Client().interface()->isServiceRegistered(kService).value());
   EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Stopped");
+  const QVariantMap nothing = qdbus_cast<QVariantMap>(Property(QStringLiteral("Metadata")));
+  EXPECT_EQ(qdbus_cast<QDBusObjectPath>(nothing.value(QStringLiteral("mpris:trackid"))).path(),
+            QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+  EXPECT_FALSE(nothing.contains(QStringLiteral("xesam:title")));
 
   Call(kPlayer, QStringLiteral("PlayPause"));
   ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPlaying; }));
