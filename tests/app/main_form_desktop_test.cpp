@@ -1,8 +1,10 @@
 // The window's desktop side on a real window: the once-per-run version check against a home
 // site of its own, and hiding to the tray and coming back.
 #include <QAction>
+#include <QDesktopServices>
 #include <QMenu>
 #include <QMetaObject>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include "app/core/gbk_text.h"
@@ -115,6 +117,20 @@ TEST_F(DesktopTest, ClosingWhileTheCheckWaitsShowsNoLateNotice) {
   ProcessEventsUntil([] { return false; }, 2500ms);
   home.Stop();
   EXPECT_TRUE(infos_.empty());
+}
+
+TEST_F(DesktopTest, VisitingTheHomeSiteOpensItsAddressAndChangesNothingElse) {
+  // The desktop's browser, as Qt reaches it, replaced by a text browser that records where it
+  // was sent.
+  QTextBrowser browser;
+  QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "setSource");
+  TForm1& form = MakeForm();
+  ClickCategory(13);  // "访问官方"
+  QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+  EXPECT_EQ(browser.source().toString().toStdString(), "http://" + site_->HostPort());
+  EXPECT_EQ(form.CategoryIndex(), -1);
+  EXPECT_TRUE(form.SkinListView1->isHidden());
+  EXPECT_TRUE(errors_.empty());
 }
 
 TEST_F(DesktopTest, TrayIconCarriesTheHintAndTheWindowsIcon) {
