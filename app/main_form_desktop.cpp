@@ -110,8 +110,8 @@ void TForm1::WorkerThread1Execute(const std::string& home_host,
                                   const std::weak_ptr<TForm1* const>& window) {
   if (!NewerReleaseAnnounced(home_host, ProgramVersion))
     return;
-  // Holding the token while posting keeps the window's destructor in its wait for this worker,
-  // so the main thread is still there to post to; a window already gone is not asked.
+  // A live token means the window's destructor has not yet reached its wait for this worker,
+  // so the main thread is still there to post to; a window already going away is not asked.
   const std::shared_ptr<TForm1* const> holder = window.lock();
   if (!holder)
     return;
