@@ -31,12 +31,16 @@
 #include "app/core/text.h"
 #include "app/core/time_display.h"
 #include "app/gbk_qstring.h"
+#include "app/mpris.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
+#include "app/tray_area.h"
 #include "audio/analysis/spectrum_analyser.h"
 #include "audio/audio_cache.h"
 #include "audio/media_stream_in.h"
 #include "audio/output/sound_out.h"
+#include "desktop/tray_icon.h"
+#include "desktop/worker_thread.h"
 
 namespace djkivo::app {
 
@@ -137,6 +141,7 @@ TForm1::~TForm1() {
   // Stop while every component is still there: a stop runs the main thread's pending calls,
   // and an analyser tick run then must not meet a half-destroyed chain.
   closing_ = true;
+  DestroyDesktopComponents();
   if (SoundOut1)
     SoundOut1->Stop(false);
 }
@@ -396,6 +401,7 @@ void TForm1::FormCreate() {
     if (!geometry.isEmpty())
       restoreGeometry(geometry);
   }
+  CreateDesktopComponents();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -642,13 +648,8 @@ void TForm1::ShowError(const QString& message) {
 }
 
 void TForm1::SkinButton3Click() {
-  QString text = QStringLiteral(
-      "DJKivo云播放器!\n最嗨，最全，最好听的DJ音乐！尽在DJ云!\n"
-      "DJKivo云播放 %1，自由软件，仅供学习与交流。").arg(ProgramVersion);
-  if (config_.info_box)
-    config_.info_box(text);
-  else
-    QMessageBox::information(this, windowTitle(), text);
+  ShowInformation(QStringLiteral("DJKivo云播放器!\r最嗨，最全，最好听的DJ音乐！尽在DJ云!\r") +
+                  MakersNotice());
 }
 
 void TForm1::N11Click() {
@@ -657,6 +658,13 @@ void TForm1::N11Click() {
   activateWindow();
 }
 
-void TForm1::N9Click() { close(); }
+void TForm1::N9Click() {
+  // Qt ends the program when its last visible window closes; a window hidden in the tray is
+  // not visible, so closing it from the tray ends the program here.
+  const bool in_tray = isHidden();
+  close();
+  if (in_tray)
+    QCoreApplication::quit();
+}
 
 }  // namespace djkivo::app

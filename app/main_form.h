@@ -38,10 +38,16 @@ class TAudioCache;
 class TMediaStreamIn;
 class TSoundOut;
 class TSpectrumAnalyser;
+class TTrayIcon;
+class TWorkerExecuteThread;
+class TWorkerThread;
+class TWorkerThreadBase;
 }  // namespace djkivo
 
 namespace djkivo::app {
 
+class MprisService;
+class QtTrayDesktop;
 class TPaintPanel;
 
 /// What the window is started with (the program's options, or a test's).
@@ -181,8 +187,36 @@ class TForm1 final : public QMainWindow {
   const std::string& TotalText() const { return total_text_; }
   static constexpr int ProgramVersion = 1;
 
+  // --- Desktop integration (main_form_desktop.cpp): the once-per-run version check, the tray
+  // icon and the media-player service on the session bus.
+  /// `Timer2`'s one tick after start-up: starts the version check on `WorkerThread1`.
+  void Timer2Timer();
+  /// Worker thread: the version check against `home_host`. It is handed everything it needs by
+  /// value and reaches the window only through `window`, on the main thread, so a check still
+  /// running when the window is destroyed touches nothing of it.
+  static void WorkerThread1Execute(const std::string& home_host,
+                                   const std::weak_ptr<TForm1* const>& window);
+  /// Shows the update notice once.
+  void Timer3Timer();
+  void TrayIcon1Click();
+  /// The information box (`info_box` of the configuration or a modal message box); lines of
+  /// `message` are separated by "\r" and shown as line breaks.
+  void ShowInformation(const QString& message);
+  /// The last line of the about box and the update notice.
+  static QString MakersNotice();
+
+  QTimer* Timer2 = nullptr;  // 1000 ms, enabled: starts the version check once
+  QTimer* Timer3 = nullptr;  // 100 ms, disabled: shows the update notice
+  std::unique_ptr<TWorkerThread> WorkerThread1;
+  std::unique_ptr<QtTrayDesktop> TrayDesktop1;  // the tray icon's desktop side
+  std::unique_ptr<TTrayIcon> TrayIcon1;
+  /// Null when the session bus is missing or refused the service.
+  std::unique_ptr<MprisService> Mpris1;
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;  // minimise to the tray
+  void showEvent(QShowEvent* event) override;  // back from the tray
 
  private:
   void BuildLayout();
@@ -203,6 +237,9 @@ class TForm1 final : public QMainWindow {
   bool SequentialMode() const;
   void ShowError(const QString& message);
   void SaveSettings();
+  void CreateDesktopComponents();   // from FormCreate
+  void DestroyDesktopComponents();  // first thing in the destructor
+  void StartMpris();
 
   // Immutable after construction.
   const TForm1Config config_;
@@ -224,6 +261,8 @@ class TForm1 final : public QMainWindow {
   bool closing_ = false;  // FormClose ran: a load that returns now starts nothing
   std::mt19937 random_{std::random_device{}()};  // the random play mode's draws
   TSpectrumLevels levels_{};  // the analyser's last spectrum levels, drawn as bars
+  // Points at the window while it lives; the version check's worker holds a weak copy.
+  std::shared_ptr<TForm1* const> alive_;
 };
 
 }  // namespace djkivo::app

@@ -1,5 +1,6 @@
 #include "app/mpris.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 
@@ -10,6 +11,8 @@ constexpr char kObjectPath[] = "/org/mpris/MediaPlayer2";
 constexpr char kPlayerInterface[] = "org.mpris.MediaPlayer2.Player";
 // The one track has no track list; MPRIS wants an object path for it all the same.
 constexpr char kTrackPath[] = "/org/djkivo/track/current";
+// The protocol's path for "no current track".
+constexpr char kNoTrackPath[] = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
 }  // namespace
 
 MprisService::MprisService(MprisPlayer player, QObject* parent)
@@ -24,7 +27,7 @@ MprisService::~MprisService() {
   if (registered_) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     bus.unregisterObject(kObjectPath);
-    bus.unregisterService(kServiceName);
+    bus.unregisterService(service_name_);
   }
 }
 
@@ -34,9 +37,14 @@ bool MprisService::Start() {
     return false;
   if (!bus.registerObject(kObjectPath, this))
     return false;
-  if (!bus.registerService(kServiceName)) {
-    bus.unregisterObject(kObjectPath);
-    return false;
+  // A second running player takes the per-instance name the protocol provides for it.
+  service_name_ = QString::fromLatin1(kServiceName);
+  if (!bus.registerService(service_name_)) {
+    service_name_ += QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
+    if (!bus.registerService(service_name_)) {
+      bus.unregisterObject(kObjectPath);
+      return false;
+    }
   }
   registered_ = true;
   last_status_ = player_.playback_status();
@@ -48,8 +56,9 @@ bool MprisService::Start() {
 
 QVariantMap MprisService::Metadata() const {
   QVariantMap metadata;
-  metadata.insert("mpris:trackid", QVariant::fromValue(QDBusObjectPath(kTrackPath)));
-  QString title = player_.title();
+  const QString title = player_.title();
+  metadata.insert("mpris:trackid",
+                  QVariant::fromValue(QDBusObjectPath(title.isEmpty() ? kNoTrackPath : kTrackPath)));
   if (!title.isEmpty())
     metadata.insert("xesam:title", title);
   return metadata;

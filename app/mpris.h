@@ -31,7 +31,7 @@ struct MprisPlayer {
 
 /// Registers the MPRIS service and its two interfaces, and signals PropertiesChanged when the
 /// playback status, title or volume change (it looks every `kPollInterval`). Without a session
-/// bus, or when the name is taken, `Start` returns false and the player runs without it.
+/// bus, or when neither name can be taken, `Start` returns false and the player runs without it.
 /// GUI thread only.
 class MprisService final : public QObject {
   Q_OBJECT
@@ -44,6 +44,9 @@ class MprisService final : public QObject {
   ~MprisService() override;
 
   bool Start();
+  /// The bus name taken by `Start`: `kServiceName`, or its per-instance form when another
+  /// player holds that.
+  const QString& ServiceName() const { return service_name_; }
   const MprisPlayer& player() const { return player_; }
   QVariantMap Metadata() const;
 
@@ -53,6 +56,7 @@ class MprisService final : public QObject {
   MprisPlayer player_;
   QTimer poll_;
   bool registered_ = false;
+  QString service_name_;
   QString last_status_;
   QString last_title_;
   double last_volume_ = -1;

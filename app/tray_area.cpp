@@ -49,8 +49,12 @@ void QtTrayDesktop::Attach(TTrayIcon& tray) {
   if (bus.isConnected()) {
     watcher_ = new QDBusServiceWatcher(kNotifierWatcher, bus,
                                        QDBusServiceWatcher::WatchForRegistration, this);
-    QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, this,
-                     [this] { tray_->HandleAreaRestarted(); });
+    QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+      // Qt still counts the icon as shown, and showing it again would change nothing: take it
+      // down so the tray icon's adding it again registers it with the new area.
+      icon_.hide();
+      tray_->HandleAreaRestarted();
+    });
   }
 }
 
@@ -76,7 +80,7 @@ bool QtTrayDesktop::Delete() {
   return true;
 }
 
-bool QtTrayDesktop::IsAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool QtTrayDesktop::IsAvailable() const { return probe_(); }
 
 std::optional<ScreenPoint> QtTrayDesktop::CursorPos() const {
   QPoint at = QCursor::pos();
@@ -117,6 +121,8 @@ void QtTrayDesktop::Popup(ScreenPoint at) {
 }
 
 bool QtTrayDesktop::ClickDefaultItem() {
+  if (menu_ == nullptr)
+    return false;
   QAction* item = menu_->defaultAction();
   if (item == nullptr)
     return false;

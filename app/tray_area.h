@@ -2,6 +2,8 @@
 // popup menu, and the main window as the application to hide and restore.
 #pragma once
 
+#include <functional>
+
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
@@ -67,6 +69,10 @@ class QtTrayDesktop final : public QObject,
   /// The tray icon itself, for tests and for messages shown from the tray.
   QSystemTrayIcon& Icon() { return icon_; }
 
+  /// Replaces the question `IsAvailable` asks the desktop. Tests use it to stand in for a
+  /// desktop with a notification area where the platform has none (the offscreen platform).
+  void SetAvailabilityProbe(std::function<bool()> probe) { probe_ = std::move(probe); }
+
  private:
   void Apply(const TIcon& icon, const std::string& tooltip);
 
@@ -75,6 +81,7 @@ class QtTrayDesktop final : public QObject,
   QSystemTrayIcon icon_;
   TTrayIcon* tray_ = nullptr;
   QDBusServiceWatcher* watcher_ = nullptr;  // owned by this (Qt parent)
+  std::function<bool()> probe_ = &QSystemTrayIcon::isSystemTrayAvailable;
 };
 
 }  // namespace djkivo::app

@@ -1,0 +1,218 @@
+// The player on a private session bus: a second connection drives it as a desktop panel does
+// and reads back its playback status, title and volume.
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSlider>
+#include <QToolButton>
+
+#include "app/gbk_qstring.h"
+#include "app/mpris.h"
+#include "tests/app/window_fixture.h"
+
+namespace djkivo::app {
+namespace {
+
+const QString kService = QStringLiteral("org.mpris.MediaPlayer2.djkivo");
+const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
+const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+
+/// A dbus-daemon of the test's own, its address in DBUS_SESSION_BUS_ADDRESS. Started before the
+/// process's QApplication (and so before Qt's session bus connection, while the process has one
+/// thread, so forking is safe) and killed at the end.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    int out[2];
+    if (pipe(out) != 0)
+      return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      // The daemon dies with the test, however the test ends.
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      dup2(out[1], STDOUT_FILENO);
+      close(out[0]);
+      execlp("dbus-daemon", "dbus-daemon", "--session", "--print-address", "--nofork",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    pollfd ready{out[0], POLLIN, 0};
+    char c = 0;
+    while (pid_ > 0 && poll(&ready, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n')
+      line += c;
+    close(out[0]);
+    address_ = line;
+    if (!address_.empty())
+      setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& Address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+PrivateBus* bus = nullptr;
+
+class MprisTest : public WindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    bus = new PrivateBus;  // before the application exists
+    WindowTest::SetUpTestSuite();
+  }
+  static void TearDownTestSuite() {
+    delete bus;
+    bus = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_FALSE(bus->Address().empty()) << "dbus-daemon did not start";
+    WindowTest::SetUp();
+  }
+
+  /// A panel's own connection to the bus, apart from the player's.
+  QDBusConnection Client() {
+    return QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+                                         QStringLiteral("panel"));
+  }
+
+  /// Calls the player and waits for its answer, running the window's events meanwhile.
+  QDBusMessage Call(const QString& interface, const QString& method, const QVariantList& args = {}) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
+    message.setArguments(args);
+    QDBusPendingCall call = Client().asyncCall(message, 30000);
+    EXPECT_TRUE(WaitFor([&] { return call.isFinished(); }));
+    return call.reply();
+  }
+
+  QVariant Property(const QString& name) {
+    QDBusMessage reply = Call(kProperties, QStringLiteral("Get"), {kPlayer, name});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+  }
+};
+
+TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
+  WritePlayList(PlayListOfDemoSongs(3));
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  EXPECT_TRUE(Client().interface()->isServiceRegistered(kService).value());
+  EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Stopped");
+  const QVariantMap nothing = qdbus_cast<QVariantMap>(Property(QStringLiteral("Metadata")));
+  EXPECT_EQ(qdbus_cast<QDBusObjectPath>(nothing.value(QStringLiteral("mpris:trackid"))).path(),
+            QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"));
+  EXPECT_FALSE(nothing.contains(QStringLiteral("xesam:title")));
+
+  Call(kPlayer, QStringLiteral("PlayPause"));
+  ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPlaying; }));
+  EXPECT_EQ(form.CurrentIndex(), 0);
+  EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Playing");
+  const QVariantMap metadata = qdbus_cast<QVariantMap>(Property(QStringLiteral("Metadata")));
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(),
+            FromGbkText(site_->Catalogue().Songs()[0].name));
+
+  Call(kPlayer, QStringLiteral("Next"));
+  ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 1 && form.SoundOut1->Status() == kPlaying; }));
+
+  Call(kPlayer, QStringLiteral("PlayPause"));
+  ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPaused; }));
+  EXPECT_EQ(Property(QStringLiteral("PlaybackStatus")).toString().toStdString(), "Paused");
+  Call(kPlayer, QStringLiteral("Pause"));  // already paused: stays so, with no error
+  EXPECT_EQ(form.SoundOut1->Status(), kPaused);
+  Call(kPlayer, QStringLiteral("Play"));
+  ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPlaying; }));
+  Call(kPlayer, QStringLiteral("Previous"));
+  ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 0; }));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MprisTest, PanelHearsOfEveryChange) {
+  // dbus-monitor stands in for a panel listening for the player's changes.
+  QProcess monitor;
+  monitor.setProcessChannelMode(QProcess::MergedChannels);
+  monitor.start(QStringLiteral("dbus-monitor"),
+                {QStringLiteral("--address"), QString::fromStdString(bus->Address()),
+                 QStringLiteral("type='signal',member='PropertiesChanged',path='/org/mpris/MediaPlayer2'")});
+  ASSERT_TRUE(monitor.waitForStarted(10000));
+  QByteArray heard;
+  auto hears = [&](const QString& pattern) {
+    const QRegularExpression expression(pattern);
+    return WaitFor([&] {
+      heard += monitor.readAll();
+      return expression.match(QString::fromUtf8(heard)).hasMatch();
+    });
+  };
+  ASSERT_TRUE(hears(QStringLiteral("NameAcquired"))) << heard.toStdString();  // the monitor is listening
+
+  WritePlayList(PlayListOfDemoSongs(1));
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  form.PlayButton->click();
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "PlaybackStatus"\s+variant\s+string "Playing")")))
+      << heard.toStdString();
+  const QString title = FromGbkText(site_->Catalogue().Songs()[0].name);
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "xesam:title"\s+variant\s+string ")") +
+                    QRegularExpression::escape(title) + QStringLiteral("\"")))
+      << heard.toStdString();
+  form.VolumeBar->setValue(-2000);
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "Volume"\s+variant\s+double 0\.5)"))) << heard.toStdString();
+  monitor.kill();
+  monitor.waitForFinished(10000);
+}
+
+TEST_F(MprisTest, VolumeFollowsTheVolumeBarBothWays) {
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  EXPECT_DOUBLE_EQ(Property(QStringLiteral("Volume")).toDouble(), 1.0);
+  form.VolumeBar->setValue(-1000);
+  EXPECT_DOUBLE_EQ(Property(QStringLiteral("Volume")).toDouble(), 0.75);
+
+  const struct {
+    double volume;
+    int bar;
+  } cases[] = {{0.5, -2000}, {0.0, -4000}, {1.0, 0}, {1.5, 0}, {-0.5, -4000}};
+  for (const auto& c : cases) {
+    QDBusMessage reply =
+        Call(kProperties, QStringLiteral("Set"),
+             {kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(c.volume))});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_EQ(form.VolumeBar->value(), c.bar) << c.volume;
+  }
+}
+
+TEST_F(MprisTest, WhenTheNameIsTakenThePlayerTakesItsInstanceNameAndGivesItBack) {
+  ASSERT_TRUE(Client().registerService(kService));  // another player holds the name
+  TForm1& form = MakeForm();
+  ASSERT_TRUE(form.Mpris1 != nullptr);
+  const QString own = kService + QStringLiteral(".instance%1").arg(getpid());
+  EXPECT_EQ(form.Mpris1->ServiceName(), own);
+  EXPECT_TRUE(Client().interface()->isServiceRegistered(own).value());
+  form_.reset();
+  EXPECT_FALSE(Client().interface()->isServiceRegistered(own).value());
+  EXPECT_TRUE(Client().unregisterService(kService));
+}
+
+}  // namespace
+}  // namespace djkivo::app
