@@ -550,13 +550,6 @@ bool Executor::TryAt(std::uint32_t at) {
           Push(Entry{kChoice, n.next, pos, 0, 0, 0, 0});
           pc = n.alt;
           break;
-        case Op::kLoopPush:
-          if (loop_depth_ >= kLoopStackSize)
-            throw EPatternError(kPatternLoopStackExceeded, 0);
-          loops_[loop_depth_++] = 0;
-          Push(Entry{kUndoLoopPush, 0, 0, 0, 0, 0, 0});
-          pc = n.next;
-          break;
         case Op::kLoopPop:
           if (loop_depth_ == 0)
             throw EPatternError(kPatternLoopWithoutEntry, 0);
@@ -568,6 +561,7 @@ bool Executor::TryAt(std::uint32_t at) {
           if (ok)
             pc = n.next;
           break;
+        case Op::kLoopPush:
         case Op::kLoopEntry:
           if (loop_depth_ >= kLoopStackSize)
             throw EPatternError(kPatternLoopStackExceeded, 0);
