@@ -311,10 +311,6 @@ int FfmpegMediaReader::OpenInput() {
   av_dict_free(&options);
   if (result < 0)
     return result;
-  // Reconnecting after network errors starts only now: an address whose server refuses the
-  // first connection fails the open at once instead of after the retries.
-  if (format_->pb)
-    av_opt_set(format_->pb, "reconnect_on_network_error", "1", AV_OPT_SEARCH_CHILDREN);
   result = avformat_find_stream_info(format_, nullptr);
   if (result < 0)
     return result;
