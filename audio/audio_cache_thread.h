@@ -34,10 +34,12 @@ class TAudioCacheThread {
   static constexpr std::uint32_t kChunkLimit = 786432;
   /// A pass adds data only when it plans more than this, so the source is read in large steps.
   static constexpr std::uint32_t kMinimumChunk = 393216;
-  /// The longest pause after a pass. The pause ends early as soon as the reader has freed
-  /// enough room for the next pass to add data, so a fast reader is never starved by it, while
-  /// a player consuming in real time still gets one large pass per `kMinimumChunk` played.
-  static constexpr std::chrono::milliseconds kPassPause{10};
+  /// The longest pause after a pass. The pause ends as soon as the reader has freed enough room
+  /// for the next pass to add data, so a fast reader is never starved by it, while a player
+  /// consuming in real time gets one large pass per `kMinimumChunk` played. The limit only
+  /// catches a change of the input's size estimate, so it can be long: the thread sleeps
+  /// through playback instead of waking a hundred times a second.
+  static constexpr std::chrono::milliseconds kPassPause{100};
 
   /// Creates the ring (reset, `DataEnded` clear); the thread does not run until `Start`.
   /// `input` must be open and stay open until `Join` has returned.

@@ -106,7 +106,9 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
         // Sequentially consistent, with the writer's flag, so a writer about to sleep for room
         // either sees this space or is seen waiting and woken.
         read_count_.store(read + n);
-        if (writer_waiting_.load())
+        // The writer is woken only once the room it waits for is free, not at every read.
+        if (writer_waiting_.load() &&
+            capacity_ - (written - (read + n)) >= writer_target_.load(std::memory_order_relaxed))
           WakeWriterForSpace();
         return n;
       }
@@ -161,6 +163,7 @@ bool TCircularBuffer::WaitFreeSpace(std::uint32_t target, std::chrono::milliseco
   if (FreeSpace() >= target)
     return true;
   std::unique_lock lock(writer_lock_);
+  writer_target_.store(target, std::memory_order_relaxed);
   writer_waiting_.store(true);
   const bool room = writer_wake_.wait_for(lock, timeout, [&] {
     return writer_woken_ || FreeSpace() >= target;

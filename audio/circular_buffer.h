@@ -54,7 +54,8 @@ class TCircularBuffer {
   /// Makes a waiting `Read` and every later one answer 0 until `Reset`.
   void Cancel();
   /// Writer: waits up to `timeout` until at least `target` bytes are free (the reader signals
-  /// as it frees space); true when they are. Ends early on `WakeWriter`.
+  /// once a read leaves that much free, so a reader taking small steps does not wake the
+  /// writer at each one); true when they are. Ends early on `WakeWriter` and `Discard`.
   bool WaitFreeSpace(std::uint32_t target, std::chrono::milliseconds timeout);
   /// Ends a `WaitFreeSpace` at once (the writer is being stopped). Any thread.
   void WakeWriter();
@@ -78,6 +79,7 @@ class TCircularBuffer {
   std::atomic<bool> cancelled_{false};
   std::atomic<bool> reader_waiting_{false};
   std::atomic<bool> writer_waiting_{false};
+  std::atomic<std::uint32_t> writer_target_{0};  // free bytes a waiting writer wants
   bool writer_woken_ = false;  // guarded by writer_lock_
   std::mutex writer_lock_;
   std::condition_variable writer_wake_;

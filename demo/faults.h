@@ -15,7 +15,8 @@ namespace djkivo::demo {
 /// - `chunked`: body sent with Transfer-Encoding chunked, in chunks of varying size
 /// - `redirect=N`: N hops of "302 Found" before the resource is served
 /// - `relative`: redirect Locations are paths on the same host, not absolute addresses
-/// - `slow=N`: head and body trickled at N bytes a second, a tenth of that every 0.1 s
+/// - `slow=N`: head and body trickled at N bytes a second: a tenth of that every 0.1 s, or one
+///   byte every 1/N s below 10 bytes a second
 /// - `stall=N`: nothing sent for N seconds before the status line
 /// - `stall=N@B`: the stall comes after B bytes of the body instead
 /// - `truncate=B`: the connection is closed (FIN) after B bytes of the body

@@ -514,6 +514,9 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
   const std::int64_t slice =
       faults.bytes_per_second > 0 ? std::max<std::int64_t>(1, faults.bytes_per_second / 10) : total;
+  // About ten slices a second; below 10 bytes a second, one byte per slice, spaced to the rate.
+  const std::chrono::milliseconds pause(
+      faults.bytes_per_second > 0 ? slice * 1000 / faults.bytes_per_second : 0);
   for (std::int64_t sent = 0; sent < cut;) {
     std::int64_t end = std::min(cut, sent + slice);
     if (stall_at > sent && stall_at < end)
@@ -524,7 +527,7 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     sent = end;
     if (sent == stall_at && WaitForStop(std::chrono::seconds(faults.stall_seconds)))
       return false;
-    if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(100ms))
+    if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(pause))
       return false;
   }
   return cut == total;

@@ -2,6 +2,8 @@
 // Covered by tests/net/http_client_test.cpp (scripted peer) and tests/net/http_nginx_test.cpp.
 #include "net/http_client.h"
 
+#include <algorithm>
+
 #include "net/http_framing.h"
 #include "net/http_text.h"
 #include "net/socket_connection.h"
@@ -22,10 +24,22 @@ bool THttpClient::OpenConnection() {
     Disconnect();
   if (connection_) {
     connection_->DiscardBuffered();
+    connection_->SetDeadline(load_deadline_);
     return true;
   }
-  connection_ = std::make_unique<TSocketConnection>(address_.host, address_.port, connect_timeout_,
-                                                    read_timeout_);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(load_deadline_ -
+                                                                 std::chrono::steady_clock::now());
+  if (left <= std::chrono::milliseconds(0))
+    throw ELoadTimeout();
+  try {
+    connection_ = std::make_unique<TSocketConnection>(
+        address_.host, address_.port, std::min(connect_timeout_, left), read_timeout_);
+  } catch (const EConnectTimeout&) {
+    if (left < connect_timeout_)
+      throw ELoadTimeout();
+    throw;
+  }
+  connection_->SetDeadline(load_deadline_);
   return false;
 }
 
@@ -77,6 +91,7 @@ void THttpClient::ThrowProtocolError() {
 
 void THttpClient::GetToStream(const std::string& url, std::string& stream) {
   const std::size_t start = stream.size();
+  load_deadline_ = std::chrono::steady_clock::now() + load_timeout_;
   request_.url = url;
   request_.method = "GET";
   std::string next_url = url;

@@ -22,13 +22,17 @@ class TSocketConnection;
 ///
 /// Every call comes from one thread at a time (the load's). No wait inside is unbounded: the
 /// connect gives up after `ConnectTimeout`, every read or send after `ReadTimeout` without
-/// progress, and bodies are limited to kMaxBodyBytes raw and decoded.
+/// progress, the whole load after `LoadTimeout`, and bodies are limited to kMaxBodyBytes raw and
+/// decoded.
 class THttpClient {
  public:
   /// Default connect limit: far above any sane connect, yet a dead peer cannot hang a load.
   static constexpr std::chrono::milliseconds kDefaultConnectTimeout{120000};
   /// Default limit for a read (or send) that makes no progress at all.
   static constexpr std::chrono::milliseconds kDefaultReadTimeout{60000};
+  /// Default limit for a whole load, connect and redirects included: a peer trickling a byte
+  /// every few seconds stays within the read limit, yet must not hold a load for hours.
+  static constexpr std::chrono::milliseconds kDefaultLoadTimeout{120000};
   /// Redirect responses a load accepts, counting the one that fails it: 14 are followed.
   static constexpr int kDefaultRedirectMaximum = 15;
 
@@ -51,6 +55,7 @@ class THttpClient {
   void SetAllowCookies(bool allow) { allow_cookies_ = allow; }
   void SetConnectTimeout(std::chrono::milliseconds timeout) { connect_timeout_ = timeout; }
   void SetReadTimeout(std::chrono::milliseconds timeout) { read_timeout_ = timeout; }
+  void SetLoadTimeout(std::chrono::milliseconds timeout) { load_timeout_ = timeout; }
 
   /// GETs `url` and appends the decoded body of the final response to `stream`. Redirects
   /// reset `stream` to its size at the call. The connection is reused from one request to the
@@ -68,7 +73,7 @@ class THttpClient {
 
  private:
   // Closes a connection that may not be reused, drops unread input, and connects if none is
-  // open. True when an open connection is reused.
+  // open, within what is left of the load's time. True when an open connection is reused.
   bool OpenConnection();
   // Sends the request head and reads the response head, skipping 100 responses. A reused
   // connection that the peer closed meanwhile is replaced once.
@@ -87,7 +92,9 @@ class THttpClient {
   THttpDecompressor* compressor_ = nullptr;
   std::chrono::milliseconds connect_timeout_ = kDefaultConnectTimeout;
   std::chrono::milliseconds read_timeout_ = kDefaultReadTimeout;
+  std::chrono::milliseconds load_timeout_ = kDefaultLoadTimeout;
   // State of the load.
+  std::chrono::steady_clock::time_point load_deadline_;
   THttpAddress address_;
   THttpResponse response_;
   TCookieStore cookies_;

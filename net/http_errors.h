@@ -52,6 +52,13 @@ class EReadTimeout : public EHttpClientError {
   EReadTimeout() : EHttpClientError("Read timed out.") {}
 };
 
+/// The whole load, redirects included, did not finish within the load limit (a peer that
+/// trickles a byte now and then never trips the read limit): "Load timed out.".
+class ELoadTimeout : public EHttpClientError {
+ public:
+  ELoadTimeout() : EHttpClientError("Load timed out.") {}
+};
+
 /// The peer closed before the status line ended, or before a framed body was complete:
 /// "Connection Closed Gracefully.".
 class EConnClosedGracefully : public EHttpClientError {

@@ -14,8 +14,11 @@ HttpInput::HttpInput(std::chrono::milliseconds read_timeout)
 
 bool HttpInput::Fill(std::chrono::milliseconds wait, bool nothing_is_timeout) {
   begin_ = end_ = 0;
-  const long received = Receive(buffer_.data(), buffer_.size(), wait);
+  const std::chrono::milliseconds allowed = WaitWithinDeadline(wait);
+  const long received = Receive(buffer_.data(), buffer_.size(), allowed);
   if (received == kNothingYet) {
+    if (allowed < wait)
+      throw ELoadTimeout();
     if (nothing_is_timeout)
       throw EReadTimeout();
     return false;
@@ -26,6 +29,13 @@ bool HttpInput::Fill(std::chrono::milliseconds wait, bool nothing_is_timeout) {
   }
   end_ = static_cast<std::size_t>(received);
   return true;
+}
+
+std::chrono::milliseconds HttpInput::WaitWithinDeadline(std::chrono::milliseconds wait) const {
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= deadline_)
+    throw ELoadTimeout();
+  return std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(deadline_ - now));
 }
 
 std::string_view HttpInput::Available() {

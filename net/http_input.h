@@ -40,6 +40,10 @@ class HttpInput {
   /// closes meanwhile.
   bool DataWithin(std::chrono::milliseconds wait);
 
+  /// Every later receive must end by `deadline`: a receive cut short by it throws ELoadTimeout,
+  /// as does any receive once it has passed. None is set at construction.
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
+
   /// Drops any buffered input (left over from an earlier response).
   void DiscardBuffered();
 
@@ -49,6 +53,11 @@ class HttpInput {
  protected:
   /// `Receive` found nothing within its wait.
   static constexpr long kNothingYet = -1;
+  /// `wait`, cut to the time left before the deadline. Throws ELoadTimeout once it has passed.
+  /// A wait that comes back shorter than asked ends at the deadline: when nothing happened
+  /// within it, the caller throws ELoadTimeout rather than its own timeout.
+  std::chrono::milliseconds WaitWithinDeadline(std::chrono::milliseconds wait) const;
+
   /// Receives up to `max` bytes into `buffer`, waiting at most `wait` for the first. Returns
   /// the count, 0 when the peer has closed, or kNothingYet. Throws ESocketError.
   virtual long Receive(char* buffer, std::size_t max, std::chrono::milliseconds wait) = 0;
@@ -62,6 +71,7 @@ class HttpInput {
   std::size_t begin_ = 0;  // first unread byte of buffer_
   std::size_t end_ = 0;    // one past the last received byte
   bool peer_closed_ = false;
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
 
 /// A response held in memory, closed at its end: for the fuzz target and decoder tests.

@@ -99,8 +99,12 @@ void TSocketConnection::Send(std::string_view bytes) {
     if (sent >= 0) {
       bytes.remove_prefix(static_cast<std::size_t>(sent));
     } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (!WaitFor(fd_, POLLOUT, send_timeout_))
+      const std::chrono::milliseconds allowed = WaitWithinDeadline(send_timeout_);
+      if (!WaitFor(fd_, POLLOUT, allowed)) {
+        if (allowed < send_timeout_)
+          throw ELoadTimeout();
         ThrowErrno(ETIMEDOUT);
+      }
     } else if (errno != EINTR) {
       ThrowErrno(errno);
     }

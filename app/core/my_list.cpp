@@ -1,6 +1,7 @@
 #include "app/core/my_list.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -100,6 +101,13 @@ int ReadFile(const std::string& path, std::string& bytes) {
 
 // Replaces `path` with `bytes` through a temporary file in the same folder. Returns 0 or errno.
 int ReplaceFile(const std::string& path, std::string_view bytes) {
+  // A play list the user made read-only is not replaced behind their back (the save fails as
+  // writing it in place would), and a replaced one keeps its permissions: a private list stays
+  // private.
+  struct stat existing {};
+  const bool exists = ::stat(path.c_str(), &existing) == 0;
+  if (exists && ::access(path.c_str(), W_OK) != 0)
+    return errno;
   static std::atomic<unsigned> counter{0};
   std::string temporary;
   int fd = -1;
@@ -115,7 +123,9 @@ int ReplaceFile(const std::string& path, std::string_view bytes) {
   // it, and file systems order a rename over an existing file after its data (ext4's
   // auto_da_alloc), while an fsync would cost milliseconds on a busy disk at every change.
   int error = 0;
-  if (!WriteAll(fd, bytes))
+  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
+    error = errno;
+  if (error == 0 && !WriteAll(fd, bytes))
     error = errno;
   if (::close(fd) != 0 && error == 0)
     error = errno;

@@ -73,8 +73,9 @@ class TMyList {
 
   /// Writes the whole list to the file, replacing it atomically: the new content goes to a
   /// temporary file beside it, which is renamed over the old one once it is written whole, so a
-  /// failure or a crash leaves either the old file or the new one, never a mix. Throws `EFileError`
-  /// "Cannot create file ..." on failure; the list in memory is unchanged.
+  /// failure or a crash leaves either the old file or the new one, never a mix. The new file keeps
+  /// the old one's permissions, and a file the user may not write is not replaced. Throws
+  /// `EFileError` "Cannot create file ..." on failure; the list in memory is unchanged.
   void SaveMyList() const;
 
   /// Adds a song as "加入到播放列表" does: if an entry has the same id (bytes compared exactly,

@@ -31,9 +31,10 @@ constexpr const char* kNetworkProtocols = "http,https,tcp,tls,mmsh,mmst";
 // An address the user typed may also be a local file.
 constexpr const char* kUserProtocols = "file,http,https,tcp,tls,mmsh,mmst";
 
-// A network read that gets no byte for this long fails (and is retried by a reconnect); the
-// stream input's own wait limit ends a stream that stays silent before this.
-constexpr const char* kReadTimeoutMicroseconds = "15000000";
+// A network read that gets no byte for this long fails and is retried by a reconnect at the same
+// byte. Well inside the stream input's 10 s wait for a block, so a connection that went silent
+// is replaced while the read-ahead still plays, before the input gives the stream up.
+constexpr const char* kReadTimeoutMicroseconds = "5000000";
 // Longest pause between reconnect attempts, in seconds. FFmpeg waits 0, 1, 3, 7... seconds
 // and gives up past this: three attempts within about 4 s, inside the stream input's default
 // 10 s wait for a block.
@@ -311,10 +312,6 @@ int FfmpegMediaReader::OpenInput() {
   av_dict_free(&options);
   if (result < 0)
     return result;
-  // Reconnecting after network errors starts only now: an address whose server refuses the
-  // first connection fails the open at once instead of after the retries.
-  if (format_->pb)
-    av_opt_set(format_->pb, "reconnect_on_network_error", "1", AV_OPT_SEARCH_CHILDREN);
   result = avformat_find_stream_info(format_, nullptr);
   if (result < 0)
     return result;

@@ -246,7 +246,8 @@ TEST_F(StreamInDemoTest, AStallShorterThanMaxWaitLeavesNoGap) {
 
 // The site's process ends while the stream waits on it: the reader's reconnects are refused and
 // the stream ends with what it had, long before MaxWait or the site's own stall would have
-// ended it (in about 16 s: each of the reader's retries runs the reconnect delays of 0, 1 and 3 s).
+// ended it: after the reconnect delays of 0, 1 and 3 s, about 4 s. (When refused connects were
+// retried inside each reconnect as well, it took 16 s.)
 TEST_F(StreamInDemoTest, ASiteThatDiesMidSongEndsTheStream) {
   auto dying = std::make_unique<DemoSiteProcess>();
   ASSERT_NE(dying->Port(), 0);
@@ -257,7 +258,7 @@ TEST_F(StreamInDemoTest, ASiteThatDiesMidSongEndsTheStream) {
   const auto killed = std::chrono::steady_clock::now();
   dying.reset();
   const std::string got = ReadAll();
-  EXPECT_LT(std::chrono::steady_clock::now() - killed, 45s);
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 12s);
   EXPECT_GT(got.size(), 0u);
   EXPECT_LT(got.size(), song_pcm_.size());
   EXPECT_TRUE(got == song_pcm_.substr(0, got.size()));

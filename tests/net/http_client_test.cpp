@@ -442,6 +442,52 @@ TEST(HttpClientFailureTest, AddressFailures) {
   EXPECT_THROW(client.GetToStream("http:///x", body), EHostRequired);
 }
 
+// A peer that keeps every read inside the read limit but never finishes: the load limit ends
+// the load, wherever it falls (head, body, or the hop after a redirect), with nothing kept.
+TEST(HttpClientFailureTest, ATrickleIsCutByTheLoadLimit) {
+  const auto trickle = [](const std::string& bytes) {
+    std::vector<PeerStep> steps;
+    for (char byte : bytes) {
+      steps.push_back(PeerStep::Send(std::string(1, byte)));
+      steps.push_back(PeerStep::Pause(50ms));
+    }
+    return steps;
+  };
+  const auto script = [&](const std::string& answer_start, const std::string& trickled) {
+    PeerScript steps = {PeerStep::ReadRequest(), PeerStep::Send(answer_start)};
+    for (PeerStep& step : trickle(trickled))
+      steps.push_back(std::move(step));
+    steps.push_back(PeerStep::Stall());
+    return steps;
+  };
+  const std::string body(400, 'b');
+  struct TrickleCase {
+    const char* name;
+    std::vector<PeerScript> scripts;
+  };
+  const std::vector<TrickleCase> kCases = {
+      {"in the head", {script("", "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(300, 's') + "\r\n\r\n")}},
+      {"in the body", {script("HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n", body)}},
+      {"after a redirect",
+       {{PeerStep::ReadRequest(), PeerStep::Pause(300ms),
+         PeerStep::Send("HTTP/1.1 302 Found\r\nLocation: /next\r\nConnection: close\r\n"
+                        "Content-Length: 0\r\n\r\n")},
+        script("HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n", body)}},
+  };
+  for (const TrickleCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer(c.scripts);
+    const auto started = std::chrono::steady_clock::now();
+    const Outcome outcome = Load(peer.Url("/p"), [](THttpClient& client) {
+      client.SetReadTimeout(10s);
+      client.SetLoadTimeout(1s);
+    });
+    EXPECT_EQ(outcome.error, "Load timed out.");
+    EXPECT_EQ(outcome.body, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+  }
+}
+
 TEST(HttpClientFailureTest, ConnectGivesUpAtItsLimit) {
   // A listener that never accepts, with its accept queue filled: the kernel drops further
   // handshakes, so a connect neither succeeds nor fails by itself.
@@ -463,6 +509,13 @@ TEST(HttpClientFailureTest, ConnectGivesUpAtItsLimit) {
                                [](THttpClient& client) { client.SetConnectTimeout(500ms); });
   EXPECT_EQ(outcome.error, "Connect timed out.");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+  // A load limit shorter than the connect limit ends the connect too.
+  const Outcome load_limited =
+      Load("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", [](THttpClient& client) {
+        client.SetConnectTimeout(60s);
+        client.SetLoadTimeout(500ms);
+      });
+  EXPECT_EQ(load_limited.error, "Load timed out.");
   for (int fd : fillers)
     ::close(fd);
   ::close(listener);

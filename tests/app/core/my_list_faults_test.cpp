@@ -125,23 +125,45 @@ TEST(MyListFaultsTest, ReadOnlyFolderKeepsTheFileAndReportsTheSave) {
 // A read-only file in a folder the player may write is replaced like any other: the save
 // writes a new file beside it and renames it over the old one, so the list is never half
 // written; the read-only mark does not survive the save.
-TEST(MyListFaultsTest, ReadOnlyFileInAWritableFolderIsReplacedWhole) {
+// A play-list file the user made read-only is left as it is, even though its folder is
+// writable: the save fails with the message and the change stays in memory. A writable file
+// keeps its permissions across a save.
+TEST(MyListFaultsTest, AReadOnlyFileIsNotReplacedAndAPrivateOneStaysPrivate) {
   test::TempFolder folder;
   const fs::path path = folder.Write("rw/mylist.txt", FormatMyList({{"old", "u", "1"}}));
+  const fs::path private_path = folder.Write("rw/private.txt", FormatMyList({{"old", "u", "1"}}));
   fs::permissions(folder.Path(), fs::perms::all);
   fs::permissions(path.parent_path(), fs::perms::all);
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(private_path, fs::perms::owner_read | fs::perms::owner_write);
+  if (::geteuid() == 0) {  // the child saves it as the unprivileged user
+    ASSERT_EQ(::chown(private_path.c_str(), 65534, 65534), 0);
+  }
   EXPECT_EXIT(
       {
         DropRoot();
         TMyList list(path.string());
         list.Load();
-        list.Add({"new", "u", "2"});
+        try {
+          list.Add({"new", "u", "2"});
+          std::_Exit(1);
+        } catch (const EFileError& error) {
+          if (std::string(error.what()) !=
+              "Cannot create file \"" + path.string() + "\". Permission denied")
+            std::_Exit(2);
+        }
+        if (list.MyList().size() != 2)
+          std::_Exit(4);
+        TMyList private_list(private_path.string());
+        private_list.Load();
+        private_list.Add({"new", "u", "2"});
         std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(ReadBytes(path), FormatMyList({{"old", "u", "1"}, {"new", "u", "2"}}));
-  EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 1);
+  EXPECT_EQ(ReadBytes(path), FormatMyList({{"old", "u", "1"}}));
+  EXPECT_EQ(ReadBytes(private_path), FormatMyList({{"old", "u", "1"}, {"new", "u", "2"}}));
+  EXPECT_EQ(fs::status(private_path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 2);
 }
 
 }  // namespace

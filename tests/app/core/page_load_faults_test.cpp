@@ -96,6 +96,23 @@ TEST_F(PageLoadFaultsTest, AStalledSiteEndsTheLoadAtTheReadLimit) {
   }
 }
 
+// A site that trickles a byte a second never trips the read limit; the whole-load limit ends the
+// load with nothing kept. The page loads' own limit is 120 s; a short one drives the same path.
+TEST_F(PageLoadFaultsTest, ATrickledPageEndsAtTheLoadLimit) {
+  for (const std::string faults : {"slow=1", "gzip,slow=1"}) {
+    SCOPED_TRACE(faults);
+    net::THttpClient client;
+    net::THttpDecompressor decompressor;
+    ConfigurePageClient(client, decompressor);
+    client.SetLoadTimeout(1500ms);
+    std::string body;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(client.GetToStream(Address(faults), body), net::ELoadTimeout);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
+    EXPECT_EQ(body, "");
+  }
+}
+
 // The site goes away while a load waits inside the body (with the page loads' full read limit):
 // the load fails as soon as the connection ends, and later loads fail at once.
 TEST_F(PageLoadFaultsTest, ASiteThatDiesEndsTheLoad) {
