@@ -230,7 +230,7 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
   void FolderInPlaceOfThePlayList() {
     fs::create_directory(PlayListPath());
     MakeFormNoting();  // the start-up load shows its message
-    SaveAndClose();
+    SaveAndClose("Is a directory");
   }
   void ReadOnlyPlayListAndFolder() {
     WritePlayList("old|u|1\r\n");
@@ -241,7 +241,7 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
     unprivileged_.emplace();
     if (!unprivileged_->Active())
       GTEST_SKIP() << "cannot check file access as an unprivileged user";
-    SaveAndClose();
+    SaveAndClose("Permission denied");
   }
   void ReadOnlyPlayListInAWritableFolder() {
     const std::string original = "old|u|1\r\n";
@@ -349,12 +349,15 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
       form_->MediaStreamIn1->SetMaxWaitMilliseconds(max_wait);
     form_->PlayButtonClick();
   }
-  void SaveAndClose() {
+  /// Adds a song to the play list, whose save fails for `reason`.
+  void SaveAndClose(const std::string& reason) {
     ClickCategory(1);
     ASSERT_GT(Rows(), 0);
     const std::size_t errors = errors_.size();
     CloseWhen([this, errors] { return errors_.size() > errors; });
-    DoubleClickRow(0);
+    DoubleClickRow(0);  // the save runs before the double click's play page load
+    ASSERT_EQ(errors_.size(), errors + 1);
+    EXPECT_EQ(errors_.back(), "Cannot create file \"" + PlayListPath() + "\". " + reason);
   }
   bool AudioFlowing() const {
     return form_->SoundOut1->Status() == kPlaying && !form_->ElapsedText().empty();
