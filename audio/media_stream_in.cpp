@@ -235,12 +235,21 @@ void TMediaStreamIn::OpenSource() {
     throw EAudioError(DecimalResult(result));
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(record->max_wait.load());
-  while (record->Status() == ReaderStatus::kNone) {
+  {
+    std::lock_guard lock(record_lock_);
+    opening_ = record;
+  }
+  // A cancel (the chain stopping) ends the wait as an unanswered open.
+  while (record->Status() == ReaderStatus::kNone && !cancelled_.load()) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0)
       break;
     record->sample_event.WaitFor(left);
+  }
+  {
+    std::lock_guard lock(record_lock_);
+    opening_.reset();
   }
   bool opened = record->Status() == ReaderStatus::kOpened;
   std::uint32_t outputs = 0;
@@ -421,8 +430,10 @@ void TMediaStreamIn::ResumeInput() {
 
 void TMediaStreamIn::CancelRead() {
   cancelled_.store(true);
-  if (std::shared_ptr<ReaderRecord> record = CurrentRecord())
-    record->sample_event.Set();
+  std::lock_guard lock(record_lock_);
+  for (const std::shared_ptr<ReaderRecord>& record : {record_, opening_})
+    if (record)
+      record->sample_event.Set();
 }
 
 }  // namespace djkivo

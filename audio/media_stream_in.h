@@ -110,7 +110,8 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   /// Pauses and resumes the reader (the cache normally stops pauses before they get here).
   void PauseInput() override;
   void ResumeInput() override;
-  /// Ends a wait for data at once; reads answer no data until the next open.
+  /// Ends a wait for data, or an open's wait for the reader's answer, at once; reads answer
+  /// no data until the next open.
   void CancelRead() override;
 
  protected:
@@ -121,8 +122,8 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   /// Opens a fresh reader record and waits for the reader's answer (see the class comment).
   /// Failures: "File name or URL is not assigned", "Result " + decimal code (address
   /// refused), "Failed seting buffering.", "Canoot add a logging URL", "Result " + 8 hex digits
-  /// (the reader cannot start), and an empty message (no answer within `MaxWaitMilliseconds`,
-  /// an open that failed, outputs that cannot be listed).
+  /// (the reader cannot start), and an empty message (no answer within `MaxWaitMilliseconds`
+  /// or before a `CancelRead`, an open that failed, outputs that cannot be listed).
   void OpenSource() override;
   /// Stops and closes the reader, wakes a waiting read, frees the queued blocks.
   void CloseSource() override;
@@ -161,6 +162,10 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   // The open reader record, or null when closed. Swapped under record_lock_ only, so the
   // pulling thread can take its own reference while another thread closes the source.
   std::shared_ptr<ReaderRecord> record_;
+  // The record an open is waiting on for the reader's answer, null otherwise (under
+  // record_lock_): `CancelRead` wakes that wait too, so a stop never waits out an open that
+  // gets no answer.
+  std::shared_ptr<ReaderRecord> opening_;
   mutable std::mutex record_lock_;
   // Pulling thread, under data_lock_: the record of the block handed out last, kept alive so
   // the block stays valid until the next ReadStage even if the source is closed meanwhile.

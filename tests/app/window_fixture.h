@@ -80,11 +80,16 @@ class WindowTest : public testing::Test {
     config.device = device;
     config.error_box = [this](const QString& message) { errors_.push_back(message.toStdString()); };
     config.info_box = [this](const QString& message) { infos_.push_back(message.toStdString()); };
+    Configure(config);
     form_ = std::make_unique<TForm1>(std::move(config));
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     return *form_;
   }
+
+  /// Changes the configuration `MakeForm` is about to make the window with (a sound device of
+  /// the test's own, say).
+  virtual void Configure(TForm1Config&) {}
 
   virtual std::string CatalogueHost() const { return site_->HostPort(); }
   /// Short songs by default, so a list plays through in seconds.

@@ -142,6 +142,31 @@ TEST_F(StreamInTest, OpenFailuresCarryTheirMessages) {
   }
 }
 
+// Stopping the chain while the reader has not answered the open (a server that never sends its
+// head) ends the open at once, as an open without an answer, instead of at MaxWait.
+TEST_F(StreamInTest, CancelReadEndsAnOpenStillWaitingForTheReader) {
+  FakeReaderScript script;
+  script.outputs = {kStereo16};
+  script.report_opened = false;
+  UseFake(script);
+  input_->SetMaxWaitMilliseconds(60000);
+  std::string message = "(still opening)";
+  std::thread opener([&] { message = OpenMessage(); });
+  const auto asked = [&] {
+    std::lock_guard lock(log_->mutex);
+    return !log_->address.empty();
+  };
+  for (const auto limit = std::chrono::steady_clock::now() + 5s;
+       !asked() && std::chrono::steady_clock::now() < limit;)
+    std::this_thread::sleep_for(1ms);
+  const auto cancelled = std::chrono::steady_clock::now();
+  input_->CancelRead();
+  opener.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 5s);
+  EXPECT_EQ(message, "");
+  EXPECT_FALSE(input_->Busy());
+}
+
 TEST_F(StreamInTest, EmptyAddressMessagesDependOnTheWayIn) {
   EXPECT_EQ(OpenMessage(), "The file name is not assigned");
   try {
