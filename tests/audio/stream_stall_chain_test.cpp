@@ -12,12 +12,9 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/analysis/spectrum_analyser.h"
-#include "audio/audio_cache.h"
-#include "audio/media_stream_in.h"
-#include "audio/output/sound_out.h"
 #include "base/main_thread.h"
 #include "demo/demo_site.h"
+#include "tests/support/play_chain.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -68,34 +65,28 @@ TEST(StreamStallChainTest, ATwentySecondStallMidSongIsNotHeard) {
   int done = 0;
   std::string error;
   {
-    TMediaStreamIn stream;
-    TAudioCache cache;
-    TSpectrumAnalyser analyser;
-    TSoundOut out(CreateSoundDevice("wav-realtime:" + wav));
-    stream.SetFileName(site.BaseAddress() + path);
-    stream.SetBufferingTime(2);
-    stream.SetMaxWaitMilliseconds(10000);
-    cache.SetInput(&stream);
-    analyser.SetInput(&cache);
-    out.SetInput(&analyser);
-    out.SetLatency(kLatencyMs);
-    out.SetOnUnderrun([&](TComponent*) { ++underruns; });
-    out.SetOnDone([&](TComponent*) { ++done; });
-    out.SetOnThreadException([&](TComponent*) { error = out.ErrorMessage(); });
-    out.Run();
+    test::PlayChain chain("wav-realtime:" + wav);
+    chain.stream.SetFileName(site.BaseAddress() + path);
+    chain.stream.SetBufferingTime(2);
+    chain.stream.SetMaxWaitMilliseconds(10000);
+    chain.out.SetLatency(kLatencyMs);
+    chain.out.SetOnUnderrun([&](TComponent*) { ++underruns; });
+    chain.out.Run();
     const auto started = std::chrono::steady_clock::now();
-    main.PumpUntil([&] { return done > 0 || std::chrono::steady_clock::now() - started >= kPlayTime; },
-                   kPlayTime + 5s);
-    EXPECT_EQ(done, 0) << "the song ended early: the stall ended the stream";
-    out.Stop(false);
+    main.PumpUntil(
+        [&] { return chain.done > 0 || std::chrono::steady_clock::now() - started >= kPlayTime; },
+        kPlayTime + 5s);
+    chain.out.Stop(false);
+    done = chain.done;
+    error = chain.error;
   }
   MainThread::Install(nullptr);
   site.Stop();
 
+  EXPECT_EQ(done, 0) << "the song ended early: the stall ended the stream";
   EXPECT_EQ(error, "");
   EXPECT_EQ(underruns, 0);
-  EXPECT_GE(site.RequestCount(path), 2)
-      << "the reader did not reconnect";
+  EXPECT_GE(site.RequestCount(path), 2) << "the reader did not reconnect";
   const std::vector<std::uint8_t> file = ReadFile(wav);
   ASSERT_GT(file.size(), 44u);
   const std::vector<std::uint8_t> played(file.begin() + 44, file.end());

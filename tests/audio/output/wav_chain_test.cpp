@@ -8,11 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/analysis/spectrum_analyser.h"
-#include "audio/audio_cache.h"
-#include "audio/media_stream_in.h"
-#include "audio/output/sound_out.h"
 #include "base/main_thread.h"
+#include "tests/support/play_chain.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -37,30 +34,20 @@ TEST_P(WavChainTest, PlaysTheToolsDecodeFollowedOnlyBySilence) {
 
   QueueMainThread main;
   MainThread::Install(&main);
-  int done = 0;
   int reports = 0;
-  std::string error;
   {
-    TMediaStreamIn stream;
-    TAudioCache cache;
-    TSpectrumAnalyser analyser;
-    TSoundOut out(CreateSoundDevice("wav:" + wav));
-    stream.SetOrigin(AddressOrigin::kUser);
-    stream.SetFileName(media);
-    cache.SetInput(&stream);
-    analyser.SetInput(&cache);
-    out.SetInput(&analyser);
-    out.SetOnDone([&](TComponent*) { ++done; });
-    out.SetOnThreadException([&](TComponent*) { error = out.ErrorMessage(); });
-    analyser.SetOnGainData([&](TComponent*) { ++reports; });
-    out.Run();
-    ASSERT_TRUE(main.PumpUntil([&] { return done > 0; }, milliseconds(30000)));
-    EXPECT_EQ(error, "");
+    test::PlayChain chain("wav:" + wav);
+    chain.stream.SetOrigin(AddressOrigin::kUser);
+    chain.stream.SetFileName(media);
+    chain.analyser.SetOnGainData([&](TComponent*) { ++reports; });
+    chain.out.Run();
+    ASSERT_TRUE(main.PumpUntil([&] { return chain.done > 0; }, milliseconds(30000)));
+    EXPECT_EQ(chain.error, "");
     // 3 s of audio, a report per 100 ms of audio time, or per pull when a pull holds more
     // (1536 mono samples at 11025 Hz are 139 ms; the excess is not carried).
     EXPECT_GE(reports, 20);
     EXPECT_LE(reports, 30);
-    const TSpectrumLevels levels = analyser.Levels();
+    const TSpectrumLevels levels = chain.analyser.Levels();
     EXPECT_GT(levels[0] + levels[1], -80.0f) << "a tone is not silence";
   }
   MainThread::Install(nullptr);
