@@ -1,13 +1,17 @@
-// The tray icon in a real X session: an X server of the test's own (Xvfb) with a real XEmbed
-// notification area (trayer) on it, the window on Qt's X11 platform, and real clicks sent
-// through the X server (xdotool). No session bus, so Qt docks the icon by XEmbed.
+// The tray icon in a real X session: an X server of the test's own (Xvfb) with a window manager
+// (openbox) and a real XEmbed notification area (trayer) on it, the window on Qt's X11 platform,
+// and real clicks and window manager requests sent through the X server (xdotool). No session
+// bus, so Qt docks the icon by XEmbed.
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -31,14 +35,18 @@ namespace {
 // second.
 constexpr auto kToolLimit = 10s;
 constexpr auto kXWait = 10s;
+constexpr auto kWmStartLimit = 30s;
+// The root window property the window manager's startup command sets.
+constexpr char kWmReady[] = "_DJKIVO_TEST_WM_READY";
 
 /// The X server of the whole test program: Qt connects to it once, when the program's
 /// application is made, and keeps that connection to the end.
 struct Session {
   std::string unavailable;  // why the tests cannot run here (a tool is missing); empty if they can
-  std::string broken;       // why the X server could not be started; empty when it was
+  std::string broken;       // why the session could not be started; empty when it was
   std::unique_ptr<test::ChildProcess> xvfb;
-  test::TempFolder folder;  // holds the session bus address nothing listens on
+  std::unique_ptr<test::ChildProcess> window_manager;
+  test::TempFolder folder;  // the session's own settings, and a bus address nothing listens on
 };
 Session* session = nullptr;
 
@@ -46,7 +54,7 @@ class TraySessionTest : public WindowTest {
  protected:
   static void SetUpTestSuite() {
     session = new Session;
-    for (const char* program : {"Xvfb", "trayer", "xdotool", "xwininfo"}) {
+    for (const char* program : {"Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop"}) {
       if (!test::FindProgram(program))
         session->unavailable += std::string(session->unavailable.empty() ? "" : ", ") + program;
     }
@@ -54,9 +62,11 @@ class TraySessionTest : public WindowTest {
       session->unavailable = "not installed: " + session->unavailable;
       return;
     }
-    // Xvfb picks a free display number itself and reports it on descriptor 3.
+    // Xvfb picks a free display number itself and reports it on descriptor 3. By default an X
+    // server resets when its last client leaves, dropping anyone connecting meanwhile: the
+    // tools the test runs come and go, so it must not.
     session->xvfb = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-        "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+        "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"});
     const std::optional<std::string> display = session->xvfb->ReadLine(kXWait);
     if (!display || display->empty()) {
       session->broken = "Xvfb reported no display";
@@ -65,6 +75,19 @@ class TraySessionTest : public WindowTest {
     // Set while the program has one thread, before Qt starts its own.
     setenv("DISPLAY", (":" + *display).c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
+    // The window manager and Qt read the system's settings, not the user's.
+    setenv("XDG_CONFIG_HOME", session->folder.Path().c_str(), 1);
+    // Openbox claims the display well before it is ready to manage windows (it loads fonts and
+    // themes first, slow on a loaded machine); it runs its startup command once it is.
+    session->window_manager = std::make_unique<test::ChildProcess>(std::vector<std::string>{
+        "openbox", "--sm-disable", "--startup",
+        std::string("xprop -root -f ") + kWmReady + " 32c -set " + kWmReady + " 1"});
+    if (!WaitWithoutQt([] { return RootProperty(kWmReady).find("= 1") != std::string::npos; })) {
+      session->broken = session->window_manager->Running()
+                            ? "openbox did not get ready to manage the display"
+                            : "openbox ended at start";
+      return;
+    }
     // A desktop with a StatusNotifierItem watcher on its session bus gets the icon over the
     // bus instead of by XEmbed: give Qt a bus address where nothing answers.
     const std::string no_bus = "unix:path=" + (session->folder.Path() / "no-bus").string();
@@ -116,6 +139,32 @@ class TraySessionTest : public WindowTest {
         info[line.substr(start, colon - start)] = line.substr(line.find_first_not_of(' ', colon + 1));
     }
     return info;
+  }
+
+  /// Waits up to `kWmStartLimit` for `done()` while no Qt event loop runs yet.
+  static bool WaitWithoutQt(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + kWmStartLimit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline)
+        return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+  /// A property of the root window as xprop prints it.
+  static std::string RootProperty(const std::string& name) {
+    return XTool({"xprop", "-root", name}).out;
+  }
+
+  /// Whether the window manager lists `window` among its windows, as taskbars show them.
+  static bool InTaskbar(WId window) {
+    std::istringstream list(RootProperty("_NET_CLIENT_LIST"));
+    for (std::string token; list >> token;) {
+      if (token.rfind("0x", 0) == 0 && ParseWindow(token) == window)
+        return true;
+    }
+    return false;
   }
 
   static WId ParseWindow(const std::string& text) {
@@ -200,16 +249,33 @@ class TraySessionTest : public WindowTest {
     ClickAt(icon.center(), button);
   }
 
-  /// Minimises the window as the user does and waits until it is hidden in the tray.
-  void MinimiseToTray(TForm1& form) {
-    form.showMinimized();
-    ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }, kXWait));
-    ASSERT_TRUE(WaitFor([&] { return MapState(form.winId()) == "IsUnMapped"; }, kXWait));
+  /// Minimises the window as its title bar button does: a request to the window manager.
+  static void Minimise(TForm1& form) {
+    const test::ProcessResult result =
+        XTool({"xdotool", "windowminimize", std::to_string(form.winId())});
+    ASSERT_EQ(result.exit_code, 0) << result.err;
   }
 
+  /// Minimises the window and waits until it is hidden in the tray: unmapped and gone from the
+  /// window manager's list.
+  void MinimiseToTray(TForm1& form) {
+    ASSERT_NO_FATAL_FAILURE(Minimise(form));
+    ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }, kXWait));
+    ASSERT_TRUE(WaitFor([&] {
+      return MapState(form.winId()) == "IsUnMapped" && !InTaskbar(form.winId());
+    }, kXWait));
+  }
+
+  /// Waits until the window is back: shown, listed by the window manager and active. Qt asks
+  /// the window manager to activate it once it learns the window is mapped; a minimise sent
+  /// before that request would be undone by it, so the wait ends only after it.
   void ExpectShown(TForm1& form) {
-    ASSERT_TRUE(WaitFor([&] { return form.isVisible() && !form.isMinimized(); }, kXWait));
-    EXPECT_TRUE(WaitFor([&] { return MapState(form.winId()) == "IsViewable"; }, kXWait));
+    ASSERT_TRUE(WaitFor([&] {
+      return form.isVisible() && !form.isMinimized() && form.isActiveWindow();
+    }, kXWait));
+    EXPECT_TRUE(WaitFor([&] {
+      return MapState(form.winId()) == "IsViewable" && InTaskbar(form.winId());
+    }, kXWait));
   }
 
   std::unique_ptr<test::ChildProcess> tray_;
@@ -261,17 +327,20 @@ TEST_F(TraySessionTest, IconDocksAgainWhenTheTrayRestarts) {
 TEST_F(TraySessionTest, WithoutATrayMinimisingKeepsTheWindowUntilATrayStarts) {
   TForm1& form = MakeForm();
   EXPECT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
-  form.showMinimized();
+  ASSERT_NO_FATAL_FAILURE(Minimise(form));
+  ASSERT_TRUE(WaitFor([&] { return form.isMinimized(); }, kXWait));
   // The hiding is queued behind the state change: once a later call has run, it has too.
   bool settled = false;
   QMetaObject::invokeMethod(form_.get(), [&] { settled = true; }, Qt::QueuedConnection);
   ASSERT_TRUE(WaitFor([&] { return settled; }, kXWait));
   EXPECT_TRUE(form.isVisible());
-  EXPECT_TRUE(form.isMinimized());
-  EXPECT_EQ(MapState(form.winId()), "IsViewable");
+  EXPECT_EQ(MapState(form.winId()), "IsUnMapped");
+  EXPECT_TRUE(InTaskbar(form.winId()));
+  // Its taskbar entry brings it back: a request to the window manager to activate it.
+  EXPECT_EQ(XTool({"xdotool", "windowactivate", std::to_string(form.winId())}).exit_code, 0);
+  ASSERT_NO_FATAL_FAILURE(ExpectShown(form));
 
   // A tray that starts later takes the icon, and minimising hides to it from then on.
-  form.showNormal();
   ASSERT_NO_FATAL_FAILURE(StartTray());
   ASSERT_TRUE(WaitFor([&] { return Docked(); }, kXWait));
   ASSERT_NO_FATAL_FAILURE(MinimiseToTray(form));
