@@ -1,12 +1,10 @@
 // The player on a private session bus: a second connection drives it as a desktop panel does
 // and reads back its playback status, title and volume.
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -22,6 +20,7 @@
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
 #include "tests/app/window_fixture.h"
+#include "tests/support/child_process.h"
 
 namespace djkivo::app {
 namespace {
@@ -32,45 +31,25 @@ const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
 /// A dbus-daemon of the test's own, its address in DBUS_SESSION_BUS_ADDRESS. Started before the
-/// process's QApplication (and so before Qt's session bus connection, while the process has one
-/// thread, so forking is safe) and killed at the end.
+/// process's QApplication (and so before Qt's session bus connection) and killed at the end; it
+/// dies with the test however the test ends.
 class PrivateBus {
  public:
   PrivateBus() {
-    int out[2];
-    if (pipe(out) != 0)
-      return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      // The daemon dies with the test, however the test ends.
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      execlp("dbus-daemon", "dbus-daemon", "--session", "--print-address", "--nofork",
-             static_cast<char*>(nullptr));
-      _exit(127);
+    try {
+      daemon_ = std::make_unique<test::ChildProcess>(std::vector<std::string>{
+          "dbus-daemon", "--session", "--print-address=3", "--nofork"});
+    } catch (const std::runtime_error&) {
+      return;  // not installed: the address stays empty and the tests say so
     }
-    close(out[1]);
-    std::string line;
-    pollfd ready{out[0], POLLIN, 0};
-    char c = 0;
-    while (pid_ > 0 && poll(&ready, 1, 10000) == 1 && read(out[0], &c, 1) == 1 && c != '\n')
-      line += c;
-    close(out[0]);
-    address_ = line;
+    address_ = daemon_->ReadLine(10s).value_or(std::string());
     if (!address_.empty())
       setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
-  }
-  ~PrivateBus() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
   }
   const std::string& Address() const { return address_; }
 
  private:
-  pid_t pid_ = -1;
+  std::unique_ptr<test::ChildProcess> daemon_;
   std::string address_;
 };
 
