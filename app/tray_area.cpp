@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QMenu>
@@ -20,11 +21,15 @@ constexpr char kNotifierWatcher[] = "org.kde.StatusNotifierWatcher";
 QtTrayDesktop::QtTrayDesktop(QWidget* window, QMenu* menu) : window_(window), menu_(menu) {
   // Where the icon is docked by XEmbed, Qt says nothing when the tray goes away: the tray's
   // window just disappears, and Qt docks the icon again by itself when a new tray comes. So
-  // while a window is hidden in the area, the area is checked on a timer: on XEmbed that reads
-  // who owns the tray's selection, on the session bus it asks whether the StatusNotifierWatcher
-  // is there (a few milliseconds). Nothing is checked while no window is hidden.
+  // while a window is hidden in the area, the area is checked on a timer (reading who owns the
+  // tray's selection is cheap). While a StatusNotifierWatcher is on the session bus the bus
+  // itself tells when it leaves, and the timer leaves the check to that: Qt's availability
+  // check there opens a bus connection each time. Nothing is checked while no window is hidden.
   area_check_.setInterval(kAreaCheckInterval);
-  QObject::connect(&area_check_, &QTimer::timeout, this, [this] { CheckArea(); });
+  QObject::connect(&area_check_, &QTimer::timeout, this, [this] {
+    if (!notifier_watcher_present_)
+      CheckArea();
+  });
 }
 
 QtTrayDesktop::~QtTrayDesktop() { icon_.hide(); }
@@ -59,7 +64,10 @@ void QtTrayDesktop::Attach(TTrayIcon& tray) {
         kNotifierWatcher, bus,
         QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
         this);
+    notifier_watcher_present_ =
+        bus.interface() != nullptr && bus.interface()->isServiceRegistered(kNotifierWatcher);
     QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+      notifier_watcher_present_ = true;
       // Qt still counts the icon as shown, and showing it again would change nothing: take it
       // down so the tray icon's adding it again registers it with the new area.
       icon_.hide();
@@ -67,8 +75,10 @@ void QtTrayDesktop::Attach(TTrayIcon& tray) {
     });
     // The bus tells at once when the watcher leaves; the check decides, as the timer's does,
     // so an icon docked by XEmbed is not taken for gone while that tray is still there.
-    QObject::connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this,
-                     [this] { CheckArea(); });
+    QObject::connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+      notifier_watcher_present_ = false;
+      CheckArea();
+    });
   }
 }
 
