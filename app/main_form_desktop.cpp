@@ -150,7 +150,8 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (TrayIcon1 && !event->spontaneous())
+  // A window the program shows minimised (out of a notification area that went away) stays so.
+  if (TrayIcon1 && !event->spontaneous() && !isMinimized())
     TrayIcon1->HandleFormShown();
 }
 

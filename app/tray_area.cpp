@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QMenu>
@@ -17,7 +18,19 @@ namespace {
 constexpr char kNotifierWatcher[] = "org.kde.StatusNotifierWatcher";
 }  // namespace
 
-QtTrayDesktop::QtTrayDesktop(QWidget* window, QMenu* menu) : window_(window), menu_(menu) {}
+QtTrayDesktop::QtTrayDesktop(QWidget* window, QMenu* menu) : window_(window), menu_(menu) {
+  // Where the icon is docked by XEmbed, Qt says nothing when the tray goes away: the tray's
+  // window just disappears, and Qt docks the icon again by itself when a new tray comes. So
+  // while a window is hidden in the area, the area is checked on a timer (reading who owns the
+  // tray's selection is cheap). While a StatusNotifierWatcher is on the session bus the bus
+  // itself tells when it leaves, and the timer leaves the check to that: Qt's availability
+  // check there opens a bus connection each time. Nothing is checked while no window is hidden.
+  area_check_.setInterval(kAreaCheckInterval);
+  QObject::connect(&area_check_, &QTimer::timeout, this, [this] {
+    if (!notifier_watcher_present_)
+      CheckArea();
+  });
+}
 
 QtTrayDesktop::~QtTrayDesktop() { icon_.hide(); }
 
@@ -47,13 +60,24 @@ void QtTrayDesktop::Attach(TTrayIcon& tray) {
                    });
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (bus.isConnected()) {
-    watcher_ = new QDBusServiceWatcher(kNotifierWatcher, bus,
-                                       QDBusServiceWatcher::WatchForRegistration, this);
+    watcher_ = new QDBusServiceWatcher(
+        kNotifierWatcher, bus,
+        QDBusServiceWatcher::WatchForRegistration | QDBusServiceWatcher::WatchForUnregistration,
+        this);
+    notifier_watcher_present_ =
+        bus.interface() != nullptr && bus.interface()->isServiceRegistered(kNotifierWatcher);
     QObject::connect(watcher_, &QDBusServiceWatcher::serviceRegistered, this, [this] {
+      notifier_watcher_present_ = true;
       // Qt still counts the icon as shown, and showing it again would change nothing: take it
       // down so the tray icon's adding it again registers it with the new area.
       icon_.hide();
       tray_->HandleAreaRestarted();
+    });
+    // The bus tells at once when the watcher leaves; the check decides, as the timer's does,
+    // so an icon docked by XEmbed is not taken for gone while that tray is still there.
+    QObject::connect(watcher_, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
+      notifier_watcher_present_ = false;
+      CheckArea();
     });
   }
 }
@@ -81,6 +105,20 @@ bool QtTrayDesktop::Delete() {
 }
 
 bool QtTrayDesktop::IsAvailable() const { return probe_(); }
+
+void QtTrayDesktop::WatchAvailability(bool on) {
+  if (on)
+    area_check_.start();
+  else
+    area_check_.stop();
+}
+
+void QtTrayDesktop::CheckArea() {
+  if (!area_check_.isActive() || tray_ == nullptr || IsAvailable())
+    return;
+  area_check_.stop();
+  tray_->HandleAreaGone();
+}
 
 std::optional<ScreenPoint> QtTrayDesktop::CursorPos() const {
   QPoint at = QCursor::pos();
@@ -111,6 +149,8 @@ void QtTrayDesktop::RestoreApplication() {
   window_->raise();
   window_->activateWindow();
 }
+
+void QtTrayDesktop::ShowMinimized() { window_->showMinimized(); }
 
 void QtTrayDesktop::ProcessMessages() { QCoreApplication::processEvents(); }
 

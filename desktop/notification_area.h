@@ -53,6 +53,10 @@ class NotificationArea {
   virtual bool Delete() = 0;
   /// False where the desktop has no notification area: hiding to it would lose the window.
   virtual bool IsAvailable() const = 0;
+  /// While on, the back end reports the area going away (no longer `IsAvailable`) to the tray
+  /// icon's `HandleAreaGone`. The tray icon turns it on only while the window is hidden in the
+  /// area, so a back end that has to poll for it polls only then.
+  virtual void WatchAvailability(bool on) = 0;
   /// The mouse position in screen coordinates, if it can be read.
   virtual std::optional<ScreenPoint> CursorPos() const = 0;
   /// Which of Shift, Ctrl and Alt are held now (ssShift, ssCtrl, ssAlt).
@@ -82,6 +86,8 @@ class TrayHost {
   virtual void HideApplication() = 0;
   /// Brings the taskbar entry back, restored from minimised, and the window to the front.
   virtual void RestoreApplication() = 0;
+  /// Shows the main window minimised: back in the taskbar, without taking the focus.
+  virtual void ShowMinimized() = 0;
   /// Lets the window system process what is pending before a menu pops up.
   virtual void ProcessMessages() = 0;
 };

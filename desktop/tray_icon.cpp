@@ -10,16 +10,15 @@ TTrayIcon::TTrayIcon(NotificationArea& area, TrayHost& host, TrayMenu* menu)
     : area_(area), host_(host), menu_(menu), main_(MainThread::Current()) {}
 
 TTrayIcon::~TTrayIcon() {
+  StopWatchingArea();
   HideIcon();
   cycle_icons_ = false;
   UpdateCycleTimer();
 }
 
 void TTrayIcon::Loaded() {
-  if (start_minimized_) {
-    host_.HideMainForm();
-    host_.HideApplication();
-  }
+  if (start_minimized_ && !HideToArea())
+    host_.ShowMinimized();
   ModifyIcon();
   if (icon_visible_)
     ShowIcon();
@@ -165,9 +164,28 @@ void TTrayIcon::HandleAreaRestarted() {
     ShowIcon();
 }
 
-void TTrayIcon::HandleApplicationMinimized() {
-  if (!minimize_to_tray_)
+void TTrayIcon::HandleAreaGone() {
+  if (!hidden_in_area_)
     return;
+  StopWatchingArea();
+  std::fprintf(stderr, "djkivo: the notification area went away; "
+                       "the window is back in the taskbar, minimised\n");
+  // Minimising finds no area now either: this message has said why already.
+  warned_no_area_ = true;
+  host_.ShowMinimized();
+}
+
+void TTrayIcon::HandleApplicationMinimized() {
+  if (minimize_to_tray_ && HideToArea())
+    SetIconVisible(true);
+}
+
+void TTrayIcon::HandleFormShown() {
+  StopWatchingArea();
+  host_.RestoreApplication();
+}
+
+bool TTrayIcon::HideToArea() {
   if (!area_.IsAvailable()) {
     // Hiding the window with no icon to bring it back would lose it for good.
     if (!warned_no_area_) {
@@ -175,16 +193,25 @@ void TTrayIcon::HandleApplicationMinimized() {
                            "the window stays minimised in the taskbar\n");
       warned_no_area_ = true;
     }
-    return;
+    return false;
   }
   if (host_.HasMainForm()) {
     host_.HideMainForm();
     host_.HideApplication();
+    if (!hidden_in_area_) {
+      hidden_in_area_ = true;
+      area_.WatchAvailability(true);
+    }
   }
-  SetIconVisible(true);
+  return true;
 }
 
-void TTrayIcon::HandleFormShown() { host_.RestoreApplication(); }
+void TTrayIcon::StopWatchingArea() {
+  if (!hidden_in_area_)
+    return;
+  hidden_in_area_ = false;
+  area_.WatchAvailability(false);
+}
 
 void TTrayIcon::UpdateCycleTimer() {
   bool should_run = cycle_icons_ && cycle_interval_ > 0 && main_ != nullptr;

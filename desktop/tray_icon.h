@@ -3,7 +3,8 @@
 // it is minimised. Qt-free: the desktop is reached through notification_area.h.
 //
 // Main thread only: setters, the reports from the back end (`HandleMouse`, `HandleAreaRestarted`,
-// `HandleApplicationMinimized`, `HandleFormShown`) and the cycle timer all run there.
+// `HandleAreaGone`, `HandleApplicationMinimized`, `HandleFormShown`) and the cycle timer all run
+// there.
 #pragma once
 
 #include <functional>
@@ -37,7 +38,8 @@ class TTrayIcon {
   TTrayIcon& operator=(const TTrayIcon&) = delete;
 
   /// Call once every property is set (the form has loaded): hides the application when
-  /// `StartMinimized`, then shows the icon when `IconVisible`.
+  /// `StartMinimized` (shows it minimised instead where there is no notification area), then
+  /// shows the icon when `IconVisible`.
   void Loaded();
 
   // Events.
@@ -91,6 +93,10 @@ class TTrayIcon {
   void HandleMouse(TrayMouseAction action);
   /// The notification area restarted: the icon is added again if it is visible.
   void HandleAreaRestarted();
+  /// The notification area went away: a window hidden in it comes back minimised, with its
+  /// taskbar entry, since nothing else could bring it back. A later minimise hides to the area
+  /// again once the desktop has one.
+  void HandleAreaGone();
   /// The application was minimised: with `MinimizeToTray`, hide it in the tray.
   void HandleApplicationMinimized();
   /// The main window was shown by the program: bring the application back from the tray.
@@ -98,6 +104,9 @@ class TTrayIcon {
 
  private:
   std::string Tooltip() const;
+  /// Hides the application in the area; false (and nothing hidden) where there is none.
+  bool HideToArea();
+  void StopWatchingArea();
   void CycleTick();
   void UpdateCycleTimer();
 
@@ -121,6 +130,7 @@ class TTrayIcon {
 
   bool click_pending_ = false;  // the left button went down on the icon
   bool warned_no_area_ = false;
+  bool hidden_in_area_ = false;  // the area is watched while this is set
   MainThread::TimerId cycle_timer_ = 0;  // 0: not running
 };
 

@@ -169,6 +169,26 @@ TEST_F(DesktopTest, MinimisingHidesToTheTrayAndTheTrayBringsTheWindowBack) {
   EXPECT_EQ(QCoreApplication::exec(), 0);
 }
 
+TEST_F(DesktopTest, AWindowHiddenInAnAreaThatGoesAwayComesBackMinimised) {
+  TForm1& form = MakeForm();
+  // Shared with the probe, which the window may still ask after the test's body has ended.
+  auto available = std::make_shared<bool>(true);
+  form.TrayDesktop1->SetAvailabilityProbe([available] { return *available; });
+  form.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }));
+  *available = false;
+  ASSERT_TRUE(WaitFor([&] { return form.isVisible(); }));
+  Settle();  // the minimise it brings is handled: nothing hides or restores the window
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.isMinimized());
+
+  // Restored from the taskbar; an area is back, and minimising hides to it again.
+  form.showNormal();
+  *available = true;
+  form.showMinimized();
+  ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }));
+}
+
 TEST_F(DesktopTest, WithoutANotificationAreaMinimisingKeepsTheWindow) {
   TForm1& form = MakeForm();
   form.TrayDesktop1->SetAvailabilityProbe([] { return false; });

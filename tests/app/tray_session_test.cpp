@@ -24,6 +24,7 @@
 
 #include <gmock/gmock.h>
 
+#include "app/tray_area.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/run_process.h"
@@ -36,6 +37,9 @@ namespace {
 constexpr auto kToolLimit = 10s;
 constexpr auto kXWait = 10s;
 constexpr auto kWmStartLimit = 30s;
+// A window hidden in a tray that goes away is back a check interval after Qt sees it gone.
+constexpr auto kAreaGoneLimit =
+    kXWait + std::chrono::milliseconds(QtTrayDesktop::kAreaCheckInterval);
 // The root window property the window manager's startup command sets.
 constexpr char kWmReady[] = "_DJKIVO_TEST_WM_READY";
 
@@ -311,15 +315,27 @@ TEST_F(TraySessionTest, IconDocksAndClicksOnItBringTheWindowBack) {
   EXPECT_TRUE(errors_.empty());
 }
 
-TEST_F(TraySessionTest, IconDocksAgainWhenTheTrayRestarts) {
+TEST_F(TraySessionTest, AWindowHiddenInATrayThatGoesAwayComesBackToTheTaskbar) {
   ASSERT_NO_FATAL_FAILURE(StartTray());
   TForm1& form = MakeForm();
   ASSERT_TRUE(WaitFor([&] { return Docked(); }, kXWait));
-  // The window waits in the tray while the tray goes away and comes back.
   ASSERT_NO_FATAL_FAILURE(MinimiseToTray(form));
   ASSERT_NO_FATAL_FAILURE(StopTray());
+  // Back as a minimised window: listed by the window manager, iconified.
+  ASSERT_TRUE(WaitFor([&] { return form.isVisible() && form.isMinimized(); }, kAreaGoneLimit));
+  EXPECT_TRUE(WaitFor([&] {
+    return InTaskbar(form.winId()) &&
+           XTool({"xprop", "-id", Hex(form.winId()), "WM_STATE"}).out.find("Iconic") !=
+               std::string::npos;
+  }, kXWait));
+  EXPECT_TRUE(form.isMinimized());  // nothing restored it on the way
+  EXPECT_EQ(XTool({"xdotool", "windowactivate", std::to_string(form.winId())}).exit_code, 0);
+  ASSERT_NO_FATAL_FAILURE(ExpectShown(form));
+
+  // A new tray takes the icon again, and minimising hides to it.
   ASSERT_NO_FATAL_FAILURE(StartTray());
   ASSERT_TRUE(WaitFor([&] { return Docked(); }, kXWait)) << "the icon did not dock again";
+  ASSERT_NO_FATAL_FAILURE(MinimiseToTray(form));
   ASSERT_NO_FATAL_FAILURE(ClickIcon(1));
   ASSERT_NO_FATAL_FAILURE(ExpectShown(form));
 }

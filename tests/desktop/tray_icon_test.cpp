@@ -37,6 +37,7 @@ struct FakeDesktop : NotificationArea, TrayHost, TrayMenu {
     return true;
   }
   bool IsAvailable() const override { return available; }
+  void WatchAvailability(bool on) override { calls.push_back(on ? "watch" : "unwatch"); }
   std::optional<ScreenPoint> CursorPos() const override { return ScreenPoint{10, 20}; }
   TShiftState KeyboardState() const override { return ssCtrl; }
 
@@ -44,6 +45,7 @@ struct FakeDesktop : NotificationArea, TrayHost, TrayMenu {
   void HideMainForm() override { calls.push_back("hide form"); }
   void HideApplication() override { calls.push_back("hide app"); }
   void RestoreApplication() override { calls.push_back("restore app"); }
+  void ShowMinimized() override { calls.push_back("show minimised"); }
   void ProcessMessages() override {}
 
   bool AutoPopup() const override { return true; }
@@ -190,16 +192,63 @@ TEST_F(TrayIconTest, MinimiseHidesToTrayOnlyWhenAskedAndWhenTheAreaExists) {
 
   desktop_.available = true;
   tray.HandleApplicationMinimized();
-  EXPECT_EQ(desktop_.calls, (std::vector<std::string>{"hide form", "hide app", "add -1 "}));
+  EXPECT_EQ(desktop_.calls,
+            (std::vector<std::string>{"hide form", "hide app", "watch", "add -1 "}));
+  desktop_.calls.clear();
   tray.HandleFormShown();
-  EXPECT_EQ(desktop_.calls.back(), "restore app");
+  EXPECT_EQ(desktop_.calls, (std::vector<std::string>{"unwatch", "restore app"}));
 }
 
-TEST_F(TrayIconTest, StartMinimizedHidesTheApplicationWhenLoaded) {
+TEST_F(TrayIconTest, AreaGoingAwayBringsBackOnlyAWindowHiddenInIt) {
   TTrayIcon tray(desktop_, desktop_, &desktop_);
-  tray.SetStartMinimized(true);
+  tray.SetMinimizeToTray(true);
   tray.Loaded();
-  EXPECT_EQ(desktop_.calls, (std::vector<std::string>{"hide form", "hide app", "add -1 "}));
+  tray.HandleAreaGone();  // the window is on screen: it stays as it is
+  tray.HandleApplicationMinimized();
+  tray.HandleFormShown();
+  tray.HandleAreaGone();  // shown again from the tray
+  desktop_.calls.clear();
+
+  tray.HandleApplicationMinimized();
+  desktop_.available = false;
+  tray.HandleAreaGone();
+  tray.HandleAreaGone();  // reported once more: the window is out already
+  EXPECT_EQ(desktop_.calls, (std::vector<std::string>{"hide form", "hide app", "watch", "add -1 ",
+                                                      "unwatch", "show minimised"}));
+
+  // Minimised while the area is still gone: it stays in the taskbar. Once an area is back, the
+  // next minimise hides to it and watches it again.
+  desktop_.calls.clear();
+  tray.HandleApplicationMinimized();
+  EXPECT_TRUE(desktop_.calls.empty());
+  desktop_.available = true;
+  tray.HandleApplicationMinimized();
+  EXPECT_EQ(desktop_.calls,
+            (std::vector<std::string>{"hide form", "hide app", "watch", "add -1 "}));
+}
+
+TEST_F(TrayIconTest, DestroyingTheIconStopsWatchingTheArea) {
+  {
+    TTrayIcon tray(desktop_, desktop_, &desktop_);
+    tray.SetMinimizeToTray(true);
+    tray.HandleApplicationMinimized();
+    desktop_.calls.clear();
+  }
+  EXPECT_EQ(desktop_.calls, (std::vector<std::string>{"unwatch", "delete"}));
+}
+
+TEST_F(TrayIconTest, StartMinimizedHidesTheApplicationWhenLoadedOrMinimisesItWithoutAnArea) {
+  for (bool available : {true, false}) {
+    SCOPED_TRACE(available);
+    desktop_.calls.clear();
+    desktop_.available = available;
+    TTrayIcon tray(desktop_, desktop_, &desktop_);
+    tray.SetStartMinimized(true);
+    tray.Loaded();
+    EXPECT_EQ(desktop_.calls,
+              available ? (std::vector<std::string>{"hide form", "hide app", "watch", "add -1 "})
+                        : (std::vector<std::string>{"show minimised", "add -1 "}));
+  }
 }
 
 }  // namespace
