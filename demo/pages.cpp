@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/hex_digit.h"
 #include "demo/gbk.h"
 
 namespace djkivo::demo {
@@ -206,22 +207,13 @@ std::string EncodeKeyword(std::string_view keyword) {
 }
 
 std::string DecodeQueryValue(std::string_view value) {
-  auto hex = [](char c) {
-    if (c >= '0' && c <= '9')
-      return c - '0';
-    if (c >= 'a' && c <= 'f')
-      return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-      return c - 'A' + 10;
-    return -1;
-  };
   std::string out;
   for (std::size_t i = 0; i < value.size(); ++i) {
     if (value[i] == '+') {
       out += ' ';
-    } else if (value[i] == '%' && i + 2 < value.size() && hex(value[i + 1]) >= 0 &&
-               hex(value[i + 2]) >= 0) {
-      out += static_cast<char>(hex(value[i + 1]) * 16 + hex(value[i + 2]));
+    } else if (value[i] == '%' && i + 2 < value.size() && HexDigitValue(value[i + 1]) >= 0 &&
+               HexDigitValue(value[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigitValue(value[i + 1]) * 16 + HexDigitValue(value[i + 2]));
       i += 2;
     } else {
       out += value[i];

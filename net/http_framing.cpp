@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/hex_digit.h"
 #include "net/http_decoders.h"
 #include "net/http_errors.h"
 #include "net/http_input.h"
@@ -52,14 +53,8 @@ void TChunkDecoder::OnSizeLine() {
     throw EHttpFramingError("Invalid chunk size.");
   std::uint64_t value = 0;
   for (const char c : size) {
-    int digit = 0;
-    if (c >= '0' && c <= '9')
-      digit = c - '0';
-    else if (c >= 'a' && c <= 'f')
-      digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F')
-      digit = c - 'A' + 10;
-    else
+    const int digit = HexDigitValue(c);
+    if (digit < 0)
       throw EHttpFramingError("Invalid chunk size.");
     value = value * 16 + static_cast<std::uint64_t>(digit);
   }

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "base/hex_digit.h"
 #include "net/pattern_error.h"
 #include "net/pattern_program.h"
 
@@ -23,15 +24,6 @@ namespace {
 
 bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 bool IsLetter(unsigned char c) { return InvertCase(c) != c; }
-int HexValue(unsigned char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 ByteSet DigitSet() {
   ByteSet set;
@@ -412,7 +404,7 @@ class Parser {
         ++i_;
         if (c == '}')
           break;
-        int v = HexValue(c);
+        int v = HexDigitValue(c);
         if (v < 0)
           Fail(kPatternBadHexDigit);
         if (++digits > 2)
@@ -426,7 +418,7 @@ class Parser {
     for (int k = 0; k < 2; ++k) {
       if (AtEnd())
         Fail(kPatternNoHexCode);
-      int v = HexValue(Peek());
+      int v = HexDigitValue(Peek());
       ++i_;
       if (v < 0)
         Fail(kPatternBadHexDigit);

@@ -2,6 +2,9 @@
 
 #include <limits>
 
+#include "base/gbk.h"
+#include "base/hex_digit.h"
+
 namespace djkivo::app {
 
 TStringArray SplitString(std::string_view text, std::string_view separator) {
@@ -21,13 +24,7 @@ TStringArray SplitString(std::string_view text, std::string_view separator) {
 namespace {
 
 int DigitValue(char c, int base) {
-  int value = 99;
-  if (c >= '0' && c <= '9')
-    value = c - '0';
-  else if (c >= 'a' && c <= 'f')
-    value = c - 'a' + 10;
-  else if (c >= 'A' && c <= 'F')
-    value = c - 'A' + 10;
+  const int value = HexDigitValue(c);
   return value < base ? value : -1;
 }
 
