@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/core/text.h"
+#include "base/gbk.h"
 
 namespace djkivo::app {
 
@@ -39,8 +40,7 @@ std::string StoredField(std::string_view text) {
   // A lone lead byte at the end would pair with the "|" after it into one GBK character when
   // the file is read back, merging two fields and losing the entry; it is half a character
   // anyway, so it goes.
-  if (last_length == 1 && static_cast<unsigned char>(field.back()) >= 0x81 &&
-      static_cast<unsigned char>(field.back()) <= 0xFE)
+  if (last_length == 1 && IsGbkLeadByte(static_cast<unsigned char>(field.back())))
     field.pop_back();
   return field;
 }

@@ -77,17 +77,16 @@ std::string_view TrimControl(std::string_view text) {
 }
 
 std::size_t GbkCharLength(std::string_view text, std::size_t pos) {
-  const auto at = [&](std::size_t k) -> unsigned {
-    return pos + k < text.size() ? static_cast<unsigned char>(text[pos + k]) : 0u;
+  const auto at = [&](std::size_t k) -> unsigned char {
+    return pos + k < text.size() ? static_cast<unsigned char>(text[pos + k]) : 0;
   };
-  const unsigned lead = at(0);
-  if (lead < 0x81 || lead > 0xFE)
+  if (!IsGbkLeadByte(at(0)))
     return 1;
-  const unsigned second = at(1);
+  const unsigned char second = at(1);
   if (second >= 0x40 && second <= 0xFE && second != 0x7F)
     return 2;
-  const bool four = second >= 0x30 && second <= 0x39 && at(2) >= 0x81 && at(2) <= 0xFE &&
-                    at(3) >= 0x30 && at(3) <= 0x39;
+  const bool four = second >= 0x30 && second <= 0x39 && IsGbkLeadByte(at(2)) && at(3) >= 0x30 &&
+                    at(3) <= 0x39;
   return four ? 4 : 1;
 }
 
