@@ -103,8 +103,7 @@ bool TPatternMatcher::Search(std::size_t offset) {
   ClearGroups();
   if (expression_.empty())
     Raise(kPatternNoExpression);
-  if (!program_ || program_->flags != Flags())
-    Compile();
+  Compile();
   if (!has_input_)
     Raise(kPatternNoInput);
   if (offset < 1)
