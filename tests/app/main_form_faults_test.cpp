@@ -18,6 +18,7 @@
 #include "tests/support/compressed.h"
 #include "tests/support/scrape_pages.h"
 #include "tests/support/scripted_peer.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo::app {
 namespace {
@@ -68,8 +69,7 @@ FolderState ReadFolder(const fs::path& folder) {
     if (entry.is_directory()) {
       state[name + "/"] = "";
     } else {
-      std::ifstream in(entry.path(), std::ios::binary);
-      state[name] = std::string(std::istreambuf_iterator<char>(in), {});
+      state[name] = test::ReadFileBytes(entry.path());
     }
   }
   return state;

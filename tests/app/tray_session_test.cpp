@@ -11,7 +11,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QAction>
@@ -27,6 +26,7 @@
 #include "app/tray_area.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/child_process.h"
+#include "tests/support/poll.h"
 #include "tests/support/run_process.h"
 
 namespace djkivo::app {
@@ -147,13 +147,7 @@ class TraySessionTest : public WindowTest {
 
   /// Waits up to `kWmStartLimit` for `done()` while no Qt event loop runs yet.
   static bool WaitWithoutQt(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + kWmStartLimit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() >= deadline)
-        return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return test::PollUntil(done, kWmStartLimit, 20ms);
   }
 
   /// A property of the root window as xprop prints it.

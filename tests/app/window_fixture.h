@@ -117,10 +117,7 @@ class WindowTest : public testing::Test {
     return form_->SkinListView1->item(row, column)->data(Qt::UserRole).toByteArray().toStdString();
   }
 
-  std::string ReadPlayList() const {
-    std::ifstream in(PlayListPath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
+  std::string ReadPlayList() const { return test::ReadFileBytes(PlayListPath()); }
   void WritePlayList(const std::string& bytes) const { folder_.Write("mylist.txt", bytes); }
 
   /// A play list file of the first `count` demo songs.

@@ -11,6 +11,7 @@
 
 #include "audio/audio_error.h"
 #include "base/main_thread.h"
+#include "tests/support/poll.h"
 #include "tests/support/test_audio_stages.h"
 
 namespace djkivo {
@@ -34,13 +35,7 @@ TMemoryPcmSource::Config Source(std::uint64_t data, std::int64_t reported = -2) 
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = kLong) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() >= deadline)
-      return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
+  return test::PollUntil(done, timeout);
 }
 
 // Waits until the fill thread has stopped reading (several passes without a byte), returning

@@ -17,6 +17,7 @@
 #include "base/main_thread.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/media_peer.h"
+#include "tests/support/poll.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
@@ -156,9 +157,7 @@ TEST_F(StreamInTest, CancelReadEndsAnOpenStillWaitingForTheReader) {
     std::lock_guard lock(log_->mutex);
     return !log_->address.empty();
   };
-  for (const auto limit = std::chrono::steady_clock::now() + 5s;
-       !asked() && std::chrono::steady_clock::now() < limit;)
-    std::this_thread::sleep_for(1ms);
+  test::PollUntil(asked, 5s);
   const auto cancelled = std::chrono::steady_clock::now();
   input_->CancelRead();
   opener.join();

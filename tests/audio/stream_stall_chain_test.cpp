@@ -36,11 +36,6 @@ constexpr auto kPlayTime = 13s;
 // an underrun of its own: only a gap in the data could.
 constexpr std::uint32_t kLatencyMs = 1000;
 
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(StreamStallChainTest, ATwentySecondStallMidSongIsNotHeard) {
   test::TempFolder folder;
   demo::DemoSiteOptions options;
@@ -87,7 +82,7 @@ TEST(StreamStallChainTest, ATwentySecondStallMidSongIsNotHeard) {
   EXPECT_EQ(error, "");
   EXPECT_EQ(underruns, 0);
   EXPECT_GE(site.RequestCount(path), 2) << "the reader did not reconnect";
-  const std::vector<std::uint8_t> file = ReadFile(wav);
+  const std::string file = test::ReadFileBytes(wav);
   ASSERT_GT(file.size(), 44u);
   const std::vector<std::uint8_t> played(file.begin() + 44, file.end());
   // 44.1 kHz, 16-bit stereo: the audio past the stall's start was played.

@@ -21,6 +21,7 @@
 #include "app/core/scrapers.h"
 #include "demo/demo_site.h"
 #include "tests/support/pcre2_scraper.h"
+#include "tests/support/temp_folder.h"
 
 extern char** environ;
 
@@ -31,11 +32,6 @@ namespace fs = std::filesystem;
 
 constexpr char kDefaultKeywordUtf8[] = "\xE7\x8B\x97\xE5\xB0\xBE\xE8\x8D\x89";  // 狗尾草
 constexpr char kDefaultKeywordGbk[] = "\xB9\xB7\xCE\xB2\xB2\xDD";
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -99,8 +95,8 @@ class CatalogueCommandTest : public ::testing::Test {
       result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    result.out = ReadFile(out);
-    result.err = ReadFile(err);
+    result.out = test::ReadFileBytes(out);
+    result.err = test::ReadFileBytes(err);
     return result;
   }
 
@@ -271,15 +267,15 @@ TEST_F(CatalogueCommandTest, PlayListCommands) {
   EXPECT_EQ(playlist({"add", "11", "\xB9\xB7 a|b", "up"}).out, "0\n");
   EXPECT_EQ(playlist({"add", "22", "two", "up2"}).out, "1\n");
   EXPECT_EQ(playlist({"add", "11", "again", "x"}).out, "0\n");
-  EXPECT_EQ(ReadFile(path), "\xB9\xB7 a\xA3\xFC" "b|up|11\r\ntwo|up2|22\r\n");
+  EXPECT_EQ(test::ReadFileBytes(path), "\xB9\xB7 a\xA3\xFC" "b|up|11\r\ntwo|up2|22\r\n");
   EXPECT_EQ(playlist({"show"}).out, "0\t11\t\xB9\xB7 a\xA3\xFC" "b\tup\n1\t22\ttwo\tup2\n");
   EXPECT_EQ(playlist({"delete", "0"}).status, 0);
-  EXPECT_EQ(ReadFile(path), "two|up2|22\r\n");
+  EXPECT_EQ(test::ReadFileBytes(path), "two|up2|22\r\n");
   EXPECT_EQ(playlist({"delete", "1"}).status, 1);
   EXPECT_EQ(playlist({"delete", "x"}).status, 64);
-  EXPECT_EQ(ReadFile(path), "two|up2|22\r\n");
+  EXPECT_EQ(test::ReadFileBytes(path), "two|up2|22\r\n");
   EXPECT_EQ(playlist({"clear"}).status, 0);
-  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_EQ(test::ReadFileBytes(path), "");
   EXPECT_TRUE(fs::exists(path));
 
   const std::string unwritable = (folder_ / "no folder" / "mylist.txt").string();

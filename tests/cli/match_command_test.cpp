@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_folder.h"
+
 namespace {
 
 class MatchCommandTest : public ::testing::Test {
@@ -28,10 +30,6 @@ class MatchCommandTest : public ::testing::Test {
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
-  static std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   static std::string Quote(const std::string& arg) {
     std::string q = "'";
     for (char c : arg)
@@ -47,8 +45,8 @@ class MatchCommandTest : public ::testing::Test {
     command += " < " + Quote(Write("stdin", stdin_text)) + " > " + Quote(dir_ + "/out") +
                " 2> " + Quote(dir_ + "/err");
     int status = std::system(command.c_str());
-    out_ = Read(dir_ + "/out");
-    err_ = Read(dir_ + "/err");
+    out_ = djkivo::test::ReadFileBytes(dir_ + "/out");
+    err_ = djkivo::test::ReadFileBytes(dir_ + "/err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 

@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
+
+#include "tests/support/poll.h"
 
 extern char** environ;
 
@@ -117,9 +118,7 @@ bool ChildProcess::Running() {
 void ChildProcess::Stop() {
   if (Running()) {
     ::kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + kStopLimit;
-    while (Running() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(kPollStep);
+    PollUntil([this] { return !Running(); }, kStopLimit, kPollStep);
     if (pid_ > 0) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <system_error>
 
@@ -28,6 +29,11 @@ std::filesystem::path TempFolder::Write(const std::string& name, std::string_vie
   if (!out)
     throw std::runtime_error("cannot write " + file.string());
   return file;
+}
+
+std::string ReadFileBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace djkivo::test

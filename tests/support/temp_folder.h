@@ -1,4 +1,5 @@
-// A temporary folder for one test or benchmark, removed with everything in it at destruction.
+// A temporary folder for one test or benchmark, removed with everything in it at destruction,
+// and reading a file back whole.
 #pragma once
 
 #include <filesystem>
@@ -24,5 +25,8 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
+
+/// The whole content of the file at `path`; empty when it cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
 
 }  // namespace djkivo::test

@@ -19,11 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
 constexpr int kLines = 100'000;
 
 // Line i: a name and an uploader with bytes no GBK character starts with, the id i, and a
@@ -54,13 +49,13 @@ TEST(MyListFaultsTest, HundredThousandLinesOfInvalidBytesLoadAndSaveWhole) {
   const fs::path path = folder.Write("mylist.txt", original);
   TMyList list(path.string());
   list.Load();
-  EXPECT_EQ(ReadBytes(path), original);
+  EXPECT_EQ(test::ReadFileBytes(path), original);
   ASSERT_EQ(static_cast<int>(list.MyList().size()), entries);
   EXPECT_EQ(list.MyList()[0], (TMyListDj{"name\x80\xff" "1", "up\xfe\x7f" "1", "1"}));
   EXPECT_EQ(list.MyList().back().id, std::to_string(kLines - 1));
 
   EXPECT_EQ(list.Add({"new", "u", "x"}), entries);
-  const std::string saved = ReadBytes(path);
+  const std::string saved = test::ReadFileBytes(path);
   EXPECT_EQ(saved, FormatMyList(list.MyList()));
   TMyList again(path.string());
   again.Load();
@@ -94,7 +89,7 @@ void DropRoot() {
 TEST(MyListFaultsTest, ReadOnlyFolderKeepsTheFileAndReportsTheSave) {
   test::TempFolder folder;
   const fs::path path = folder.Write("ro/mylist.txt", FormatMyList({{"old", "u", "1"}}));
-  const std::string original = ReadBytes(path);
+  const std::string original = test::ReadFileBytes(path);
   fs::permissions(folder.Path(), fs::perms::all);
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(path.parent_path(), fs::perms::owner_read | fs::perms::owner_exec |
@@ -117,7 +112,7 @@ TEST(MyListFaultsTest, ReadOnlyFolderKeepsTheFileAndReportsTheSave) {
         std::_Exit(list.MyList().size() == 2 ? 0 : 7);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(ReadBytes(path), original);
+  EXPECT_EQ(test::ReadFileBytes(path), original);
   EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 1);
   fs::permissions(path.parent_path(), fs::perms::owner_all);
 }
@@ -160,8 +155,8 @@ TEST(MyListFaultsTest, AReadOnlyFileIsNotReplacedAndAPrivateOneStaysPrivate) {
         std::_Exit(0);
       },
       ::testing::ExitedWithCode(0), "");
-  EXPECT_EQ(ReadBytes(path), FormatMyList({{"old", "u", "1"}}));
-  EXPECT_EQ(ReadBytes(private_path), FormatMyList({{"old", "u", "1"}, {"new", "u", "2"}}));
+  EXPECT_EQ(test::ReadFileBytes(path), FormatMyList({{"old", "u", "1"}}));
+  EXPECT_EQ(test::ReadFileBytes(private_path), FormatMyList({{"old", "u", "1"}, {"new", "u", "2"}}));
   EXPECT_EQ(fs::status(private_path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 2);
 }

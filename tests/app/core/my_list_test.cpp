@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_folder.h"
+
 namespace djkivo::app {
 namespace {
 
@@ -25,10 +27,7 @@ class MyListTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder_); }
 
-  std::string ReadBytes() const {
-    std::ifstream file(path_, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  }
+  std::string ReadBytes() const { return test::ReadFileBytes(path_); }
   void WriteBytes(const std::string& bytes) const {
     std::ofstream(path_, std::ios::binary) << bytes;
   }

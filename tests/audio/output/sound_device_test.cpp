@@ -214,11 +214,6 @@ TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
   device.Close();
 }
 
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
   test::TempFolder folder;
   const std::string path = (folder.Path() / "out.wav").string();
@@ -237,7 +232,8 @@ TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
     SndOutWrite(snd, a.data(), 100);
     SndOutStop(snd);  // plays out b and the 100 bytes of a
     SndOutClose(snd);
-    const auto file = ReadFile(path);
+    const std::string bytes = test::ReadFileBytes(path);
+    const std::vector<std::uint8_t> file(bytes.begin(), bytes.end());
     ASSERT_EQ(file.size(), 44u + 500);
     EXPECT_EQ(std::string(file.begin(), file.begin() + 4), "RIFF");
     EXPECT_EQ(std::string(file.begin() + 36, file.begin() + 40), "data");

@@ -18,11 +18,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class WavChainTest : public ::testing::TestWithParam<test::TestMedia> {};
 
 TEST_P(WavChainTest, PlaysTheToolsDecodeFollowedOnlyBySilence) {
@@ -52,7 +47,7 @@ TEST_P(WavChainTest, PlaysTheToolsDecodeFollowedOnlyBySilence) {
   }
   MainThread::Install(nullptr);
 
-  const std::vector<std::uint8_t> file = ReadFile(wav);
+  const std::string file = test::ReadFileBytes(wav);
   ASSERT_GT(file.size(), 44u);
   const std::vector<std::uint8_t> played(file.begin() + 44, file.end());
   ASSERT_GE(played.size(), expected.size());

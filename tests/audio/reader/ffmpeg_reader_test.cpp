@@ -16,6 +16,7 @@
 #include "audio/media_reader.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/media_peer.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
@@ -104,11 +105,6 @@ class Collector : public MediaReaderCallback {
   bool consume_ = true;
   MediaReader* reader_ = nullptr;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::string ToolPcm(const std::string& path) {
   const std::vector<std::uint8_t> pcm = test::DecodeWithFfmpegTool(path);
@@ -277,7 +273,7 @@ TEST(FfmpegReaderTest, VideoOnlyFileOpensWithoutAudioOutput) {
 
 // Close ends a read blocked on a silent server at once, during the open and during play.
 TEST(FfmpegReaderTest, CloseInterruptsAStalledRead) {
-  const std::string body = ReadFile(test::TestMediaPath(TestMedia::kMp3Cbr128));
+  const std::string body = test::ReadFileBytes(test::TestMediaPath(TestMedia::kMp3Cbr128));
   for (std::int64_t stall_after : {std::int64_t{0}, std::int64_t{24000}}) {
     SCOPED_TRACE(stall_after);
     test::MediaPeer peer(body, {.stall_after = stall_after});
@@ -321,7 +317,7 @@ TEST(FfmpegReaderTest, HoldsBackWhileBlocksWaitAndGoesOnWhenConsumed) {
 // song decodes whole; a server that refuses the reconnect ends the stream.
 TEST(FfmpegReaderTest, ReconnectsAfterADroppedConnection) {
   const std::string path = test::TestMediaPath(TestMedia::kMp3Cbr128);
-  const std::string body = ReadFile(path);
+  const std::string body = test::ReadFileBytes(path);
   {
     test::MediaPeer peer(body, {.drop_after = static_cast<std::int64_t>(body.size() / 3)});
     Opened opened;
