@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using test::PeerScript;
+using test::OkResponse;
 using test::PeerStep;
 using test::ScriptedPeer;
 
@@ -98,11 +99,6 @@ std::string HugeBrokenPlayList() {
   return bytes;
 }
 
-std::string Ok(const std::string& body, const std::string& headers = "") {
-  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
-
 // Permissions do not hold back root: while this lives, the file access of the window's thread
 // is checked as an unprivileged user's. The file-system identity belongs to one thread, so
 // nothing else of the process is affected (threads the window starts meanwhile take it over;
@@ -158,15 +154,15 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
   void TenMegabytePage() {
     const testing::PageOptions options = {
         .rows = 300, .row_bytes = 35000, .upper_case = false, .broken = false, .seed = 1};
-    LoadListFrom(Peer({ScriptedPeer::Answer(Ok(testing::MakeListPage(options, nullptr)))}));
+    LoadListFrom(Peer({ScriptedPeer::Answer(OkResponse(testing::MakeListPage(options, nullptr)))}));
   }
   void GzipBomb() {
     LoadListFrom(Peer({ScriptedPeer::Answer(
-        Ok(test::Gzip(std::string((64u << 20) + 1, 'a')), "Content-Encoding: gzip\r\n"))}));
+        OkResponse(test::Gzip(std::string((64u << 20) + 1, 'a')), "Content-Encoding: gzip\r\n"))}));
   }
   void SlowLoris() {
     PeerScript script = {PeerStep::ReadRequest()};
-    for (char byte : Ok("<html></html>")) {
+    for (char byte : OkResponse("<html></html>")) {
       script.push_back(PeerStep::Send(std::string(1, byte)));
       script.push_back(PeerStep::Pause(1s));
     }
@@ -178,7 +174,7 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
     // Each page comes after a moment, so the close does not miss the songs' turns.
     const std::string page = "<html><body>This song was taken down.</body></html>";
     const PeerScript answer = {PeerStep::ReadRequest(), PeerStep::Pause(50ms),
-                               PeerStep::Send(Ok(page)), PeerStep::Close()};
+                               PeerStep::Send(OkResponse(page)), PeerStep::Close()};
     std::vector<PeerScript> scripts(10, answer);
     catalogue_ = Peer(std::move(scripts));
     std::string list;

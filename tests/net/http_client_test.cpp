@@ -21,6 +21,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::PeerScript;
+using test::OkResponse;
 using test::PeerStep;
 using test::ScriptedPeer;
 
@@ -63,14 +64,11 @@ Outcome Load(const std::string& url, const std::function<void(THttpClient&)>& se
 std::string Ok(const std::string& headers, const std::string& body) {
   return "HTTP/1.1 200 OK\r\n" + headers + "\r\n" + body;
 }
-std::string OkLength(const std::string& body, const std::string& headers = "") {
-  return Ok("Content-Length: " + std::to_string(body.size()) + "\r\n" + headers, body);
-}
 
 // --- request head -----------------------------------------------------------------------
 
 TEST(HttpClientRequestTest, SendsTheExactPageLoadHead) {
-  ScriptedPeer peer({ScriptedPeer::Answer(OkLength("page"))});
+  ScriptedPeer peer({ScriptedPeer::Answer(OkResponse("page"))});
   const Outcome outcome = Load(peer.Url("/dance/play/123.html"), [](THttpClient& client) {
     client.Request().accept =
         "image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, application/x-shockwave-flash, */*";
@@ -91,9 +89,9 @@ TEST(HttpClientRequestTest, SendsTheExactPageLoadHead) {
 }
 
 TEST(HttpClientRequestTest, QueryIsSentAsGivenAndOtherBytesBecomeQuestionMarks) {
-  ScriptedPeer peer({ScriptedPeer::Answer(OkLength("x"))});
+  ScriptedPeer peer({ScriptedPeer::Answer(OkResponse("x"))});
   ASSERT_TRUE(Load(peer.Url("/search.html?pageid=2&keyword=%B9%B7+a&keytype=1#top")).ok);
-  ScriptedPeer peer2({ScriptedPeer::Answer(OkLength("x"))});
+  ScriptedPeer peer2({ScriptedPeer::Answer(OkResponse("x"))});
   ASSERT_TRUE(Load(peer2.Url("/\xB9\xB7.html")).ok);
   EXPECT_TRUE(peer.Requests().at(0).starts_with(
       "GET /search.html?pageid=2&keyword=%B9%B7+a&keytype=1 HTTP/1.1\r\n"));
@@ -111,9 +109,9 @@ struct FramingCase {
 TEST(HttpClientFramingTest, BodiesArriveWhole) {
   const std::string big = test::PageText(200000);
   const std::vector<FramingCase> kCases = {
-      {"content length", ScriptedPeer::Answer(OkLength("hello")), "hello"},
-      {"content length, connection left open", ScriptedPeer::AnswerEach({OkLength(big)}), big},
-      {"content length 0, connection left open", ScriptedPeer::AnswerEach({OkLength("")}), ""},
+      {"content length", ScriptedPeer::Answer(OkResponse("hello")), "hello"},
+      {"content length, connection left open", ScriptedPeer::AnswerEach({OkResponse(big)}), big},
+      {"content length 0, connection left open", ScriptedPeer::AnswerEach({OkResponse("")}), ""},
       {"204, connection left open", ScriptedPeer::AnswerEach({"HTTP/1.1 204 No Content\r\n\r\n"}), ""},
       {"read until close", ScriptedPeer::Answer(Ok("", big)), big},
       {"read until close, HTTP/1.0", ScriptedPeer::Answer("HTTP/1.0 200 OK\r\n\r\nold"), "old"},
@@ -128,7 +126,7 @@ TEST(HttpClientFramingTest, BodiesArriveWhole) {
       {"chunked, trailers cut by close",
        ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "2\r\nok\r\n0\r\nX-A: 1\r\n")), "ok"},
       {"100 continue skipped",
-       ScriptedPeer::Answer("HTTP/1.1 100 Continue\r\n\r\n" + OkLength("after")), "after"},
+       ScriptedPeer::Answer("HTTP/1.1 100 Continue\r\n\r\n" + OkResponse("after")), "after"},
       {"head and body in many small pieces",
        {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200"), PeerStep::Pause(30ms),
         PeerStep::Send(" OK\r\nContent-Le"), PeerStep::Pause(30ms), PeerStep::Send("ngth: 6\r\n\r"),
@@ -187,15 +185,15 @@ TEST(HttpClientEncodingTest, GzipAndDeflateBodiesAreDecoded) {
   }
   chunked += "0\r\n\r\n";
   const std::vector<FramingCase> kCases = {
-      {"gzip, content length", ScriptedPeer::Answer(OkLength(gz, "Content-Encoding: gzip\r\n")), text},
+      {"gzip, content length", ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: gzip\r\n")), text},
       {"gzip, chunked",
        ScriptedPeer::Answer(Ok("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n", chunked)), text},
       {"gzip, until close", ScriptedPeer::Answer(Ok("Content-Encoding: GZIP\r\n", gz)), text},
       {"deflate with zlib header",
-       ScriptedPeer::Answer(OkLength(test::ZlibCompress(text), "Content-Encoding: deflate\r\n")), text},
-      {"raw deflate", ScriptedPeer::Answer(OkLength(test::RawDeflate(text), "Content-Encoding: deflate\r\n")),
+       ScriptedPeer::Answer(OkResponse(test::ZlibCompress(text), "Content-Encoding: deflate\r\n")), text},
+      {"raw deflate", ScriptedPeer::Answer(OkResponse(test::RawDeflate(text), "Content-Encoding: deflate\r\n")),
        text},
-      {"other encoding passed on", ScriptedPeer::Answer(OkLength(gz, "Content-Encoding: br\r\n")), gz},
+      {"other encoding passed on", ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: br\r\n")), gz},
   };
   for (const FramingCase& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -208,7 +206,7 @@ TEST(HttpClientEncodingTest, GzipAndDeflateBodiesAreDecoded) {
 
 TEST(HttpClientEncodingTest, WithoutDecompressorTheBodyStaysEncoded) {
   const std::string gz = test::Gzip("plain");
-  ScriptedPeer peer({ScriptedPeer::Answer(OkLength(gz, "Content-Encoding: gzip\r\n"))});
+  ScriptedPeer peer({ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: gzip\r\n"))});
   THttpClient client;
   std::string body;
   client.GetToStream(peer.Url("/"), body);
@@ -224,7 +222,7 @@ std::string Redirect(const std::string& location, const std::string& extra = "Co
 
 TEST(HttpClientRedirectTest, RelativeLocationOnTheSameConnection) {
   ScriptedPeer peer({ScriptedPeer::AnswerEach(
-      {Redirect("recommend_2.html", "Content-Length: 9\r\n") + "moved....", OkLength("final page")})});
+      {Redirect("recommend_2.html", "Content-Length: 9\r\n") + "moved....", OkResponse("final page")})});
   const Outcome outcome = Load(peer.Url("/dance/sort/recommend_1.html"));
   ASSERT_TRUE(outcome.ok) << outcome.error;
   EXPECT_EQ(outcome.body, "final page");
@@ -241,15 +239,15 @@ TEST(HttpClientRedirectTest, ConnectionIsReplacedWhenItMayNotBeReused) {
   const std::vector<Case> kCases = {
       {"Connection: close",
        {ScriptedPeer::AnswerEach({Redirect("/b", "Content-Length: 0\r\nConnection: close\r\n")}),
-        ScriptedPeer::Answer(OkLength("b"))}},
+        ScriptedPeer::Answer(OkResponse("b"))}},
       {"redirect body read until close",
-       {ScriptedPeer::Answer(Redirect("/b", "") + "old body"), ScriptedPeer::Answer(OkLength("b"))}},
+       {ScriptedPeer::Answer(Redirect("/b", "") + "old body"), ScriptedPeer::Answer(OkResponse("b"))}},
       {"peer closed the kept-alive connection",
        {{PeerStep::ReadRequest(), PeerStep::Send(Redirect("/b")), PeerStep::Close()},
-        ScriptedPeer::Answer(OkLength("b"))}},
+        ScriptedPeer::Answer(OkResponse("b"))}},
       {"peer reset the kept-alive connection",
        {{PeerStep::ReadRequest(), PeerStep::Send(Redirect("/b")), PeerStep::Pause(50ms), PeerStep::Reset()},
-        ScriptedPeer::Answer(OkLength("b"))}},
+        ScriptedPeer::Answer(OkResponse("b"))}},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -263,7 +261,7 @@ TEST(HttpClientRedirectTest, ConnectionIsReplacedWhenItMayNotBeReused) {
 }
 
 TEST(HttpClientRedirectTest, AbsoluteLocationToAnotherPeer) {
-  ScriptedPeer target({ScriptedPeer::Answer(OkLength("there"))});
+  ScriptedPeer target({ScriptedPeer::Answer(OkResponse("there"))});
   ScriptedPeer first({ScriptedPeer::AnswerEach({Redirect(target.Url("/x/y.html"))})});
   const Outcome outcome = Load(first.Url("/a"));
   ASSERT_TRUE(outcome.ok) << outcome.error;
@@ -277,7 +275,7 @@ TEST(HttpClientRedirectTest, FourteenRedirectsAreFollowedAndTheFifteenthFails) {
   for (int i = 1; i <= 14; ++i)
     fourteen.push_back(Redirect("/r" + std::to_string(i)));
   std::vector<std::string> followed = fourteen;
-  followed.push_back(OkLength("end"));
+  followed.push_back(OkResponse("end"));
   ScriptedPeer peer({ScriptedPeer::AnswerEach(followed)});
   const Outcome outcome = Load(peer.Url("/r0"));
   EXPECT_TRUE(outcome.ok) << outcome.error;
@@ -313,7 +311,7 @@ TEST(HttpClientCookieTest, CookiesPassAlongTheRedirectChainOnly) {
                 "Set-Cookie: elsewhere=4; Domain=other.example\r\nSet-Cookie: deep=5; Path=/other\r\n"
                 "Content-Length: 0\r\n"),
        Redirect("/dance/play/c.html", "Set-Cookie: site=6; Path=/\r\nContent-Length: 0\r\n"),
-       OkLength("done")})});
+       OkResponse("done")})});
   const Outcome outcome = Load(peer.Url("/dance/sort/a.html"));
   ASSERT_TRUE(outcome.ok) << outcome.error;
   const std::vector<std::string> requests = peer.Requests();
@@ -323,7 +321,7 @@ TEST(HttpClientCookieTest, CookiesPassAlongTheRedirectChainOnly) {
   EXPECT_TRUE(requests[2].ends_with("\r\nCookie: site=6\r\n\r\n")) << requests[2];
 
   // A new client starts without cookies.
-  ScriptedPeer again({ScriptedPeer::Answer(OkLength("x"))});
+  ScriptedPeer again({ScriptedPeer::Answer(OkResponse("x"))});
   ASSERT_TRUE(Load(again.Url("/dance/sort/b.html")).ok);
   EXPECT_EQ(again.Requests().at(0).find("Cookie:"), std::string::npos);
 }
@@ -386,10 +384,10 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
         PeerStep::Stall()},
        "Response too large"},
       {"gzip bomb",
-       ScriptedPeer::Answer(OkLength(test::Gzip(std::string((64u << 20) + 1, 'a')), "Content-Encoding: gzip\r\n")),
+       ScriptedPeer::Answer(OkResponse(test::Gzip(std::string((64u << 20) + 1, 'a')), "Content-Encoding: gzip\r\n")),
        "Response too large"},
       {"damaged gzip",
-       ScriptedPeer::Answer(OkLength(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff", 13) + "12345678",
+       ScriptedPeer::Answer(OkResponse(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff", 13) + "12345678",
                                      "Content-Encoding: gzip\r\n")),
        "ZLib Error (-3)"},
       {"silent peer", {PeerStep::ReadRequest(), PeerStep::Stall()}, "Read timed out."},
@@ -412,7 +410,7 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
 
 TEST(HttpClientFailureTest, ProtocolErrorCarriesCodeAndDecodedBody) {
   ScriptedPeer peer({ScriptedPeer::Answer(
-      OkLength(test::Gzip("not here"), "Content-Encoding: gzip\r\n").replace(9, 6, "404 Not Found"))});
+      OkResponse(test::Gzip("not here"), "Content-Encoding: gzip\r\n").replace(9, 6, "404 Not Found"))});
   const Outcome outcome = Load(peer.Url("/missing"));
   EXPECT_EQ(outcome.error, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(outcome.code, 404);

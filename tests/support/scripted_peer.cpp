@@ -52,6 +52,11 @@ ScriptedPeer::~ScriptedPeer() {
   ::close(stop_pipe_[1]);
 }
 
+std::string OkResponse(std::string_view body, std::string_view headers) {
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+         std::string(headers) + "\r\n" + std::string(body);
+}
+
 PeerScript ScriptedPeer::Answer(std::string response) {
   return {PeerStep::ReadRequest(), PeerStep::Send(std::move(response)), PeerStep::Close()};
 }

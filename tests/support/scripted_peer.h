@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,10 @@ struct PeerStep {
 /// A connection's script. When it ends without kClose or kReset the connection stays open
 /// (like a keep-alive server) until the client closes it or the peer stops.
 using PeerScript = std::vector<PeerStep>;
+
+/// A "200 OK" response carrying `body` with its Content-Length, after which come `headers`
+/// (each ended by CR LF).
+std::string OkResponse(std::string_view body, std::string_view headers = {});
 
 /// Listens on a free 127.0.0.1 port; the n-th accepted connection plays the n-th script, and
 /// connections beyond the scripts are closed at once. Each connection runs on its own thread.

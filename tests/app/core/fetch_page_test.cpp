@@ -13,20 +13,16 @@
 namespace djkivo::app {
 namespace {
 
+using test::OkResponse;
 using test::PeerStep;
 using test::ScriptedPeer;
-
-std::string Page(const std::string& headers, const std::string& body) {
-  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
 
 TEST(FetchPageTest, SendsThePageLoadHeadAndReturnsTheDecodedBody) {
   using namespace std::string_literals;
   const std::string text = "\xB9\xB7\xCE\xB2\xB2\xDD page bytes\0\xff"s + test::PageText(5000);
   ScriptedPeer peer({ScriptedPeer::AnswerEach(
       {"HTTP/1.1 302 Found\r\nLocation: list_2.html\r\nSet-Cookie: s=1\r\nContent-Length: 0\r\n\r\n",
-       Page("Content-Encoding: gzip\r\n", test::Gzip(text))})});
+       OkResponse(test::Gzip(text), "Content-Encoding: gzip\r\n")})});
   std::string result = "old";
   ASSERT_TRUE(FetchPage(peer.Url("/dance/sort/list_1.html"), result));
   EXPECT_EQ(result, text);
@@ -62,7 +58,8 @@ TEST(FetchPageTest, FailureReturnsFalseAndLeavesTextUntouched) {
     closed_port = gone.Port();
   }
   ScriptedPeer missing({ScriptedPeer::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!")});
-  ScriptedPeer broken({ScriptedPeer::Answer(Page("Content-Encoding: gzip\r\n", "not gzip at all"))});
+  ScriptedPeer broken(
+      {ScriptedPeer::Answer(OkResponse("not gzip at all", "Content-Encoding: gzip\r\n"))});
   for (const std::string& address :
        {missing.Url("/x"), broken.Url("/x"), "http://127.0.0.1:" + std::to_string(closed_port) + "/",
         std::string("nothing")}) {
@@ -74,8 +71,8 @@ TEST(FetchPageTest, FailureReturnsFalseAndLeavesTextUntouched) {
 }
 
 TEST(FetchPageTest, EveryCallIsFresh) {
-  ScriptedPeer peer({ScriptedPeer::Answer(Page("Set-Cookie: a=1\r\n", "1")),
-                     ScriptedPeer::Answer(Page("", "2")), ScriptedPeer::Answer(Page("", "3"))});
+  ScriptedPeer peer({ScriptedPeer::Answer(OkResponse("1", "Set-Cookie: a=1\r\n")),
+                     ScriptedPeer::Answer(OkResponse("2")), ScriptedPeer::Answer(OkResponse("3"))});
   std::set<std::string> agents;
   for (const char* expected : {"1", "2", "3"}) {
     std::string text;
@@ -107,7 +104,7 @@ class ThreadWaiter final : public Waiter {
 TEST(FetchPageTest, LoadsRunThroughTheInstalledWaiter) {
   ThreadWaiter waiter;
   Waiter::Install(&waiter);
-  ScriptedPeer peer({ScriptedPeer::Answer(Page("", "via waiter"))});
+  ScriptedPeer peer({ScriptedPeer::Answer(OkResponse("via waiter"))});
   std::string text;
   const bool ok = FetchPage(peer.Url("/"), text);
   Waiter::Install(nullptr);
