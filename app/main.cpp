@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("djkivo"),
                      QStringLiteral("djkivo"));
   if (options.catalogue_host.empty())
-    options.catalogue_host = settings.value(QStringLiteral("catalogue-host")).toString().toStdString();
+    options.catalogue_host =
+        settings.value(QStringLiteral("catalogue-host")).toString().toStdString();
   if (options.home_host.empty())
     options.home_host = settings.value(QStringLiteral("home-host")).toString().toStdString();
 

@@ -167,7 +167,8 @@ void TForm1::BuildLayout() {
   auto* top = new QHBoxLayout;
   top->setSpacing(7);
   const QSize transport(41, 33);
-  PlayButton = MakeToolButton(central, "PlayButton", Glyph::kPlay, transport, QStringLiteral("播放"));
+  PlayButton =
+      MakeToolButton(central, "PlayButton", Glyph::kPlay, transport, QStringLiteral("播放"));
   PauseButton =
       MakeToolButton(central, "PauseButton", Glyph::kPause, transport, QStringLiteral("暂停"));
   PauseButton->setVisible(false);
@@ -343,9 +344,11 @@ void TForm1::WireHandlers() {
   connect(SkinButton8, &QPushButton::clicked, this, &TForm1::SkinButton8Click);
   connect(SkinEdit2, &QLineEdit::returnPressed, this, &TForm1::SkinButton8Click);
   connect(SkinListView1, &QTableWidget::cellDoubleClicked, this, &TForm1::SkinListView1DblClick);
-  connect(SkinListView1, &QTableWidget::itemSelectionChanged, this, &TForm1::SkinListView1SelectItem);
-  connect(SkinListView1, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& pos) { SkinPopupMenu2->popup(SkinListView1->viewport()->mapToGlobal(pos)); });
+  connect(SkinListView1, &QTableWidget::itemSelectionChanged, this,
+          &TForm1::SkinListView1SelectItem);
+  connect(SkinListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    SkinPopupMenu2->popup(SkinListView1->viewport()->mapToGlobal(pos));
+  });
   connect(SkinPopupMenu2, &QMenu::aboutToShow, this, &TForm1::SkinPopupMenu2Popup);
   connect(SkinPopupMenu1, &QMenu::aboutToShow, this, &TForm1::SkinPopupMenu2Popup);
   connect(N3, &QAction::triggered, this, &TForm1::N3Click);
@@ -504,7 +507,9 @@ bool TForm1::LoadList(ListKind kind, const std::string& address) {
   return true;
 }
 
-void TForm1::ParseCategoryPage(const std::string& address) { LoadList(ListKind::kCategory, address); }
+void TForm1::ParseCategoryPage(const std::string& address) {
+  LoadList(ListKind::kCategory, address);
+}
 
 void TForm1::ParseSearchPage(const std::string& address) { LoadList(ListKind::kSearch, address); }
 

@@ -215,7 +215,7 @@ class TForm1 final : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;  // minimise to the tray
+  void changeEvent(QEvent* event) override;    // minimise to the tray
   void showEvent(QShowEvent* event) override;  // back from the tray
 
  private:
@@ -245,10 +245,10 @@ class TForm1 final : public QMainWindow {
   const TForm1Config config_;
 
   // --- Shared state (GUI thread only).
-  int category_index_ = -1;  // `CategoryIndex`
+  int category_index_ = -1;        // `CategoryIndex`
   std::string page_url_template_;  // `PageUrlTemplate`
-  int current_page_ = 1;  // `CurrentPage`
-  TMyList my_list_;  // `MyList`, `CurrentIndex`, `MyListFileName`
+  int current_page_ = 1;           // `CurrentPage`
+  TMyList my_list_;                // `MyList`, `CurrentIndex`, `MyListFileName`
   std::string elapsed_text_;
   std::string total_text_;
   // The newest list command wins: a list load that ends after a newer command began drops its

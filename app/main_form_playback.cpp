@@ -14,9 +14,9 @@
 
 #include "app/core/catalogue_address.h"
 #include "app/core/fetch_page.h"
-#include "app/gbk_qstring.h"
 #include "app/core/scrapers.h"
 #include "app/core/time_display.h"
+#include "app/gbk_qstring.h"
 #include "app/main_form.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
@@ -267,8 +267,8 @@ void TForm1::SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R) {
       double level =
           std::clamp((levels_[band] - kSilenceLevel) / (kLoudLevel - kSilenceLevel), 0.0, 1.0);
       double height = level * R.height();
-      Cnvs.fillRect(
-          QRectF(R.left() + band * width + 1, R.bottom() + 1 - height, width - 2, height), bar);
+      Cnvs.fillRect(QRectF(R.left() + band * width + 1, R.bottom() + 1 - height, width - 2, height),
+                    bar);
     }
   }
 

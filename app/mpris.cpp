@@ -57,8 +57,9 @@ bool MprisService::Start() {
 QVariantMap MprisService::Metadata() const {
   QVariantMap metadata;
   const QString title = player_.title();
-  metadata.insert("mpris:trackid",
-                  QVariant::fromValue(QDBusObjectPath(title.isEmpty() ? kNoTrackPath : kTrackPath)));
+  metadata.insert(
+      "mpris:trackid",
+      QVariant::fromValue(QDBusObjectPath(title.isEmpty() ? kNoTrackPath : kTrackPath)));
   if (!title.isEmpty())
     metadata.insert("xesam:title", title);
   return metadata;
@@ -79,8 +80,8 @@ void MprisService::Poll() {
     changed.insert("Volume", last_volume_ = volume);
   if (changed.isEmpty())
     return;
-  QDBusMessage signal = QDBusMessage::createSignal(
-      kObjectPath, "org.freedesktop.DBus.Properties", "PropertiesChanged");
+  QDBusMessage signal = QDBusMessage::createSignal(kObjectPath, "org.freedesktop.DBus.Properties",
+                                                   "PropertiesChanged");
   signal << QString(kPlayerInterface) << changed << QStringList();
   QDBusConnection::sessionBus().send(signal);
 }

@@ -22,7 +22,8 @@ void TPaintPanel::paintEvent(QPaintEvent*) {
   option.initFrom(this);
   style()->drawPrimitive(QStyle::PE_Widget, &option, &painter, this);
   if (OnPanelPaint)
-    OnPanelPaint(painter, rect().adjusted(kPanelPadding, kPanelPadding, -kPanelPadding, -kPanelPadding));
+    OnPanelPaint(painter,
+                 rect().adjusted(kPanelPadding, kPanelPadding, -kPanelPadding, -kPanelPadding));
 }
 
 }  // namespace djkivo::app

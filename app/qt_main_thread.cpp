@@ -14,7 +14,8 @@ QtMainThread::~QtMainThread() {
 }
 
 void QtMainThread::Wake() {
-  QMetaObject::invokeMethod(this, [this] { RunPending(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { RunPending(); }, Qt::QueuedConnection);
 }
 
 void QtMainThread::Post(Task fn) {

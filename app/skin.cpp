@@ -79,7 +79,8 @@ void DrawEmblem(QPainter& p, const QRectF& rect) {
   cloud.addEllipse(QPointF(c.x() - 1.3 * u, c.y() + 0.3 * u), 1.1 * u, 1.1 * u);
   cloud.addEllipse(QPointF(c.x(), c.y() - 0.4 * u), 1.5 * u, 1.5 * u);
   cloud.addEllipse(QPointF(c.x() + 1.4 * u, c.y() + 0.3 * u), 1.1 * u, 1.1 * u);
-  cloud.addRoundedRect(QRectF(c.x() - 2.4 * u, c.y() + 0.1 * u, 4.8 * u, 1.3 * u), 0.6 * u, 0.6 * u);
+  cloud.addRoundedRect(QRectF(c.x() - 2.4 * u, c.y() + 0.1 * u, 4.8 * u, 1.3 * u), 0.6 * u,
+                       0.6 * u);
   p.drawPath(cloud.simplified());
   p.setBrush(QColor(0x0c, 0x0d, 0x11));
   p.drawEllipse(c, 0.28 * u, 0.28 * u);
@@ -134,7 +135,8 @@ QPixmap HomePicture(int width, int height) {
   p.setFont(sub);
   p.setPen(QColor(0x8a, 0x90, 0x9c));
   p.drawText(QRectF(0, text_rect.bottom(), pixmap.width(), sub.pixelSize() * 1.8),
-             Qt::AlignHCenter | Qt::AlignVCenter, QStringLiteral("选择左侧的分类，双击歌曲即可播放"));
+             Qt::AlignHCenter | Qt::AlignVCenter,
+             QStringLiteral("选择左侧的分类，双击歌曲即可播放"));
   return pixmap;
 }
 

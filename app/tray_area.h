@@ -91,8 +91,8 @@ class QtTrayDesktop final : public QObject,
   QSystemTrayIcon icon_;
   TTrayIcon* tray_ = nullptr;
   QDBusServiceWatcher* watcher_ = nullptr;  // owned by this (Qt parent)
-  bool notifier_watcher_present_ = false;     // a StatusNotifierWatcher is on the session bus
-  QTimer area_check_;  // runs while the area is watched
+  bool notifier_watcher_present_ = false;   // a StatusNotifierWatcher is on the session bus
+  QTimer area_check_;                       // runs while the area is watched
   std::function<bool()> probe_ = &QSystemTrayIcon::isSystemTrayAvailable;
 };
 

@@ -54,7 +54,8 @@ void TAudioCache::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
   }
   // fill_ changes only on this thread (open and close), so reading it needs no lock here.
   TAudioCacheThread* fill = fill_.get();
-  const std::uint32_t n = (fill != nullptr && bytes > 0) ? fill->Ring().Read(staging_.get(), bytes) : 0;
+  const std::uint32_t n =
+      (fill != nullptr && bytes > 0) ? fill->Ring().Read(staging_.get(), bytes) : 0;
   if (n == 0) {
     buffer = nullptr;
     bytes = 0;

@@ -13,7 +13,9 @@ TAudioCacheThread::~TAudioCacheThread() {
   Join();
 }
 
-void TAudioCacheThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+void TAudioCacheThread::Start() {
+  thread_ = std::thread([this] { Execute(); });
+}
 
 void TAudioCacheThread::Terminate() {
   terminated_.store(true);

@@ -33,8 +33,8 @@ std::uint32_t TAudioFileIn::SampleRate() {
 
 std::uint32_t TAudioFileIn::TotalTime() {
   OpenSource();
-  const std::uint64_t per_second = std::uint64_t{source_rate_.load()} * source_channels_.load() *
-                                   (source_bits_.load() / 8);
+  const std::uint64_t per_second =
+      std::uint64_t{source_rate_.load()} * source_channels_.load() * (source_bits_.load() / 8);
   const std::int64_t size = size_.load();
   if (per_second == 0 || size <= 0)
     return 0;
@@ -128,7 +128,8 @@ void TAudioFileIn::OpenStage() {
   end_sample_.store(end);
   // The end sample is inclusive; without one the window ends at the last frame.
   const std::int64_t last = end == -1 ? total - 1 : end;
-  const std::int64_t window = std::max<std::int64_t>(0, last - std::max<std::int64_t>(start, 0) + 1);
+  const std::int64_t window =
+      std::max<std::int64_t>(0, last - std::max<std::int64_t>(start, 0) + 1);
   total_samples_.store(window);
   size_.store(window * frame);
 }
@@ -165,8 +166,8 @@ void TAudioFileIn::Jump(int per_mille) {
   const std::int64_t size = size_.load();
   if (!seekable_.load() || size == 0)
     return;
-  double fraction = static_cast<double>(position_.load()) / static_cast<double>(size) +
-                    per_mille / 1000.0;
+  double fraction =
+      static_cast<double>(position_.load()) / static_cast<double>(size) + per_mille / 1000.0;
   fraction = std::clamp(fraction, 0.0, 1.0);
   Seek(std::llround(static_cast<double>(total_samples_.load()) * fraction));
 }

@@ -64,12 +64,10 @@ void TAudioOutput::Stop(bool async) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
                                                                  std::chrono::steady_clock::now());
   };
-  const bool parked =
-      thread_->WaitParked(left(), [&] {
-        if (on_main)
-          main->RunPending();
-      }) &&
-      events_->WaitIdle(this, left());
+  const bool parked = thread_->WaitParked(left(), [&] {
+    if (on_main)
+      main->RunPending();
+  }) && events_->WaitIdle(this, left());
   if (parked) {
     events_->UnblockEvents(this);
     thread_->SetReportDone(true);

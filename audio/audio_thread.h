@@ -10,7 +10,6 @@
 #include <mutex>
 #include <thread>
 
-
 namespace djkivo {
 
 class TAudioOutput;

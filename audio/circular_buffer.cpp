@@ -98,7 +98,8 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
         if (r < w)
           length = w - r;
         else if (r == w)
-          length = static_cast<std::uint32_t>(std::min<std::uint64_t>(written - read, capacity_ - r));
+          length =
+              static_cast<std::uint32_t>(std::min<std::uint64_t>(written - read, capacity_ - r));
         else
           length = capacity_ - r;
         const std::uint32_t n = std::min(count, length);
@@ -129,7 +130,8 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
 
 bool TCircularBuffer::SpinForData() const {
   for (int i = 0; i < kSpinYields; ++i) {
-    if (write_count_.load(std::memory_order_acquire) != read_count_.load(std::memory_order_relaxed) ||
+    if (write_count_.load(std::memory_order_acquire) !=
+            read_count_.load(std::memory_order_relaxed) ||
         data_ended_.load() || cancelled_.load())
       return true;
     std::this_thread::yield();
@@ -165,9 +167,8 @@ bool TCircularBuffer::WaitFreeSpace(std::uint32_t target, std::chrono::milliseco
   std::unique_lock lock(writer_lock_);
   writer_target_.store(target, std::memory_order_relaxed);
   writer_waiting_.store(true);
-  const bool room = writer_wake_.wait_for(lock, timeout, [&] {
-    return writer_woken_ || FreeSpace() >= target;
-  });
+  const bool room =
+      writer_wake_.wait_for(lock, timeout, [&] { return writer_woken_ || FreeSpace() >= target; });
   writer_waiting_.store(false);
   writer_woken_ = false;
   return room && FreeSpace() >= target;

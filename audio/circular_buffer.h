@@ -24,8 +24,8 @@ namespace djkivo {
 /// small lock, so a discard never frees space the reader is still copying out of.
 ///
 /// Threads: `GetWriteRegion`, `CommitWrite`, `FreeSpace`, `WaitFreeSpace` and `SetDataEnded`
-/// belong to the writer; `Read` to the reader; `Discard` and `Cancel` may come from any thread; `Reset` only
-/// while neither side is active.
+/// belong to the writer; `Read` to the reader; `Discard` and `Cancel` may come from any thread;
+/// `Reset` only while neither side is active.
 class TCircularBuffer {
  public:
   explicit TCircularBuffer(std::uint32_t capacity);
@@ -43,8 +43,9 @@ class TCircularBuffer {
   /// Publishes `count` bytes written into the write region.
   void CommitWrite(std::uint32_t count);
   /// Copies up to `count` buffered bytes into `dest`, never across the end of the data area;
-  /// waits while the ring is empty (until data, the end or a cancel arrive). 0 = end of data (the ring is empty and `DataEnded` is set,
-  /// or the ring was cancelled); both counters then return to 0.
+  /// waits while the ring is empty (until data, the end or a cancel arrive). 0 = end of data (the
+  /// ring is empty and `DataEnded` is set, or the ring was cancelled); both counters then return to
+  /// 0.
   std::uint32_t Read(void* dest, std::uint32_t count);
   /// Drops everything buffered. A read already copying finishes first and returns its data.
   void Discard();
@@ -80,7 +81,7 @@ class TCircularBuffer {
   std::atomic<bool> reader_waiting_{false};
   std::atomic<bool> writer_waiting_{false};
   std::atomic<std::uint32_t> writer_target_{0};  // free bytes a waiting writer wants
-  bool writer_woken_ = false;  // guarded by writer_lock_
+  bool writer_woken_ = false;                    // guarded by writer_lock_
   std::mutex writer_lock_;
   std::condition_variable writer_wake_;
   /// Held by the reader while it copies and advances read_count_, and by `Discard`.

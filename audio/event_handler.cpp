@@ -37,7 +37,9 @@ std::shared_ptr<TEventHandler> TEventHandler::Acquire() {
   return created;
 }
 
-TEventHandler::TEventHandler() { thread_ = std::thread([this] { Execute(); }); }
+TEventHandler::TEventHandler() {
+  thread_ = std::thread([this] { Execute(); });
+}
 
 TEventHandler::~TEventHandler() {
   {
@@ -163,11 +165,10 @@ void TEventHandler::Execute() {
 
 void TEventHandler::Dispatch(Record& record) {
   switch (record.kind) {
-    case Kind::kUrgent:
-      {
-        std::lock_guard lock(queue_lock_);
-        delivering_ = true;  // a stop from inside the call must not wait for the call itself
-      }
+    case Kind::kUrgent: {
+      std::lock_guard lock(queue_lock_);
+      delivering_ = true;  // a stop from inside the call must not wait for the call itself
+    }
       try {
         record.handler(record.sender);
       } catch (const std::exception& e) {

@@ -24,11 +24,11 @@ namespace djkivo {
 
 /// Status codes a reader reports (the values the stream input acts on).
 enum class ReaderStatus : std::uint8_t {
-  kNone = 0,        // nothing reported yet
-  kOpened = 1,      // the open finished (successfully or not: see the result code)
-  kEndOfFile = 4,   // the last sample block has been delivered
-  kStarted = 11,    // delivery has started (after Start or Resume)
-  kClosed = 13,     // the reader is closed; no more blocks will come
+  kNone = 0,       // nothing reported yet
+  kOpened = 1,     // the open finished (successfully or not: see the result code)
+  kEndOfFile = 4,  // the last sample block has been delivered
+  kStarted = 11,   // delivery has started (after Start or Resume)
+  kClosed = 13,    // the reader is closed; no more blocks will come
 };
 
 /// Result codes: 0 is success; failures are negative (FFmpeg's AVERROR values for the FFmpeg

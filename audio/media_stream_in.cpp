@@ -100,8 +100,8 @@ class TMediaStreamIn::ReaderRecord final : public MediaReaderCallback {
   std::uint32_t sample_rate = 0;
   std::uint32_t bits_per_sample = 0;
   std::uint32_t bitrate = 0;
-  std::int64_t duration = 0;         // whole seconds
-  std::uint64_t duration_span = 0;   // as declared, 100-ns units
+  std::int64_t duration = 0;        // whole seconds
+  std::uint64_t duration_span = 0;  // as declared, 100-ns units
 
   std::atomic<std::uint32_t> max_wait{kInitialMaxWait};
   std::atomic<bool> ended{false};          // no more blocks will come
@@ -228,8 +228,7 @@ void TMediaStreamIn::OpenSource() {
     reader.SetEnableHTTP(true);
   if (enable_udp_.load())
     reader.SetEnableUDP(true);
-  if (record->buffering_span != 0 &&
-      reader.SetBufferingTime(record->buffering_span) != kReaderOk)
+  if (record->buffering_span != 0 && reader.SetBufferingTime(record->buffering_span) != kReaderOk)
     throw EAudioError("Failed seting buffering.");
   if (const int result = reader.Open(address, record.get()); result != kReaderOk)
     throw EAudioError(DecimalResult(result));
@@ -274,8 +273,8 @@ void TMediaStreamIn::OpenSource() {
       std::uint64_t value = 0;
       if (reader.GetAttribute("Duration", &value) == kReaderOk) {
         record->duration_span = value;
-        record->duration = static_cast<std::int64_t>(
-            (value + kHundredNanosecondsPerSecond / 2) / kHundredNanosecondsPerSecond);
+        record->duration = static_cast<std::int64_t>((value + kHundredNanosecondsPerSecond / 2) /
+                                                     kHundredNanosecondsPerSecond);
       }
       value = 0;
       if (reader.GetAttribute("Bitrate", &value) == kReaderOk)

@@ -1,7 +1,7 @@
 #include "base/main_thread.h"
 
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 namespace djkivo {

@@ -22,7 +22,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::uint64_t kRingBytes = 1ull << 30;                 // 1 GiB through the ring
+constexpr std::uint64_t kRingBytes = 1ull << 30;  // 1 GiB through the ring
 constexpr std::uint32_t kRingCapacity = TAudioCacheThread::kRingCapacity;
 constexpr std::uint32_t kMaxChunk = 786432;
 constexpr std::uint64_t kHourBytes = 3600ull * 44100 * 2 * 2;  // one hour of 44.1 kHz 16-bit stereo
@@ -67,7 +67,8 @@ double RingSeconds() {
   std::thread writer([&] {
     std::uint64_t done = 0;
     for (std::uint64_t i = 0; done < kRingBytes; ++i) {
-      const auto want = static_cast<std::uint32_t>(std::min<std::uint64_t>(Chunk(i), kRingBytes - done));
+      const auto want =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(Chunk(i), kRingBytes - done));
       std::uint32_t written = 0;
       while (written < want) {
         std::uint8_t* region = nullptr;
@@ -163,14 +164,16 @@ int main() {
   const double memcpy_ns = memcpy_hour * 1e9 / kHourBytes;
   std::printf("%-44s %12s %12s\n", "audio chain (best of 7)", "ours", "memcpy");
   std::printf("%-44s %12.2f %12.2f\n", "ring: 1 GiB, 2 threads, GB/s", ring_gbps, memcpy_gbps);
-  std::printf("%-44s %12.3f %12.3f\n", "chain: 1 h of 44.1 kHz stereo, ns/byte", chain_ns, memcpy_ns);
+  std::printf("%-44s %12.3f %12.3f\n", "chain: 1 h of 44.1 kHz stereo, ns/byte", chain_ns,
+              memcpy_ns);
   std::printf("%-44s %12llu\n", "chain: blocks pulled by the output",
               static_cast<unsigned long long>(chain.blocks));
   std::printf("%-44s %12llu\n", "chain: heap allocations during the run",
               static_cast<unsigned long long>(chain.allocations));
   std::printf("measure: ring_bandwidth ours=%.3f anchor=%.3f ratio=%.3f target=>=0.5 unit=GB/s\n",
               ring_gbps, memcpy_gbps, ring_gbps / memcpy_gbps);
-  std::printf("measure: chain_ns_per_byte ours=%.4f anchor=%.4f ratio=%.3f target=<=3 unit=ns/byte\n",
-              chain_ns, memcpy_ns, chain_ns / memcpy_ns);
+  std::printf(
+      "measure: chain_ns_per_byte ours=%.4f anchor=%.4f ratio=%.3f target=<=3 unit=ns/byte\n",
+      chain_ns, memcpy_ns, chain_ns / memcpy_ns);
   return 0;
 }

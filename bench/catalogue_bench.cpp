@@ -25,19 +25,18 @@
 
 namespace {
 
-using djkivo::bench::PrintMeasure;
 using djkivo::bench::Median;
+using djkivo::bench::PrintMeasure;
 
 namespace fs = std::filesystem;
 using namespace djkivo;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kLoads = 300;                         // per side
+constexpr int kLoads = 300;                             // per side
 constexpr auto kLoadBudget = std::chrono::seconds(30);  // stop early on a very slow machine
 constexpr int kRoundTrips = 300;
 constexpr double kLoadTarget = 1.2;
 constexpr double kRoundTripTargetMs = 1.0;
-
 
 double Percentile(std::vector<double> values, double p) {
   std::sort(values.begin(), values.end());
@@ -55,8 +54,9 @@ bool CurlFetch(const std::string& address, std::string& body) {
   if (!curl)
     return false;
   curl_slist* headers = nullptr;
-  headers = curl_slist_append(headers, "Accept: image/gif, image/x-xbitmap, image/jpeg, "
-                                       "image/pjpeg, application/x-shockwave-flash, */*");
+  headers = curl_slist_append(headers,
+                              "Accept: image/gif, image/x-xbitmap, image/jpeg, "
+                              "image/pjpeg, application/x-shockwave-flash, */*");
   headers = curl_slist_append(headers, "Accept-Language: zh-cn");
   curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
@@ -78,7 +78,6 @@ fs::path MakeFolder(const char* name) {
     throw std::runtime_error("cannot create a temporary folder");
   return pattern;
 }
-
 
 int CategoryLoad() {
   const fs::path folder = MakeFolder("catalogue_bench_site");

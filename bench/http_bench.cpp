@@ -117,10 +117,10 @@ std::string ZlibInflate(const std::string& gz) {
 
 void Report(const char* name, const std::pair<double, double>& medians, const char* target,
             const char* anchor_name) {
-  std::printf("%-20s ours %9.3f ms   %-7s %9.3f ms   ratio %.3f\n", name, medians.first, anchor_name,
-              medians.second, medians.first / medians.second);
-  std::printf("measure: %s ours=%.3f anchor=%.3f ratio=%.3f target=%s unit=ms\n", name, medians.first,
-              medians.second, medians.first / medians.second, target);
+  std::printf("%-20s ours %9.3f ms   %-7s %9.3f ms   ratio %.3f\n", name, medians.first,
+              anchor_name, medians.second, medians.first / medians.second);
+  std::printf("measure: %s ours=%.3f anchor=%.3f ratio=%.3f target=%s unit=ms\n", name,
+              medians.first, medians.second, medians.first / medians.second, target);
 }
 
 }  // namespace
@@ -166,15 +166,23 @@ int main() {
   }
 
   std::printf("median time per fetch over loopback nginx (fresh client / easy handle each)\n");
-  Report("http_get_60k_gzip", Compare(400, [&] { OurGet(gz_url); }, [&] { CurlGet(gz_url, true); }),
+  Report("http_get_60k_gzip",
+         Compare(
+             400, [&] { OurGet(gz_url); }, [&] { CurlGet(gz_url, true); }),
          "<=1.0", "libcurl");
-  Report("http_get_60k_plain", Compare(400, [&] { OurGet(plain_url); }, [&] { CurlGet(plain_url, false); }),
+  Report("http_get_60k_plain",
+         Compare(
+             400, [&] { OurGet(plain_url); }, [&] { CurlGet(plain_url, false); }),
          "<=1.0", "libcurl");
-  Report("http_get_5m_gzip", Compare(30, [&] { OurGet(big_url); }, [&] { CurlGet(big_url, true); }),
+  Report("http_get_5m_gzip",
+         Compare(
+             30, [&] { OurGet(big_url); }, [&] { CurlGet(big_url, true); }),
          "<=1.0", "libcurl");
   std::printf("decoding the 5 MB page's gzip body (%zu bytes) in memory\n", big_gz.size());
-  Report("inflate_5m", Compare(30, [&] { OurInflate(big_gz); }, [&] { ZlibInflate(big_gz); }), "<=1.1",
-         "zlib");
+  Report("inflate_5m",
+         Compare(
+             30, [&] { OurInflate(big_gz); }, [&] { ZlibInflate(big_gz); }),
+         "<=1.1", "zlib");
   curl_global_cleanup();
   return 0;
 }

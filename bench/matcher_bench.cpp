@@ -10,9 +10,9 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
 #include <new>
 #include <string>
@@ -27,8 +27,8 @@
 
 namespace {
 
-using djkivo::bench::PrintMeasure;
 using djkivo::TPatternMatcher;
+using djkivo::bench::PrintMeasure;
 namespace pages = djkivo::testing;
 
 // CPU time of this thread: the build machine is shared, and wall time there mostly measures
@@ -79,8 +79,8 @@ class Pcre2Scraper {
     std::string out;
     PCRE2_SIZE offset = 0, done = 0;
     while (offset <= text.size()) {
-      int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), offset,
-                           0, data_, nullptr);
+      int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), offset, 0,
+                           data_, nullptr);
       if (rc < 0)
         break;
       PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data_);
@@ -98,8 +98,8 @@ class Pcre2Scraper {
     int count = 0;
     PCRE2_SIZE offset = 0;
     for (;;) {
-      int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), offset,
-                           0, data_, nullptr);
+      int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), offset, 0,
+                           data_, nullptr);
       if (rc == PCRE2_ERROR_NOMATCH)
         return count;
       if (rc < 0)
@@ -147,7 +147,6 @@ struct Result {
   double ours, interp, jit;  // microseconds; interp/jit < 0 when PCRE2 gave up
   int rows;
 };
-
 
 // `pcre_runs`: PCRE2 on a page where it gives up spends its whole match limit every run.
 Result Scrape(const std::string& name, const std::string& page, const char* block_pattern,
@@ -222,10 +221,10 @@ int main() {
   const int kRowsPer50k = 30;
   results.push_back(Scrape("scrape_list_50k", list(kRowsPer50k, false), kCategoryBlockPattern,
                            kCategoryRowPattern, 301));
-  results.push_back(Scrape("scrape_list_1m", list(kRowsPer50k * 20, false),
-                           kCategoryBlockPattern, kCategoryRowPattern, 31));
-  results.push_back(Scrape("scrape_list_10m", list(kRowsPer50k * 200, false),
-                           kCategoryBlockPattern, kCategoryRowPattern, 7));
+  results.push_back(Scrape("scrape_list_1m", list(kRowsPer50k * 20, false), kCategoryBlockPattern,
+                           kCategoryRowPattern, 31));
+  results.push_back(Scrape("scrape_list_10m", list(kRowsPer50k * 200, false), kCategoryBlockPattern,
+                           kCategoryRowPattern, 7));
   results.push_back(Scrape("scrape_search_50k", search(kRowsPer50k), kSearchBlockPattern,
                            kSearchRowPattern, 301));
   results.push_back(Scrape("scrape_search_1m", search(kRowsPer50k * 20), kSearchBlockPattern,
@@ -305,11 +304,12 @@ int main() {
     matches = 0;
     for (bool found = row.ExecPos(1); found; found = row.ExecNext())
       ++matches;
-    allocations_per_match = (static_cast<long>(djkivo::bench::Allocations()) - before) / std::max(1, matches);
+    allocations_per_match =
+        (static_cast<long>(djkivo::bench::Allocations()) - before) / std::max(1, matches);
   }
 
-  std::printf("%-18s %8s %12s %12s %12s %10s %10s\n", "scrape", "rows", "ours us",
-              "pcre2 us", "pcre2-jit us", "ours/jit", "us/row");
+  std::printf("%-18s %8s %12s %12s %12s %10s %10s\n", "scrape", "rows", "ours us", "pcre2 us",
+              "pcre2-jit us", "ours/jit", "us/row");
   for (const Result& r : results)
     std::printf("%-18s %8d %12.1f %12s %12s %10.2f %10.3f\n", r.name.c_str(), r.rows, r.ours,
                 Figure(r.interp).c_str(), Figure(r.jit).c_str(), r.jit > 0 ? r.ours / r.jit : 0.0,

@@ -72,7 +72,6 @@ ProcessCost Reap(pid_t pid) {
   return cost;
 }
 
-
 // Stereo 16-bit pulls of 768 frames of a tone mix, as the output pulls them.
 std::vector<std::uint8_t> TestPull() {
   std::vector<std::uint8_t> pcm(768 * 4);
@@ -121,7 +120,8 @@ double PlainFftNsPerFrame(const std::vector<std::uint8_t>& pcm, volatile float& 
             std::int16_t r;
             std::memcpy(&l, &pcm[(b * 16 + k) * 4], 2);
             std::memcpy(&r, &pcm[(b * 16 + k) * 4 + 2], 2);
-            const std::size_t rev = ((k & 1) << 3) | ((k & 2) << 1) | ((k & 4) >> 1) | ((k & 8) >> 3);
+            const std::size_t rev =
+                ((k & 1) << 3) | ((k & 2) << 1) | ((k & 4) >> 1) | ((k & 8) >> 3);
             re[rev] = (static_cast<float>(l) + static_cast<float>(r)) * (0.5f / 32768.0f);
           }
           for (std::size_t half = 1; half < 16; half *= 2)
@@ -169,12 +169,12 @@ int main(int argc, char** argv) {
               ours_ns, fft_ns);
 
   // --- Real-time playback, ours and ffplay at once.
-  const std::string media = djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320,
-                                                        seconds);
+  const std::string media =
+      djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320, seconds);
   const pid_t ours_pid = Spawn({DJKIVO_CLI_PATH, "play", media, "--device", "null"}, {});
   // No sound card here: ffplay's SDL gets the dummy audio driver, which still plays in real time.
-  const pid_t ffplay_pid = Spawn(
-      {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media}, {"SDL_AUDIODRIVER=dummy"});
+  const pid_t ffplay_pid = Spawn({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media},
+                                 {"SDL_AUDIODRIVER=dummy"});
   const ProcessCost ours = Reap(ours_pid);
   const ProcessCost ffplay = Reap(ffplay_pid);
   if (ours.status != 0 || ffplay.status != 0) {
@@ -189,10 +189,11 @@ int main(int argc, char** argv) {
   std::printf("  ffplay -nodisp (SDL_AUDIODRIVER=dummy): %.3f s CPU, %.1f MB peak RSS\n",
               ffplay.cpu_seconds, ffplay.peak_rss_mb);
   PrintMeasure("playback_cpu", ours.cpu_seconds / minutes, ffplay.cpu_seconds / minutes, "<=0.5",
-          "cpu_s_per_audio_min");
+               "cpu_s_per_audio_min");
   PrintMeasure("playback_rss", ours.peak_rss_mb, ffplay.peak_rss_mb, "<=1.0", "MB");
-  std::printf("measure: spectrum_ns_per_frame ours=%.4g anchor=%.4g ratio=%.3f target=<=15 "
-              "unit=ns\n",
-              ours_ns, fft_ns, ours_ns / fft_ns);
+  std::printf(
+      "measure: spectrum_ns_per_frame ours=%.4g anchor=%.4g ratio=%.3f target=<=15 "
+      "unit=ns\n",
+      ours_ns, fft_ns, ours_ns / fft_ns);
   return 0;
 }

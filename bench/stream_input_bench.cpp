@@ -68,7 +68,6 @@ std::uint64_t PullAll(TMediaStreamIn& input) {
   return total;
 }
 
-
 void DecodeCpu(const char* name, TestMedia media) {
   const std::string path = test::TestMediaPath(media, kSongSeconds);
   double ours = 1e30, tool = 1e30, tool_start = 1e30;
@@ -93,10 +92,10 @@ void DecodeCpu(const char* name, TestMedia media) {
   }
   const double minutes = kSongSeconds / 60.0;
   const double anchor = std::max(tool - tool_start, 0.001) / minutes;
-  std::printf("%-16s %8.1f ms CPU/min (%llu bytes)   ffmpeg tool %8.1f ms CPU/min "
-              "(%.1f ms run less %.1f ms start)\n",
-              name, ours / minutes, static_cast<unsigned long long>(bytes), anchor, tool,
-              tool_start);
+  std::printf(
+      "%-16s %8.1f ms CPU/min (%llu bytes)   ffmpeg tool %8.1f ms CPU/min "
+      "(%.1f ms run less %.1f ms start)\n",
+      name, ours / minutes, static_cast<unsigned long long>(bytes), anchor, tool, tool_start);
   PrintMeasure(name, ours / minutes, anchor, "<=1.1", "ms_cpu_per_audio_min");
 }
 

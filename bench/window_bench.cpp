@@ -46,20 +46,18 @@
 
 namespace {
 
-using djkivo::bench::PrintMeasure;
 using djkivo::bench::Median;
+using djkivo::bench::PrintMeasure;
 
 using namespace djkivo;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kClicks = 40;     // category clicks, alternating with home
-constexpr int kPlays = 8;       // double clicks, each on a new row
-constexpr auto kAudioLimit = std::chrono::seconds(20);  // a play that never sounds
+constexpr int kClicks = 40;                              // category clicks, alternating with home
+constexpr int kPlays = 8;                                // double clicks, each on a new row
+constexpr auto kAudioLimit = std::chrono::seconds(20);   // a play that never sounds
 constexpr auto kPlayerLimit = std::chrono::seconds(40);  // the player's own run
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-
 
 // A process's peak resident set so far, in MiB (0 once it has ended).
 double PeakRssMib(pid_t pid) {
@@ -86,11 +84,20 @@ std::size_t OnCurlData(char* data, std::size_t size, std::size_t count, void* ta
 double PlayerPeakRssMib(const std::string& scratch) {
   const std::string png = scratch + "/shot.png";
   const std::string playlist = scratch + "/mylist.txt";
-  const char* args[] = {DJKIVO_BINARY_DIR "/app/djkivo", "--demo", "--device", "null",
-                        "--playlist", playlist.c_str(), "--screenshot", png.c_str(), nullptr};
-  std::vector<std::string> env_strings = {"QT_QPA_PLATFORM=offscreen", "XDG_CONFIG_HOME=" + scratch};
+  const char* args[] = {DJKIVO_BINARY_DIR "/app/djkivo",
+                        "--demo",
+                        "--device",
+                        "null",
+                        "--playlist",
+                        playlist.c_str(),
+                        "--screenshot",
+                        png.c_str(),
+                        nullptr};
+  std::vector<std::string> env_strings = {"QT_QPA_PLATFORM=offscreen",
+                                          "XDG_CONFIG_HOME=" + scratch};
   for (char** e = environ; *e != nullptr; ++e)
-    if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0)
+    if (std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0 &&
+        std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0)
       env_strings.emplace_back(*e);
   std::vector<char*> env;
   for (std::string& e : env_strings)

@@ -35,7 +35,8 @@ bool ParseGroups(const std::string& list, std::vector<int>& groups) {
   std::stringstream stream(list);
   std::string item;
   while (std::getline(stream, item, ',')) {
-    if (item.empty() || item.size() > 3 || item.find_first_not_of("0123456789") != std::string::npos)
+    if (item.empty() || item.size() > 3 ||
+        item.find_first_not_of("0123456789") != std::string::npos)
       return false;
     groups.push_back(std::stoi(item));
   }

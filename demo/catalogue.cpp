@@ -42,13 +42,9 @@ unsigned Mix(unsigned x) {
   return x;
 }
 
-char FoldCase(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool IsLeadByte(char c) {
-  return static_cast<unsigned char>(c) >= 0x81;
-}
+bool IsLeadByte(char c) { return static_cast<unsigned char>(c) >= 0x81; }
 
 }  // namespace
 
@@ -78,9 +74,7 @@ const DemoSong* DemoCatalogue::FindSong(std::string_view id) const {
   return nullptr;
 }
 
-const std::array<DemoCategory, 8>& DemoCatalogue::Categories() {
-  return kCategories;
-}
+const std::array<DemoCategory, 8>& DemoCatalogue::Categories() { return kCategories; }
 
 const DemoCategory* DemoCatalogue::FindCategory(std::string_view slug) {
   for (const DemoCategory& category : kCategories)

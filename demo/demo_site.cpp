@@ -95,29 +95,23 @@ DemoSite::DemoSite(DemoSiteOptions options)
       audio_(std::make_unique<AudioStore>(options.cache_folder.empty() ? DefaultCacheFolder()
                                                                        : options.cache_folder)),
       server_([this](const HttpRequest& request) { return Handle(request); }),
-      requested_port_(options.port), version_body_(std::move(options.version_body)),
-      page_faults_(options.page_faults), stream_faults_(options.stream_faults) {}
+      requested_port_(options.port),
+      version_body_(std::move(options.version_body)),
+      page_faults_(options.page_faults),
+      stream_faults_(options.stream_faults) {}
 
-DemoSite::~DemoSite() {
-  Stop();
-}
+DemoSite::~DemoSite() { Stop(); }
 
 void DemoSite::Start() {
   audio_->Prepare();
   server_.Start(requested_port_);
 }
 
-void DemoSite::Stop() {
-  server_.Stop();
-}
+void DemoSite::Stop() { server_.Stop(); }
 
-std::string DemoSite::HostPort() const {
-  return "127.0.0.1:" + std::to_string(Port());
-}
+std::string DemoSite::HostPort() const { return "127.0.0.1:" + std::to_string(Port()); }
 
-std::string DemoSite::BaseAddress() const {
-  return "http://" + HostPort();
-}
+std::string DemoSite::BaseAddress() const { return "http://" + HostPort(); }
 
 int DemoSite::RequestCount(std::string_view path) const {
   std::lock_guard lock(mutex_);

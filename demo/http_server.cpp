@@ -193,9 +193,7 @@ std::string GzipCompress(std::string_view data) {
 
 HttpServer::HttpServer(Handler handler) : handler_(std::move(handler)) {}
 
-HttpServer::~HttpServer() {
-  Stop();
-}
+HttpServer::~HttpServer() { Stop(); }
 
 void HttpServer::Start(std::uint16_t port) {
   if (wake_read_ >= 0 || stopping_.load())

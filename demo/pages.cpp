@@ -11,12 +11,8 @@ namespace {
 
 // Every fifth row is written in upper-case markup, every fourth quotes the uploader's link with
 // apostrophes: the scrapers ignore letter case and turn apostrophes into double quotes.
-bool UpperCaseRow(int row) {
-  return row % 5 == 3;
-}
-bool ApostropheRow(int row) {
-  return row % 4 == 1;
-}
+bool UpperCaseRow(int row) { return row % 5 == 3; }
+bool ApostropheRow(int row) { return row % 4 == 1; }
 
 std::string Upper(std::string text) {
   for (char& c : text)
@@ -29,23 +25,23 @@ std::string EscapeHtml(std::string_view text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-    case '<':
-      out += "&lt;";
-      break;
-    case '>':
-      out += "&gt;";
-      break;
-    case '&':
-      out += "&amp;";
-      break;
-    case '"':
-      out += "&quot;";
-      break;
-    case '\'':
-      out += "&#39;";
-      break;
-    default:
-      out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -121,8 +117,9 @@ std::string Pager(int page, int last, const auto& path_of) {
 
 std::string CategoryRow(const DemoSong& song, int row) {
   const std::string quote = ApostropheRow(row) ? "'" : "\"";
-  std::string open = "<ul><li class=\"wq_2\"><input type=\"checkbox\"  class=\"checkbox\" "
-                     "name=\"check\" value=";
+  std::string open =
+      "<ul><li class=\"wq_2\"><input type=\"checkbox\"  class=\"checkbox\" "
+      "name=\"check\" value=";
   std::string link = " /> <a href=/dance/play/" + song.id + ".html onClick=";
   std::string link_end = "\"return playone(" + song.id + ");\" target=\"_blank\">";
   std::string details = "</a></li>\r\n<li class=\"wq_5\">" + RowDetails(song) +
@@ -224,8 +221,9 @@ std::string DecodeQueryValue(std::string_view value) {
 
 std::string HomePage() {
   std::string out = Head("首页") + TopAndNavigation(-1);
-  out += Gbk("<div class=\"home\"><h1>DJKivo云播放 "
-             "演示站点</h1>\r\n<p>最嗨，最全，最好听的DJ音乐！</p>\r\n<ul>\r\n");
+  out +=
+      Gbk("<div class=\"home\"><h1>DJKivo云播放 "
+          "演示站点</h1>\r\n<p>最嗨，最全，最好听的DJ音乐！</p>\r\n<ul>\r\n");
   for (const DemoCategory& category : DemoCatalogue::Categories())
     out += Gbk("<li><a href=\"" + PagePath(category, 1) + "\">" + std::string(category.caption) +
                "</a></li>\r\n");

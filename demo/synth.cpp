@@ -13,9 +13,7 @@ constexpr int kProgressions[3][4] = {{0, 8, 3, 10}, {0, 5, 8, 7}, {0, 10, 8, 7}}
 // A minor triad on the chord's root for i, major triads for the others.
 constexpr int kTriads[4][3] = {{0, 3, 7}, {0, 4, 7}, {0, 4, 7}, {0, 4, 7}};
 
-double NoteHz(double semitones_from_a4) {
-  return 440.0 * std::pow(2.0, semitones_from_a4 / 12.0);
-}
+double NoteHz(double semitones_from_a4) { return 440.0 * std::pow(2.0, semitones_from_a4 / 12.0); }
 
 // exp(-x) for x >= 0 from a table: the envelopes need it several times a sample, and the
 // library call made first-request encoding of a long song noticeably slower.
@@ -55,7 +53,8 @@ constexpr int kFilterUpdateFrames = 64;
 
 SongSynth::SongSynth(std::uint32_t seed, double seconds)
     : total_frames_(static_cast<std::int64_t>(std::llround(seconds * kSampleRate))),
-      beat_frames_(60.0 / (118 + seed % 13) * kSampleRate), sine_table_(kSineTableSize + 1),
+      beat_frames_(60.0 / (118 + seed % 13) * kSampleRate),
+      sine_table_(kSineTableSize + 1),
       noise_(seed | 1) {
   for (int i = 0; i <= kSineTableSize; ++i)
     sine_table_[static_cast<std::size_t>(i)] =

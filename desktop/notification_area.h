@@ -32,8 +32,16 @@ enum TShiftFlag : unsigned {
 using TShiftState = unsigned;
 
 /// The mouse actions the area reports for the icon.
-enum class TrayMouseAction { Move, LeftDown, LeftUp, LeftDoubleClick, RightDown, RightUp,
-                             MiddleDown, MiddleUp };
+enum class TrayMouseAction {
+  Move,
+  LeftDown,
+  LeftUp,
+  LeftDoubleClick,
+  RightDown,
+  RightUp,
+  MiddleDown,
+  MiddleUp
+};
 
 struct ScreenPoint {
   int x = 0;

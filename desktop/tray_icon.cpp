@@ -168,8 +168,9 @@ void TTrayIcon::HandleAreaGone() {
   if (!hidden_in_area_)
     return;
   StopWatchingArea();
-  std::fprintf(stderr, "djkivo: the notification area went away; "
-                       "the window is back in the taskbar, minimised\n");
+  std::fprintf(stderr,
+               "djkivo: the notification area went away; "
+               "the window is back in the taskbar, minimised\n");
   // Minimising finds no area now either: this message has said why already.
   warned_no_area_ = true;
   host_.ShowMinimized();
@@ -189,8 +190,9 @@ bool TTrayIcon::HideToArea() {
   if (!area_.IsAvailable()) {
     // Hiding the window with no icon to bring it back would lose it for good.
     if (!warned_no_area_) {
-      std::fprintf(stderr, "djkivo: the desktop has no notification area; "
-                           "the window stays minimised in the taskbar\n");
+      std::fprintf(stderr,
+                   "djkivo: the desktop has no notification area; "
+                   "the window stays minimised in the taskbar\n");
       warned_no_area_ = true;
     }
     return false;

@@ -130,7 +130,7 @@ class TTrayIcon {
 
   bool click_pending_ = false;  // the left button went down on the icon
   bool warned_no_area_ = false;
-  bool hidden_in_area_ = false;  // the area is watched while this is set
+  bool hidden_in_area_ = false;          // the area is watched while this is set
   MainThread::TimerId cycle_timer_ = 0;  // 0: not running
 };
 

@@ -33,7 +33,15 @@ using TWorkerUpdateNotifyEvent = std::function<void(
 
 /// Scheduling priority of a worker. On Linux it maps to the thread's nice value; raising a
 /// thread above normal needs privileges, and without them the worker stays at normal.
-enum class TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum class TThreadPriority {
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical
+};
 
 /// What a TWorkerThread and a TWorkerThreadGroup share: the three events, membership of a
 /// group, and the start/stop operations (a group applies them to its direct members in order).
@@ -44,9 +52,9 @@ class TWorkerThreadBase {
   TWorkerThreadBase& operator=(const TWorkerThreadBase&) = delete;
   virtual ~TWorkerThreadBase() = default;
 
-  TWorkerUpdateNotifyEvent OnUpdate;     ///< progress report (main thread)
-  TWorkerDataNotifyEvent OnStart;        ///< a worker started
-  TWorkerDataNotifyEvent OnTerminate;    ///< a worker has ended (main thread)
+  TWorkerUpdateNotifyEvent OnUpdate;   ///< progress report (main thread)
+  TWorkerDataNotifyEvent OnStart;      ///< a worker started
+  TWorkerDataNotifyEvent OnTerminate;  ///< a worker has ended (main thread)
 
   /// Precedence of this item's progress reports inside its group: a group's `OnUpdate` hears
   /// only the running members of the highest `UpdatePriority`.

@@ -33,9 +33,7 @@ bool Clean(std::string_view text) {
   return text.find('\'') == std::string_view::npos && text.find('\0') == std::string_view::npos;
 }
 
-bool Trimmed(std::string_view text) {
-  return djkivo::app::TrimControl(text) == text;
-}
+bool Trimmed(std::string_view text) { return djkivo::app::TrimControl(text) == text; }
 
 // The tag pattern "<.+?>" leaves no "<" that has a ">" at least two bytes after it.
 bool TagFree(std::string_view text) {

@@ -37,9 +37,10 @@ std::optional<std::string> DecodeKeyword(std::string_view encoded) {
       decoded.push_back(c);
     } else if (c == '+') {
       decoded.push_back(' ');
-    } else if (c == '%' && i + 2 < encoded.size() &&
-               HexValue(encoded[i + 1]) >= 0 && HexValue(encoded[i + 2]) >= 0) {
-      decoded.push_back(static_cast<char>(HexValue(encoded[i + 1]) * 16 + HexValue(encoded[i + 2])));
+    } else if (c == '%' && i + 2 < encoded.size() && HexValue(encoded[i + 1]) >= 0 &&
+               HexValue(encoded[i + 2]) >= 0) {
+      decoded.push_back(
+          static_cast<char>(HexValue(encoded[i + 1]) * 16 + HexValue(encoded[i + 2])));
       i += 2;
     } else {
       return std::nullopt;

@@ -1,9 +1,9 @@
 // Compiles a pattern and runs it over an input, both from the fuzzer's bytes: byte 0 picks
 // the flags, byte 1 the pattern's length, the rest after the pattern is the input. Walks
 // every match with ExecNext and replaces them all, checking the group bounds on the way.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>

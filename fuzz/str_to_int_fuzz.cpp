@@ -41,11 +41,12 @@ std::optional<std::int32_t> Expected(std::string_view text) {
   if (text.empty() || text.front() == '+' || text.front() == '-')
     return std::nullopt;
   std::uint64_t magnitude = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), magnitude, base);
   if (error != std::errc() || end != text.data() + text.size())
     return std::nullopt;
-  const std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-                                      : static_cast<std::int64_t>(magnitude);
+  const std::int64_t value =
+      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
   if (magnitude > (std::uint64_t{1} << 31) || value > INT32_MAX || value < INT32_MIN)
     return std::nullopt;
   return static_cast<std::int32_t>(value);

@@ -36,7 +36,8 @@ std::string DefaultPath(const std::string& path) {
 
 std::optional<TCookieStore::Clock::time_point> ParseHttpDate(const std::string& text) {
   std::tm parts{};
-  for (const char* format : {"%a, %d %b %Y %H:%M:%S", "%a, %d-%b-%Y %H:%M:%S", "%a, %d-%b-%y %H:%M:%S"}) {
+  for (const char* format :
+       {"%a, %d %b %Y %H:%M:%S", "%a, %d-%b-%Y %H:%M:%S", "%a, %d-%b-%y %H:%M:%S"}) {
     parts = std::tm{};
     if (::strptime(text.c_str(), format, &parts) != nullptr)
       return TCookieStore::Clock::from_time_t(::timegm(&parts));
@@ -85,7 +86,8 @@ void TCookieStore::AddServerCookies(const std::vector<std::string>& set_cookie_v
         cookie.secure = true;
       } else if (name == "max-age") {
         std::int64_t seconds = 0;
-        const auto [end_ptr, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+        const auto [end_ptr, error] =
+            std::from_chars(value.data(), value.data() + value.size(), seconds);
         if (error == std::errc() && end_ptr == value.data() + value.size())
           max_age = seconds;
       } else if (name == "expires") {
@@ -95,9 +97,11 @@ void TCookieStore::AddServerCookies(const std::vector<std::string>& set_cookie_v
     if (!domain_ok)
       continue;
     if (max_age)  // Max-Age wins over Expires
-      cookie.expires = *max_age <= 0 ? Clock::time_point::min() : now + std::chrono::seconds(*max_age);
+      cookie.expires =
+          *max_age <= 0 ? Clock::time_point::min() : now + std::chrono::seconds(*max_age);
     const auto twin = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& stored) {
-      return stored.name == cookie.name && stored.domain == cookie.domain && stored.path == cookie.path;
+      return stored.name == cookie.name && stored.domain == cookie.domain &&
+             stored.path == cookie.path;
     });
     const bool expired = cookie.expires && *cookie.expires <= now;
     if (twin != cookies_.end()) {
@@ -115,13 +119,15 @@ void TCookieStore::AddServerCookies(const std::vector<std::string>& set_cookie_v
 }
 
 std::string TCookieStore::CookieHeader(const THttpAddress& address, Clock::time_point now) {
-  std::erase_if(cookies_, [&](const Cookie& cookie) { return cookie.expires && *cookie.expires <= now; });
+  std::erase_if(cookies_,
+                [&](const Cookie& cookie) { return cookie.expires && *cookie.expires <= now; });
   const std::string host = AsciiLowered(address.host);
   const std::string request_path = address.path + address.document;
   const bool secure = IEquals(address.protocol, "https");
   std::vector<const Cookie*> chosen;
   for (const Cookie& cookie : cookies_) {
-    const bool host_ok = cookie.host_only ? host == cookie.domain : DomainMatches(host, cookie.domain);
+    const bool host_ok =
+        cookie.host_only ? host == cookie.domain : DomainMatches(host, cookie.domain);
     if (host_ok && PathMatches(request_path, cookie.path) && (!cookie.secure || secure))
       chosen.push_back(&cookie);
   }

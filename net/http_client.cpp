@@ -73,7 +73,8 @@ void THttpClient::Exchange(bool reused) {
 }
 
 void THttpClient::TakeBody(std::string* out, bool decode) {
-  net::ReadResponseBody(*connection_, request_.method, response_, decode ? compressor_ : nullptr, out);
+  net::ReadResponseBody(*connection_, request_.method, response_, decode ? compressor_ : nullptr,
+                        out);
   keep_alive_ = response_.KeepAlive(connection_->PeerClosed());
 }
 
@@ -102,7 +103,8 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
       // Only plain HTTP is spoken here: sending it to a TLS port would only get garbage back.
       if (!IEquals(address_.protocol, "http"))
         throw EUnknownProtocol();
-      if (connection_ && (connection_->Host() != address_.host || connection_->Port() != address_.port))
+      if (connection_ &&
+          (connection_->Host() != address_.host || connection_->Port() != address_.port))
         Disconnect();
       CompleteAcceptEncoding(request_.accept_encoding, compressor_ != nullptr);
       Exchange(OpenConnection());

@@ -46,7 +46,7 @@ class TGzipHeaderSkipper {
   State Next(State after) const;
 
   State state_ = State::kFixed;
-  std::size_t count_ = 0;       // bytes of the current fixed-size field seen so far
+  std::size_t count_ = 0;  // bytes of the current fixed-size field seen so far
   std::uint8_t flags_ = 0;
   std::size_t extra_left_ = 0;  // little-endian length while in kExtraLength
 };

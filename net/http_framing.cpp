@@ -12,9 +12,9 @@
 
 namespace djkivo::net {
 
-TBodyFraming BodyFraming(const THttpResponse& response, std::string_view method,
-                         HttpInput& input) {
-  const bool chunked = AsciiLowered(response.transfer_encoding).find("chunked") != std::string::npos;
+TBodyFraming BodyFraming(const THttpResponse& response, std::string_view method, HttpInput& input) {
+  const bool chunked =
+      AsciiLowered(response.transfer_encoding).find("chunked") != std::string::npos;
   if (!chunked && response.has_content_length && response.content_length == 0)
     return TBodyFraming::kNone;
   const int code = response.code;
@@ -124,7 +124,8 @@ void ReadBody(HttpInput& input, TBodyFraming framing, THttpResponse& response, B
         // A body cut short is a failed load, not a short page.
         if (bytes.empty())
           throw EConnClosedGracefully();
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size()));
+        const std::size_t take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, bytes.size()));
         sink.Write(bytes.substr(0, take));
         input.Consume(take);
         left -= take;

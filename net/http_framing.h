@@ -33,8 +33,7 @@ enum class TBodyFraming {
 
 /// Decides whether a body follows `response` to a request of `method`, and its framing. For
 /// a 3xx it may wait up to kRedirectBodyWait for input.
-TBodyFraming BodyFraming(const THttpResponse& response, std::string_view method,
-                         HttpInput& input);
+TBodyFraming BodyFraming(const THttpResponse& response, std::string_view method, HttpInput& input);
 
 /// Takes a chunked body apart as its bytes are pushed in: the chunks' data goes to the body
 /// sink, the trailer lines go to `trailers`.
@@ -72,8 +71,8 @@ class TChunkDecoder {
   ByteSink& body_;
   THeaderList& trailers_;
   State state_ = State::kSizeLine;
-  std::string line_;              // the line being collected
-  std::uint64_t data_left_ = 0;   // while kData
+  std::string line_;             // the line being collected
+  std::uint64_t data_left_ = 0;  // while kData
   int trailer_count_ = 0;
 };
 

@@ -61,8 +61,9 @@ void ParseStatusLine(const std::string& status_line, THttpResponse& response) {
   if (start == std::string::npos)
     return;
   const std::size_t end = status_line.find(' ', start + 1);
-  const std::string_view token = std::string_view(status_line).substr(
-      start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
+  const std::string_view token =
+      std::string_view(status_line)
+          .substr(start + 1, end == std::string::npos ? std::string::npos : end - start - 1);
   int code = 0;
   const auto [rest, error] = std::from_chars(token.data(), token.data() + token.size(), code);
   if (error == std::errc() && rest == token.data() + token.size() && !token.empty())

@@ -37,10 +37,10 @@ class THeaderList {
 /// One response as the client sees it. Filled by `ReadResponseHead`, then by the body reader
 /// (trailers, keep-alive).
 struct THttpResponse {
-  std::string status_line;     // as received
-  int code = -1;               // the status line's second token, -1 when it is not a number
-  std::string version;         // "1.0" or "1.1": characters 6 to 8 of the status line
-  THeaderList headers;         // the head's lines, then the trailers of a chunked body
+  std::string status_line;           // as received
+  int code = -1;                     // the status line's second token, -1 when it is not a number
+  std::string version;               // "1.0" or "1.1": characters 6 to 8 of the status line
+  THeaderList headers;               // the head's lines, then the trailers of a chunked body
   std::int64_t content_length = -1;  // -1 when absent or not a number
   bool has_content_length = false;   // the header was present
   std::string content_type = "text/html";

@@ -7,7 +7,9 @@
 
 namespace djkivo::net {
 
-inline char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char AsciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 /// Equal ignoring ASCII letter case.
 inline bool IEquals(std::string_view a, std::string_view b) {

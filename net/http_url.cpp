@@ -85,7 +85,8 @@ TUri TUri::Parse(const std::string& url) {
   std::string_view rest = std::string_view(text).substr(scheme_end + 3);
   const std::size_t authority_end = rest.find('/');
   std::string_view authority = rest.substr(0, authority_end);
-  rest = authority_end == std::string_view::npos ? std::string_view() : rest.substr(authority_end + 1);
+  rest =
+      authority_end == std::string_view::npos ? std::string_view() : rest.substr(authority_end + 1);
   if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
     const std::string_view user = authority.substr(0, at);
     const std::size_t colon = user.find(':');
@@ -97,8 +98,10 @@ TUri TUri::Parse(const std::string& url) {
   std::size_t port_colon = std::string_view::npos;
   if (authority.starts_with('[')) {
     const std::size_t close = authority.find(']');
-    uri.host = authority.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-    if (close != std::string_view::npos && close + 1 < authority.size() && authority[close + 1] == ':')
+    uri.host =
+        authority.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
+    if (close != std::string_view::npos && close + 1 < authority.size() &&
+        authority[close + 1] == ':')
       port_colon = close + 1;
   } else {
     port_colon = authority.find(':');

@@ -258,12 +258,24 @@ class Parser {
         case '-':
           on = false;
           continue;
-        case 'i': flag = kFlagI; break;
-        case 'r': flag = kFlagR; break;
-        case 's': flag = kFlagS; break;
-        case 'g': flag = kFlagG; break;
-        case 'm': flag = kFlagM; break;
-        case 'x': flag = kFlagX; break;
+        case 'i':
+          flag = kFlagI;
+          break;
+        case 'r':
+          flag = kFlagR;
+          break;
+        case 's':
+          flag = kFlagS;
+          break;
+        case 'g':
+          flag = kFlagG;
+          break;
+        case 'm':
+          flag = kFlagM;
+          break;
+        case 'x':
+          flag = kFlagX;
+          break;
         default:
           Fail(kPatternUnrecognizedModifier);
       }
@@ -430,14 +442,22 @@ class Parser {
   // The byte an escape stands for when it is not a set, an assertion or a back-reference.
   unsigned char EscapedByte(unsigned char e) {
     switch (e) {
-      case 't': return '\t';
-      case 'n': return '\n';
-      case 'r': return '\r';
-      case 'f': return '\f';
-      case 'a': return 7;
-      case 'e': return 27;
-      case 'x': return ParseHex();
-      default: return e;
+      case 't':
+        return '\t';
+      case 'n':
+        return '\n';
+      case 'r':
+        return '\r';
+      case 'f':
+        return '\f';
+      case 'a':
+        return 7;
+      case 'e':
+        return 27;
+      case 'x':
+        return ParseHex();
+      default:
+        return e;
     }
   }
 
@@ -448,17 +468,34 @@ class Parser {
     ++i_;
     ByteSet set;
     switch (e) {
-      case 'd': return Set(DigitSet());
-      case 'w': return Set(WordSet());
-      case 's': return Set(SpaceSet());
-      case 'D': set = DigitSet(); set.Invert(); return Set(set);
-      case 'W': set = WordSet(); set.Invert(); return Set(set);
-      case 'S': set = SpaceSet(); set.Invert(); return Set(set);
-      case 'b': return Assert(Op::kWordBoundary);
-      case 'B': return Assert(Op::kNotWordBoundary);
-      case 'A': return Assert(Op::kInputStart);
-      case 'Z': return Assert(Op::kInputEnd);
-      default: break;
+      case 'd':
+        return Set(DigitSet());
+      case 'w':
+        return Set(WordSet());
+      case 's':
+        return Set(SpaceSet());
+      case 'D':
+        set = DigitSet();
+        set.Invert();
+        return Set(set);
+      case 'W':
+        set = WordSet();
+        set.Invert();
+        return Set(set);
+      case 'S':
+        set = SpaceSet();
+        set.Invert();
+        return Set(set);
+      case 'b':
+        return Assert(Op::kWordBoundary);
+      case 'B':
+        return Assert(Op::kNotWordBoundary);
+      case 'A':
+        return Assert(Op::kInputStart);
+      case 'Z':
+        return Assert(Op::kInputEnd);
+      default:
+        break;
     }
     if (e >= '1' && e <= '9') {
       Ast a;
@@ -510,10 +547,18 @@ class Parser {
     unsigned char e = Peek();
     ++i_;
     switch (e) {
-      case 'd': set.Merge(DigitSet()); return false;
-      case 'w': set.Merge(WordSet()); return false;
-      case 's': set.Merge(SpaceSet()); return false;
-      default: byte = EscapedByte(e); return true;
+      case 'd':
+        set.Merge(DigitSet());
+        return false;
+      case 'w':
+        set.Merge(WordSet());
+        return false;
+      case 's':
+        set.Merge(SpaceSet());
+        return false;
+      default:
+        byte = EscapedByte(e);
+        return true;
     }
   }
 

@@ -13,24 +13,24 @@ namespace djkivo::pattern {
 namespace {
 
 enum EntryKind : std::uint32_t {
-  kChoice,          // resume at `node` with position a
-  kRepeatChoice,    // kRepeat `node`: entered at a, last tried b, candidates c..d, run end e
-  kLoopExit,        // leave kLoop `node` at position a
-  kLoopIter,        // run one more iteration of kLoop `node` at position a
-  kMemo,            // on the way back: (slot a, position b) failed
-  kUndoOpen,        // group a's open position was b
-  kUndoClose,       // group a's bounds were b, c
-  kUndoCounter,     // the innermost loop counter was a
-  kUndoLoopPush,    // a loop counter was pushed
-  kUndoLoopPop,     // a loop counter holding a was popped
+  kChoice,        // resume at `node` with position a
+  kRepeatChoice,  // kRepeat `node`: entered at a, last tried b, candidates c..d, run end e
+  kLoopExit,      // leave kLoop `node` at position a
+  kLoopIter,      // run one more iteration of kLoop `node` at position a
+  kMemo,          // on the way back: (slot a, position b) failed
+  kUndoOpen,      // group a's open position was b
+  kUndoClose,     // group a's bounds were b, c
+  kUndoCounter,   // the innermost loop counter was a
+  kUndoLoopPush,  // a loop counter was pushed
+  kUndoLoopPop,   // a loop counter holding a was popped
 };
 
 struct WordTable {
   bool word[256] = {};
   WordTable() {
     for (int c = 0; c < 256; ++c)
-      word[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                c == '_';
+      word[c] =
+          (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
   }
 };
 const WordTable kWord;
@@ -460,8 +460,8 @@ bool Executor::TryAt(std::uint32_t at) {
             ok = pos < n_ && in_[pos] == lit[0];
             pos += ok;
             pc = n.next;
-          } else if (n_ - pos < n.b ||
-              (n.fold ? !FoldEqual(in_ + pos, lit, n.b) : std::memcmp(in_ + pos, lit, n.b) != 0)) {
+          } else if (n_ - pos < n.b || (n.fold ? !FoldEqual(in_ + pos, lit, n.b)
+                                               : std::memcmp(in_ + pos, lit, n.b) != 0)) {
             ok = false;
           } else {
             pos += n.b;
@@ -486,17 +486,17 @@ bool Executor::TryAt(std::uint32_t at) {
           pc = n.next;
           break;
         case Op::kLineStart:
-          ok = pos == 0 ||
-               ((in_[pos - 1] == '\r' || in_[pos - 1] == '\n') &&
-                !(seps.size() == 2 && pos < n_ && in_[pos - 1] == static_cast<unsigned char>(seps[0]) &&
-                  in_[pos] == static_cast<unsigned char>(seps[1])));
+          ok = pos == 0 || ((in_[pos - 1] == '\r' || in_[pos - 1] == '\n') &&
+                            !(seps.size() == 2 && pos < n_ &&
+                              in_[pos - 1] == static_cast<unsigned char>(seps[0]) &&
+                              in_[pos] == static_cast<unsigned char>(seps[1])));
           pc = n.next;
           break;
         case Op::kLineEnd:
-          ok = pos == n_ ||
-               ((in_[pos] == '\r' || in_[pos] == '\n') &&
-                !(seps.size() == 2 && pos > 0 && in_[pos - 1] == static_cast<unsigned char>(seps[0]) &&
-                  in_[pos] == static_cast<unsigned char>(seps[1])));
+          ok = pos == n_ || ((in_[pos] == '\r' || in_[pos] == '\n') &&
+                             !(seps.size() == 2 && pos > 0 &&
+                               in_[pos - 1] == static_cast<unsigned char>(seps[0]) &&
+                               in_[pos] == static_cast<unsigned char>(seps[1])));
           pc = n.next;
           break;
         case Op::kWordBoundary:
@@ -514,8 +514,8 @@ bool Executor::TryAt(std::uint32_t at) {
           }
           const std::uint32_t len = cap_end_[n.a] - cap_start_[n.a];
           const unsigned char* text = in_ + cap_start_[n.a];
-          if (n_ - pos < len ||
-              (n.fold ? !FoldEqual(in_ + pos, text, len) : std::memcmp(in_ + pos, text, len) != 0)) {
+          if (n_ - pos < len || (n.fold ? !FoldEqual(in_ + pos, text, len)
+                                        : std::memcmp(in_ + pos, text, len) != 0)) {
             ok = false;
           } else {
             pos += len;

@@ -44,8 +44,8 @@ class Executor {
   /// (start <= input.size()). On success sets `starts`/`ends` of group 0 and of the program's
   /// groups; the caller has set all kMaxGroups + 1 entries to kUnset. Raises EPatternError
   /// 1014, 1016 or 1017.
-  bool Search(const Program& prog, std::string_view input, std::size_t start,
-              std::uint32_t* starts, std::uint32_t* ends);
+  bool Search(const Program& prog, std::string_view input, std::size_t start, std::uint32_t* starts,
+              std::uint32_t* ends);
 
  private:
   struct Entry {

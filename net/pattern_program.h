@@ -67,27 +67,27 @@ inline unsigned char InvertCase(unsigned char c) {
 inline unsigned char FoldCase(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 enum class Op : std::uint8_t {
-  kMatch,           // the pattern matched
-  kLiteral,         // the bytes literals[a, a+b), compared with case folding when `fold`
-  kSet,             // one byte of sets[a]
-  kInputStart,      // '^' without m, \A
-  kInputEnd,        // '$' without m, \Z
-  kLineStart,       // '^' with m
-  kLineEnd,         // '$' with m
-  kWordBoundary,    // \b
+  kMatch,            // the pattern matched
+  kLiteral,          // the bytes literals[a, a+b), compared with case folding when `fold`
+  kSet,              // one byte of sets[a]
+  kInputStart,       // '^' without m, \A
+  kInputEnd,         // '$' without m, \Z
+  kLineStart,        // '^' with m
+  kLineEnd,          // '$' with m
+  kWordBoundary,     // \b
   kNotWordBoundary,  // \B
-  kBackref,         // the current text of group a, folded when `fold`
-  kOpen,            // group a starts here
-  kClose,           // group a ends here
-  kBranch,          // try `next`; on failure the next alternative `alt` (kNoNode: none)
-  kJump,            // continue at `next`
-  kSplit,           // greedy group loop or option: try `next` (the body) first, then `alt`
-  kSplitLazy,       // lazy group loop or option: try `alt` (the way out) first, then `next`
-  kRepeat,          // single-byte element or back-reference repeated min..max times
-  kLoopEntry,       // pushes a loop counter, then `next` (its kLoop)
-  kLoop,            // counted group loop too large to unroll: body `next`, exit `alt`
-  kLoopPush,        // an unrolled counted or lazy group loop begins: one more stack level
-  kLoopPop,         // ...and ends here
+  kBackref,          // the current text of group a, folded when `fold`
+  kOpen,             // group a starts here
+  kClose,            // group a ends here
+  kBranch,           // try `next`; on failure the next alternative `alt` (kNoNode: none)
+  kJump,             // continue at `next`
+  kSplit,            // greedy group loop or option: try `next` (the body) first, then `alt`
+  kSplitLazy,        // lazy group loop or option: try `alt` (the way out) first, then `next`
+  kRepeat,           // single-byte element or back-reference repeated min..max times
+  kLoopEntry,        // pushes a loop counter, then `next` (its kLoop)
+  kLoop,             // counted group loop too large to unroll: body `next`, exit `alt`
+  kLoopPush,         // an unrolled counted or lazy group loop begins: one more stack level
+  kLoopPop,          // ...and ends here
 };
 
 /// A counted or lazy group loop is unrolled into copies of its body (so its continuation
@@ -127,21 +127,21 @@ struct Node {
 
 /// How the search picks start positions; none of it changes a result.
 struct StartFilter {
-  bool anchored = false;        // starts with '^' (without m) or \A: only offset 0 can match
-  bool can_be_empty = true;     // the pattern can match the empty string
-  ByteSet first;                // bytes a non-empty match can begin with
-  std::string prefix;           // a literal every match begins with
-  bool prefix_fold = false;     //   compared with case folding
-  int prefix_anchor = -1;       //   offset in `prefix` of the byte searched for with memchr
-  std::string required;         // a case-sensitive literal every match contains
+  bool anchored = false;     // starts with '^' (without m) or \A: only offset 0 can match
+  bool can_be_empty = true;  // the pattern can match the empty string
+  ByteSet first;             // bytes a non-empty match can begin with
+  std::string prefix;        // a literal every match begins with
+  bool prefix_fold = false;  //   compared with case folding
+  int prefix_anchor = -1;    //   offset in `prefix` of the byte searched for with memchr
+  std::string required;      // a case-sensitive literal every match contains
   // The pattern is [prefix] [(] lazy-any{min,} [)] tail: a match is the first tail at least
   // `span_min` bytes after a prefix, found with memchr/memmem instead of node by node.
   bool lazy_span = false;
   std::uint32_t span_min = 0;
-  int span_group = 0;           //   the group around the lazy part, 0 if none
+  int span_group = 0;  //   the group around the lazy part, 0 if none
   std::string tail;
   bool tail_fold = false;
-  int tail_anchor = -1;         //   offset in `tail` of the byte searched for with memchr
+  int tail_anchor = -1;  //   offset in `tail` of the byte searched for with memchr
 };
 
 struct Program {

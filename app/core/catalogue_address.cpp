@@ -27,8 +27,7 @@ std::string CategoryAddress(std::string_view host, int category_index, std::stri
   if (word.empty())
     return {};
   std::string address = "http://";
-  address.append(host).append("/dance/sort/").append(word).append("_").append(page).append(
-      ".html");
+  address.append(host).append("/dance/sort/").append(word).append("_").append(page).append(".html");
   return address;
 }
 
@@ -100,8 +99,7 @@ std::string PageAddress(std::string_view page_url_template, int page) {
   std::string address;
   std::size_t start = 0;
   for (std::size_t found = page_url_template.find(kPagePlaceholder);
-       found != std::string_view::npos;
-       found = page_url_template.find(kPagePlaceholder, start)) {
+       found != std::string_view::npos; found = page_url_template.find(kPagePlaceholder, start)) {
     address.append(page_url_template.substr(start, found - start)).append(number);
     start = found + kPagePlaceholder.size();
   }

@@ -2,7 +2,6 @@
 
 #include <iconv.h>
 
-
 namespace djkivo::app {
 
 namespace {

@@ -26,8 +26,7 @@ inline constexpr std::string_view kCategoryRowPattern =
     R"re((?i)<ul><li class="wq_2"><input type="checkbox"  class="checkbox" name="check" )re"
     R"re(value=(\d+) /> <a href=/dance/play/\d+.html onClick=.+?>(.+?)</a>.+?)re"
     R"re(<li class="wq_8"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)re";
-inline constexpr std::string_view kSearchBlockPattern =
-    R"re((?i)<div class="ser_3">(.+?)</div>)re";
+inline constexpr std::string_view kSearchBlockPattern = R"re((?i)<div class="ser_3">(.+?)</div>)re";
 inline constexpr std::string_view kSearchRowPattern =
     R"re((?i)<ul>.+?name="check" value="(\d+)" /></li>.+?<li class="ser_8">.+?>(.+?)</a></li>)re"
     R"re(.+?<li class="ser_6"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)re";

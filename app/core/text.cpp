@@ -85,8 +85,8 @@ std::size_t GbkCharLength(std::string_view text, std::size_t pos) {
   const unsigned char second = at(1);
   if (second >= 0x40 && second <= 0xFE && second != 0x7F)
     return 2;
-  const bool four = second >= 0x30 && second <= 0x39 && IsGbkLeadByte(at(2)) && at(3) >= 0x30 &&
-                    at(3) <= 0x39;
+  const bool four =
+      second >= 0x30 && second <= 0x39 && IsGbkLeadByte(at(2)) && at(3) >= 0x30 && at(3) <= 0x39;
   return four ? 4 : 1;
 }
 

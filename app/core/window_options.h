@@ -16,7 +16,7 @@ struct WindowOptions {
   /// --screenshot PATH: open "最新推荐", play its first song, save a PNG of the window to PATH
   /// and quit (for the documentation and the screenshot script).
   std::string screenshot;
-  bool help = false;           // --help / -h
+  bool help = false;  // --help / -h
 };
 
 /// Parses the arguments after the program name; each value option takes its value as the next

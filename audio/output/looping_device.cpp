@@ -1,8 +1,8 @@
 #include "audio/output/looping_device.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -148,8 +148,7 @@ HalfWait LoopingDevice::WaitHalf(int which, std::chrono::milliseconds timeout) {
   if (!set)
     return HalfWait::kTimedOut;
   ClearHalf(which);
-  return crossing_[1 - which].load(std::memory_order_acquire) ? HalfWait::kBothSet
-                                                              : HalfWait::kSet;
+  return crossing_[1 - which].load(std::memory_order_acquire) ? HalfWait::kBothSet : HalfWait::kSet;
 }
 
 void LoopingDevice::ClearHalf(int which) {

@@ -80,9 +80,8 @@ SoundResult PortAudioDevice::OpenStream(const WaveFormat& format) {
   params.sampleFormat = SampleFormatFor(format.bits_per_sample);
   params.suggestedLatency = info->defaultLowOutputLatency;
   PaStream* stream = nullptr;
-  if (Pa_OpenStream(&stream, nullptr, &params, format.samples_per_sec,
-                    paFramesPerBufferUnspecified, paNoFlag, &PortAudioDevice::Callback,
-                    this) != paNoError)
+  if (Pa_OpenStream(&stream, nullptr, &params, format.samples_per_sec, paFramesPerBufferUnspecified,
+                    paNoFlag, &PortAudioDevice::Callback, this) != paNoError)
     return kSoundInvalidArg;
   if (Pa_StartStream(stream) != paNoError) {
     Pa_CloseStream(stream);
@@ -101,8 +100,7 @@ void PortAudioDevice::CloseStream() {
 }
 
 int PortAudioDevice::Callback(const void*, void* output, unsigned long frames,
-                              const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags,
-                              void* user) {
+                              const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
   auto* self = static_cast<PortAudioDevice*>(user);
   const auto bytes = static_cast<std::uint32_t>(frames * self->Format().block_align);
   // The block the card takes next is about as long as this one: report it as committed.

@@ -19,9 +19,9 @@ struct SndOut {
   std::unique_ptr<SoundDevice> device;
   // `SndOutInitBuffer` succeeded; atomic because a resume on the main thread asks for it.
   std::atomic<bool> has_buffer{false};
-  std::uint32_t size = 0;           // buffer length in bytes
-  bool underrun = false;            // set by SndOutFreeSpace: the write position was overtaken
-  std::uint32_t write_position = 0; // where the next write goes
+  std::uint32_t size = 0;            // buffer length in bytes
+  bool underrun = false;             // set by SndOutFreeSpace: the write position was overtaken
+  std::uint32_t write_position = 0;  // where the next write goes
 };
 
 /// Fills `list` with the device list (at most `kMaxSoundDevices` entries).

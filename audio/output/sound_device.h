@@ -61,7 +61,7 @@ struct WaveFormat {
   std::uint32_t avg_bytes_per_sec = 0;
   std::uint16_t block_align = 0;
   std::uint16_t bits_per_sample = 0;
-  std::uint16_t extra_size = 0;           // 22 for extensible, else 0
+  std::uint16_t extra_size = 0;  // 22 for extensible, else 0
   std::uint16_t valid_bits_per_sample = 0;
   std::uint32_t channel_mask = 0;
   std::uint8_t sub_format[16] = {};

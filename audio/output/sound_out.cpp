@@ -185,8 +185,7 @@ WaveFormat TSoundOut::MakeWaveFormat(std::uint32_t channels, std::uint32_t rate,
 }
 
 std::uint32_t TSoundOut::FrameCount(std::uint32_t latency_ms, std::uint32_t rate) {
-  return static_cast<std::uint32_t>(
-      2 * ((static_cast<std::uint64_t>(latency_ms) * rate) / 2000));
+  return static_cast<std::uint32_t>(2 * ((static_cast<std::uint64_t>(latency_ms) * rate) / 2000));
 }
 
 void TSoundOut::OpenOutput() {

@@ -89,8 +89,7 @@ class TSoundOut : public TAudioOutput {
 
   /// The 40-byte wave format for the buffer: plain PCM for one or two channels, the
   /// extensible layout (channel mask 0x3F for 6 channels, 0xFF for 8, else 0) for more.
-  static WaveFormat MakeWaveFormat(std::uint32_t channels, std::uint32_t rate,
-                                   std::uint32_t bits);
+  static WaveFormat MakeWaveFormat(std::uint32_t channels, std::uint32_t rate, std::uint32_t bits);
   /// Frames in a buffer of `latency_ms` at `rate`: always even, so both halves are whole.
   static std::uint32_t FrameCount(std::uint32_t latency_ms, std::uint32_t rate);
 

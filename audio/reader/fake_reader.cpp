@@ -80,8 +80,9 @@ int FakeMediaReader::GetMediaType(std::uint32_t output, ReaderMediaType* type) {
 }
 
 int FakeMediaReader::GetAttribute(const std::string& name, std::uint64_t* value) {
-  const std::optional<std::uint64_t>& found =
-      name == "Duration" ? script_.duration : name == "Bitrate" ? script_.bitrate : std::nullopt;
+  const std::optional<std::uint64_t>& found = name == "Duration"  ? script_.duration
+                                              : name == "Bitrate" ? script_.bitrate
+                                                                  : std::nullopt;
   if (!found)
     return -ENOENT;
   *value = *found;

@@ -131,7 +131,7 @@ class FfmpegMediaReader final : public MediaReader {
   const AddressOrigin origin_;
 
   // Configuration: set by the opening thread before Open, read by the reader thread after it.
-  bool enable_tcp_ = false;   // FFmpeg allows TCP and HTTP anyway: recorded only
+  bool enable_tcp_ = false;  // FFmpeg allows TCP and HTTP anyway: recorded only
   bool enable_http_ = false;
   bool enable_udp_ = false;
   std::uint64_t buffering_span_ = 0;  // 100-ns units of packets read before started
@@ -320,9 +320,8 @@ int FfmpegMediaReader::OpenInput() {
     Output output;
     output.stream = format_->streams[i];
     const AVCodecParameters* params = output.stream->codecpar;
-    const AVCodec* decoder = params->codec_type == AVMEDIA_TYPE_AUDIO
-                                 ? avcodec_find_decoder(params->codec_id)
-                                 : nullptr;
+    const AVCodec* decoder =
+        params->codec_type == AVMEDIA_TYPE_AUDIO ? avcodec_find_decoder(params->codec_id) : nullptr;
     if (decoder && (output.codec = avcodec_alloc_context3(decoder)) &&
         avcodec_parameters_to_context(output.codec, params) >= 0 &&
         avcodec_open2(output.codec, decoder, nullptr) >= 0 && output.codec->sample_rate > 0 &&
@@ -414,10 +413,9 @@ void FfmpegMediaReader::Drain(Output& output, const AVFrame* frame) {
   if (room <= 0)
     return;
   std::uint8_t* out = Room(output, room);
-  const int samples =
-      swr_convert(output.convert, &out, room,
-                  frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
-                  in_samples);
+  const int samples = swr_convert(
+      output.convert, &out, room,
+      frame ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr, in_samples);
   if (samples > 0)
     output.pending_length += static_cast<std::size_t>(samples) * output.layout.nb_channels * 2;
 }

@@ -13,8 +13,8 @@ TEST(GbkQStringTest, BytesDecodeForDisplayAndBadSequencesDoNotHideTheRest) {
       {"", ""},
       {"DJ mix", "DJ mix"},
       {"\xD6\xD0\xCE\xC4", "中文"},
-      {"ab\xD6", "ab\xEF\xBF\xBD"},                          // a name cut inside a character
-      {"\xD6\xD0\xFF\xCE\xC4", "中\xEF\xBF\xBD文"},          // a byte that starts nothing
+      {"ab\xD6", "ab\xEF\xBF\xBD"},                  // a name cut inside a character
+      {"\xD6\xD0\xFF\xCE\xC4", "中\xEF\xBF\xBD文"},  // a byte that starts nothing
       {"\xB9\xB7\xCE\xB2\xB2\xDD|x", "狗尾草|x"},
   };
   for (const auto& c : cases)

@@ -57,8 +57,8 @@ struct VersionCase {
 
 TEST_F(DesktopTest, VersionCheckShowsTheNoticeOnceForANewerReleaseOnly) {
   const VersionCase cases[] = {
-      {"2", true}, {"$10", true}, {"2\n", false}, {"1", false},
-      {"0", false}, {"-1", false}, {"", false}, {"2 ", false},
+      {"2", true},  {"$10", true}, {"2\n", false}, {"1", false},
+      {"0", false}, {"-1", false}, {"", false},    {"2 ", false},
   };
   for (const VersionCase& c : cases) {
     SCOPED_TRACE(testing::PrintToString(std::string(c.body)));
@@ -94,7 +94,8 @@ TEST_F(DesktopTest, UnreachableHomeSiteShowsNothing) {
   const std::string host = gone.HostPort();
   gone.Stop();  // nothing listens there now
   TForm1& form = MakeFormWithHome(host);
-  ASSERT_TRUE(WaitFor([&] { return !form.Timer2->isActive() && !form.WorkerThread1->IsRunning(); }));
+  ASSERT_TRUE(
+      WaitFor([&] { return !form.Timer2->isActive() && !form.WorkerThread1->IsRunning(); }));
   Settle();
   EXPECT_FALSE(form.Timer3->isActive());
   EXPECT_TRUE(infos_.empty());

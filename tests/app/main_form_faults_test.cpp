@@ -25,8 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using test::PeerScript;
 using test::OkResponse;
+using test::PeerScript;
 using test::PeerStep;
 using test::ScriptedPeer;
 
@@ -37,8 +37,8 @@ constexpr auto kCloseBound = 5s;
 constexpr auto kThreadsBound = 10s;
 // The longest a case may take to reach its fault (a song encoded on first use included).
 constexpr auto kFaultBound = 30s;
-constexpr fs::perms kReadOnly = fs::perms::owner_read | fs::perms::group_read |
-                                fs::perms::others_read;
+constexpr fs::perms kReadOnly =
+    fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
 // The stream's wait limit in the case that outlasts it; the window's default is 10 s.
 constexpr std::uint32_t kShortMaxWait = 1000;
 // Stream bytes the demo site sends before a stall: about 2.5 s of a demo song, past the
@@ -148,8 +148,8 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
   void ResetMidBody() { LoadListFrom(SiteWith("reset=2000")); }
   void TruncatedGzipBody() { LoadListFrom(SiteWith("gzip,truncate=300")); }
   void LongHeaderLine() {
-    LoadListFrom(Peer({ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'v') +
-                                            "\r\n\r\n")}));
+    LoadListFrom(Peer(
+        {ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'v') + "\r\n\r\n")}));
   }
   void TenMegabytePage() {
     const testing::PageOptions options = {
@@ -460,8 +460,7 @@ const FaultCase kFaultCases[] = {
     {"SlowLorisAtOneBytePerSecond", &WindowFaultsTest::SlowLoris, 300ms},
     {"PlayPageWithoutTheScript", &WindowFaultsTest::PlayPageWithoutTheScript, 500ms},
     {"StreamStallsMidSong", &WindowFaultsTest::StreamStallsMidSong, 500ms},
-    {"StreamStallsBeforeItsFirstByte", &WindowFaultsTest::StreamStallsBeforeItsFirstByte,
-     500ms},
+    {"StreamStallsBeforeItsFirstByte", &WindowFaultsTest::StreamStallsBeforeItsFirstByte, 500ms},
     {"StreamStallsPastMaxWait", &WindowFaultsTest::StreamStallsPastMaxWait, 1500ms},
     {"StreamServerDies", &WindowFaultsTest::StreamServerDies, 1000ms},
     {"DeviceStopsAnswering", &WindowFaultsTest::DeviceStopsAnswering, 1500ms},

@@ -36,8 +36,8 @@ class PlaybackTest : public WindowTest {
         front_->WaitForStop(kSlowPage);
         response.status = 302;
         response.reason = "Found";
-        response.headers.emplace_back(
-            "Location", site_->BaseAddress() + "/dance/play/" + Song(2).id + ".html");
+        response.headers.emplace_back("Location",
+                                      site_->BaseAddress() + "/dance/play/" + Song(2).id + ".html");
       } else {
         response.status = 302;
         response.reason = "Found";
@@ -105,7 +105,8 @@ TEST_F(PlaybackTest, DoubleClickAddsSavesAndPlaysAndAListedSongIsNotAddedTwice) 
   DoubleClickRow(1);
   EXPECT_EQ(form.MyList().MyList().size(), 2u);
   EXPECT_EQ(form.CurrentIndex(), 1);
-  EXPECT_EQ(ReadPlayList(), line0 + RowBytes(1, 0) + "|" + RowBytes(1, 1) + "|" + RowBytes(1, 2) + "\r\n");
+  EXPECT_EQ(ReadPlayList(),
+            line0 + RowBytes(1, 0) + "|" + RowBytes(1, 1) + "|" + RowBytes(1, 2) + "\r\n");
 
   // In the play list view a double click plays the row's entry, and the row is highlighted.
   ClickCategory(5);
@@ -137,8 +138,7 @@ TEST_F(PlaybackTest, NextWrapsAndPreviousStopsAtTheFirstEntry) {
   } steps[] = {
       {&TForm1::SkinButton1Click, 0},  // from -1, Previous plays entry 0
       {&TForm1::SkinButton1Click, 0},  // on entry 0 it plays entry 0 again
-      {&TForm1::SkinButton2Click, 1},
-      {&TForm1::N5Click, 2},
+      {&TForm1::SkinButton2Click, 1}, {&TForm1::N5Click, 2},
       {&TForm1::SkinButton2Click, 0},  // after the last comes the first
       {&TForm1::N2Click, 0},
   };
@@ -223,7 +223,7 @@ TEST_F(LongSongTest, ASlowPlayPageDoesNotReplaceTheSongAskedForAfterIt) {
   WritePlayList(Line("slow", kSlowId) + Line("a", Song(0).id));
   TForm1& form = MakeForm();
   QTimer::singleShot(300, &form, [&] { form.SkinButton2Click(); });  // while entry 0 loads
-  form.PlayButtonClick();  // returns once both play pages have been read
+  form.PlayButtonClick();                      // returns once both play pages have been read
   EXPECT_EQ(PlayPageRequests(Song(2).id), 1);  // the slow page did arrive...
   EXPECT_EQ(form.CurrentIndex(), 1);
   EXPECT_TRUE(StreamOf(Song(0))) << FileName();  // ...and was dropped
@@ -248,12 +248,14 @@ TEST_F(LongSongTest, PauseResumeAndTheButtonSwap) {
   TForm1& form = MakeForm();
   form.PlayButtonClick();
   ASSERT_TRUE(WaitForStatus(kPlaying));
-  EXPECT_TRUE(WaitFor([&] { return form.PauseButton->isVisible() && form.PlayButton->isHidden(); }));
+  EXPECT_TRUE(
+      WaitFor([&] { return form.PauseButton->isVisible() && form.PlayButton->isHidden(); }));
   ASSERT_TRUE(WaitFor([&] { return !form.ElapsedText().empty(); }));  // audio is flowing
 
   QTest::mouseClick(form.PauseButton, Qt::LeftButton);
   EXPECT_EQ(form.SoundOut1->Status(), kPaused);
-  EXPECT_TRUE(WaitFor([&] { return form.PlayButton->isVisible() && form.PauseButton->isHidden(); }));
+  EXPECT_TRUE(
+      WaitFor([&] { return form.PlayButton->isVisible() && form.PauseButton->isHidden(); }));
   QTest::mouseClick(form.PlayButton, Qt::LeftButton);  // paused: resumes, no new request
   EXPECT_EQ(form.SoundOut1->Status(), kPlaying);
   EXPECT_EQ(PlayPageRequests(Song(0).id), 1);

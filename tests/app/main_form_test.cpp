@@ -49,14 +49,15 @@ TEST_F(MainFormTest, StartsOnTheHomePictureWithTheLayoutsDefaults) {
   EXPECT_EQ(form.SkinButton3->toolTip().toStdString(), "关于");
   EXPECT_EQ(form.SkinButton5->toolTip().toStdString(), "顺序播放");
   EXPECT_EQ(form.SkinButton4->toolTip().toStdString(), "随机播放");
-  const std::pair<QPushButton*, const char*> paging[] = {
-      {form.SkinButton9, "首页"}, {form.SkinButton6, "上一页"},
-      {form.SkinButton7, "下一页"}, {form.SkinButton8, "跳转"}};
+  const std::pair<QPushButton*, const char*> paging[] = {{form.SkinButton9, "首页"},
+                                                         {form.SkinButton6, "上一页"},
+                                                         {form.SkinButton7, "下一页"},
+                                                         {form.SkinButton8, "跳转"}};
   for (const auto& [button, caption] : paging)
     EXPECT_EQ(button->text().toStdString(), caption);
 
-  const char* items[] = {"排行菜单", "最新推荐", "每月排行", "下载排行", "年度排行",
-                         "我的列表", "舞曲分类", "串烧舞曲", "中文舞曲", "国外舞曲",
+  const char* items[] = {"排行菜单", "最新推荐",   "每月排行", "下载排行", "年度排行",
+                         "我的列表", "舞曲分类",   "串烧舞曲", "中文舞曲", "国外舞曲",
                          "原创舞曲", "关于云播放", "播放首页", "访问官方"};
   ASSERT_EQ(form.SkinHeaderListBox1->count(), 14);
   for (int i = 0; i < 14; ++i)
@@ -74,12 +75,13 @@ TEST_F(MainFormTest, StartsOnTheHomePictureWithTheLayoutsDefaults) {
   std::vector<std::string> tray;
   for (QAction* action : form.findChild<QMenu*>("SkinPopupMenu1")->actions())
     tray.push_back(action->isSeparator() ? "-" : action->text().toStdString());
-  EXPECT_EQ(tray, (std::vector<std::string>{"打开主界面", "-", "上一首", "下一首", "-",
-                                            "播放/暂停", "-", "退出"}));
+  EXPECT_EQ(tray, (std::vector<std::string>{"打开主界面", "-", "上一首", "下一首", "-", "播放/暂停",
+                                            "-", "退出"}));
   std::vector<std::string> context;
   for (QAction* action : form.findChild<QMenu*>("SkinPopupMenu2")->actions())
     context.push_back(action->text().toStdString());
-  EXPECT_EQ(context, (std::vector<std::string>{"加入到播放列表", "删除该播放记录", "清空播放列表"}));
+  EXPECT_EQ(context,
+            (std::vector<std::string>{"加入到播放列表", "删除该播放记录", "清空播放列表"}));
 
   EXPECT_EQ(site_->TotalRequests(), 0);  // nothing is read until the user acts
   EXPECT_TRUE(errors_.empty());
@@ -113,7 +115,8 @@ TEST_F(MainFormTest, ACategoryClickShowsItsFirstPageOnceAndHomeHidesIt) {
     EXPECT_EQ(RowBytes(row, 2), songs[row]->id);
     EXPECT_EQ(RowBytes(row, 1), songs[row]->uploader);
   }
-  EXPECT_EQ(form.PageUrlTemplate(), "http://" + site_->HostPort() + "/dance/sort/recommend_[page].html");
+  EXPECT_EQ(form.PageUrlTemplate(),
+            "http://" + site_->HostPort() + "/dance/sort/recommend_[page].html");
 
   ClickCategory(1);  // already shown: no request
   EXPECT_EQ(site_->RequestCount(PageTarget("recommend", 1)), 1);
@@ -139,8 +142,9 @@ TEST_F(MainFormTest, SearchSendsTheGbkKeywordPercentEncoded) {
   form.SkinEdit1ButtonClick();
   EXPECT_EQ(form.CategoryIndex(), 0);
   EXPECT_EQ(site_->RequestCount("/search.html?pageid=1&keyword=%B9%B7%CE%B2%B2%DD&keytype=1"), 1);
-  EXPECT_EQ(form.PageUrlTemplate(), "http://" + site_->HostPort() +
-                                        "/search.html?pageid=[page]&keyword=%B9%B7%CE%B2%B2%DD&keytype=1");
+  EXPECT_EQ(form.PageUrlTemplate(),
+            "http://" + site_->HostPort() +
+                "/search.html?pageid=[page]&keyword=%B9%B7%CE%B2%B2%DD&keytype=1");
 
   form.SkinEdit1->setText(QStringLiteral("dj mix"));
   QTest::keyClick(form.SkinEdit1, Qt::Key_Return);  // Enter searches too
@@ -235,7 +239,8 @@ TEST_F(MainFormTest, TheNewestListCommandWinsOverASlowerLoad) {
   });
   ClickCategory(1);  // returns once both loads have ended
   EXPECT_EQ(form.CategoryIndex(), 7);
-  EXPECT_EQ(form.PageUrlTemplate(), "http://" + site_->HostPort() + "/dance/sort/Kushiyaki_[page].html");
+  EXPECT_EQ(form.PageUrlTemplate(),
+            "http://" + site_->HostPort() + "/dance/sort/Kushiyaki_[page].html");
   ASSERT_EQ(Rows(), demo::kRowsPerPage);
   const demo::DemoCategory& kushiyaki = demo::DemoCatalogue::Categories()[4];
   EXPECT_EQ(RowBytes(0, 2), site_->Catalogue().CategoryPage(kushiyaki, 1)[0]->id);
@@ -277,7 +282,9 @@ TEST_F(MainFormTest, DeleteAndClearInThePlayListViewKeepFileAndIndexInStep) {
   ASSERT_EQ(Rows(), 4);
   EXPECT_TRUE(form.SkinListView1->selectedItems().isEmpty());  // CurrentIndex -1: no row
 
-  auto line = [&](int i) { return songs[i].name + "|" + songs[i].uploader + "|" + songs[i].id + "\r\n"; };
+  auto line = [&](int i) {
+    return songs[i].name + "|" + songs[i].uploader + "|" + songs[i].id + "\r\n";
+  };
   form.N4Click();  // nothing selected: nothing removed, the file is still written
   EXPECT_EQ(ReadPlayList(), line(0) + line(1) + line(2) + line(3));
 
@@ -315,7 +322,8 @@ TEST_F(MainFormTest, AnUnwritablePlayListShowsItsMessageAndTheSongStillPlays) {
   ClickCategory(1);
   DoubleClickRow(0);
   ASSERT_EQ(errors_.size(), 1u);
-  EXPECT_EQ(errors_[0].rfind("Cannot create file \"" + PlayListPath() + "\".", 0), 0u) << errors_[0];
+  EXPECT_EQ(errors_[0].rfind("Cannot create file \"" + PlayListPath() + "\".", 0), 0u)
+      << errors_[0];
   EXPECT_EQ(form.MyList().MyList().size(), 1u);
   EXPECT_EQ(form.CurrentIndex(), 0);
   EXPECT_EQ(site_->RequestCount("/dance/play/" + RowBytes(0, 2) + ".html"), 1);

@@ -37,8 +37,8 @@ class PrivateBus {
  public:
   PrivateBus() {
     try {
-      daemon_ = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-          "dbus-daemon", "--session", "--print-address=3", "--nofork"});
+      daemon_ = std::make_unique<test::ChildProcess>(
+          std::vector<std::string>{"dbus-daemon", "--session", "--print-address=3", "--nofork"});
     } catch (const std::runtime_error&) {
       return;  // not installed: the address stays empty and the tests say so
     }
@@ -78,7 +78,8 @@ class MprisTest : public WindowTest {
   }
 
   /// Calls the player and waits for its answer, running the window's events meanwhile.
-  QDBusMessage Call(const QString& interface, const QString& method, const QVariantList& args = {}) {
+  QDBusMessage Call(const QString& interface, const QString& method,
+                    const QVariantList& args = {}) {
     QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
     message.setArguments(args);
     QDBusPendingCall call = Client().asyncCall(message, 30000);
@@ -113,7 +114,8 @@ TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
             FromGbkText(site_->Catalogue().Songs()[0].name));
 
   Call(kPlayer, QStringLiteral("Next"));
-  ASSERT_TRUE(WaitFor([&] { return form.CurrentIndex() == 1 && form.SoundOut1->Status() == kPlaying; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return form.CurrentIndex() == 1 && form.SoundOut1->Status() == kPlaying; }));
 
   Call(kPlayer, QStringLiteral("PlayPause"));
   ASSERT_TRUE(WaitFor([&] { return form.SoundOut1->Status() == kPaused; }));
@@ -131,9 +133,10 @@ TEST_F(MprisTest, PanelHearsOfEveryChange) {
   // dbus-monitor stands in for a panel listening for the player's changes.
   QProcess monitor;
   monitor.setProcessChannelMode(QProcess::MergedChannels);
-  monitor.start(QStringLiteral("dbus-monitor"),
-                {QStringLiteral("--address"), QString::fromStdString(bus->Address()),
-                 QStringLiteral("type='signal',member='PropertiesChanged',path='/org/mpris/MediaPlayer2'")});
+  monitor.start(
+      QStringLiteral("dbus-monitor"),
+      {QStringLiteral("--address"), QString::fromStdString(bus->Address()),
+       QStringLiteral("type='signal',member='PropertiesChanged',path='/org/mpris/MediaPlayer2'")});
   ASSERT_TRUE(monitor.waitForStarted(10000));
   QByteArray heard;
   auto hears = [&](const QString& pattern) {
@@ -143,7 +146,8 @@ TEST_F(MprisTest, PanelHearsOfEveryChange) {
       return expression.match(QString::fromUtf8(heard)).hasMatch();
     });
   };
-  ASSERT_TRUE(hears(QStringLiteral("NameAcquired"))) << heard.toStdString();  // the monitor is listening
+  ASSERT_TRUE(hears(QStringLiteral("NameAcquired")))
+      << heard.toStdString();  // the monitor is listening
 
   WritePlayList(PlayListOfDemoSongs(1));
   TForm1& form = MakeForm();
@@ -156,7 +160,8 @@ TEST_F(MprisTest, PanelHearsOfEveryChange) {
                     QRegularExpression::escape(title) + QStringLiteral("\"")))
       << heard.toStdString();
   form.VolumeBar->setValue(-2000);
-  EXPECT_TRUE(hears(QStringLiteral(R"(string "Volume"\s+variant\s+double 0\.5)"))) << heard.toStdString();
+  EXPECT_TRUE(hears(QStringLiteral(R"(string "Volume"\s+variant\s+double 0\.5)")))
+      << heard.toStdString();
   monitor.kill();
   monitor.waitForFinished(10000);
 }

@@ -140,7 +140,8 @@ class TraySessionTest : public WindowTest {
       const std::size_t colon = line.find(": ");
       const std::size_t start = line.find_first_not_of(' ');
       if (colon != std::string::npos && start < colon)
-        info[line.substr(start, colon - start)] = line.substr(line.find_first_not_of(' ', colon + 1));
+        info[line.substr(start, colon - start)] =
+            line.substr(line.find_first_not_of(' ', colon + 1));
     }
     return info;
   }
@@ -183,9 +184,9 @@ class TraySessionTest : public WindowTest {
 
   /// Starts a notification area on the display and waits until Qt sees it.
   void StartTray() {
-    tray_ = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-        "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "200",
-        "--height", "32"});
+    tray_ = std::make_unique<test::ChildProcess>(
+        std::vector<std::string>{"trayer", "--edge", "top", "--align", "right", "--widthtype",
+                                 "pixel", "--width", "200", "--height", "32"});
     ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, kXWait))
         << "trayer did not take the notification area";
   }
@@ -211,8 +212,7 @@ class TraySessionTest : public WindowTest {
     if (icon == 0 || !tray_ || tray_->Pid() <= 0)
       return false;
     std::set<WId> tray_windows;
-    std::istringstream ids(
-        XTool({"xdotool", "search", "--pid", std::to_string(tray_->Pid())}).out);
+    std::istringstream ids(XTool({"xdotool", "search", "--pid", std::to_string(tray_->Pid())}).out);
     for (std::string id; std::getline(ids, id);)
       tray_windows.insert(ParseWindow(id));
     const WId root = ParseWindow(WindowInfo(icon, "-tree")["Root window id"]);
@@ -233,9 +233,9 @@ class TraySessionTest : public WindowTest {
     const int pace = QGuiApplication::styleHints()->mouseDoubleClickInterval() + 100;
     if (since_last_click.isValid())
       ProcessEventsUntil([&] { return since_last_click.elapsed() >= pace; }, kXWait);
-    const test::ProcessResult result = XTool({"xdotool", "mousemove", std::to_string(at.x()),
-                                              std::to_string(at.y()), "click",
-                                              std::to_string(button)});
+    const test::ProcessResult result =
+        XTool({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click",
+               std::to_string(button)});
     EXPECT_EQ(result.exit_code, 0) << result.err;
     since_last_click.start();
   }
@@ -259,21 +259,19 @@ class TraySessionTest : public WindowTest {
   void MinimiseToTray(TForm1& form) {
     ASSERT_NO_FATAL_FAILURE(Minimise(form));
     ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }, kXWait));
-    ASSERT_TRUE(WaitFor([&] {
-      return MapState(form.winId()) == "IsUnMapped" && !InTaskbar(form.winId());
-    }, kXWait));
+    ASSERT_TRUE(
+        WaitFor([&] { return MapState(form.winId()) == "IsUnMapped" && !InTaskbar(form.winId()); },
+                kXWait));
   }
 
   /// Waits until the window is back: shown, listed by the window manager and active. Qt asks
   /// the window manager to activate it once it learns the window is mapped; a minimise sent
   /// before that request would be undone by it, so the wait ends only after it.
   void ExpectShown(TForm1& form) {
-    ASSERT_TRUE(WaitFor([&] {
-      return form.isVisible() && !form.isMinimized() && form.isActiveWindow();
-    }, kXWait));
-    EXPECT_TRUE(WaitFor([&] {
-      return MapState(form.winId()) == "IsViewable" && InTaskbar(form.winId());
-    }, kXWait));
+    ASSERT_TRUE(WaitFor(
+        [&] { return form.isVisible() && !form.isMinimized() && form.isActiveWindow(); }, kXWait));
+    EXPECT_TRUE(WaitFor(
+        [&] { return MapState(form.winId()) == "IsViewable" && InTaskbar(form.winId()); }, kXWait));
   }
 
   std::unique_ptr<test::ChildProcess> tray_;
@@ -317,11 +315,13 @@ TEST_F(TraySessionTest, AWindowHiddenInATrayThatGoesAwayComesBackToTheTaskbar) {
   ASSERT_NO_FATAL_FAILURE(StopTray());
   // Back as a minimised window: listed by the window manager, iconified.
   ASSERT_TRUE(WaitFor([&] { return form.isVisible() && form.isMinimized(); }, kAreaGoneLimit));
-  EXPECT_TRUE(WaitFor([&] {
-    return InTaskbar(form.winId()) &&
-           XTool({"xprop", "-id", Hex(form.winId()), "WM_STATE"}).out.find("Iconic") !=
-               std::string::npos;
-  }, kXWait));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return InTaskbar(form.winId()) &&
+               XTool({"xprop", "-id", Hex(form.winId()), "WM_STATE"}).out.find("Iconic") !=
+                   std::string::npos;
+      },
+      kXWait));
   EXPECT_TRUE(form.isMinimized());  // nothing restored it on the way
   EXPECT_EQ(XTool({"xdotool", "windowactivate", std::to_string(form.winId())}).exit_code, 0);
   ASSERT_NO_FATAL_FAILURE(ExpectShown(form));
@@ -341,7 +341,8 @@ TEST_F(TraySessionTest, WithoutATrayMinimisingKeepsTheWindowUntilATrayStarts) {
   ASSERT_TRUE(WaitFor([&] { return form.isMinimized(); }, kXWait));
   // The hiding is queued behind the state change: once a later call has run, it has too.
   bool settled = false;
-  QMetaObject::invokeMethod(form_.get(), [&] { settled = true; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      form_.get(), [&] { settled = true; }, Qt::QueuedConnection);
   ASSERT_TRUE(WaitFor([&] { return settled; }, kXWait));
   EXPECT_TRUE(form.isVisible());
   EXPECT_EQ(MapState(form.winId()), "IsUnMapped");

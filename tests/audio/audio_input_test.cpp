@@ -133,9 +133,19 @@ TEST(AudioInputTest, EndOfStreamAccountingAgainstSize) {
   const Case cases[] = {
       {"source, exact size", false, 8192, 8192, {4096, 4096, 0}, 8192},
       {"source, data past size: cut at size", false, 10000, 7000, {4096, 2904, 0}, 7000},
-      {"source, unknown size: runs to the data's end", false, 10000, -1, {4096, 4096, 1808, 0}, 10000},
+      {"source, unknown size: runs to the data's end",
+       false,
+       10000,
+       -1,
+       {4096, 4096, 1808, 0},
+       10000},
       {"source, size beyond the data", false, 5000, 9000, {4096, 904, 0}, 5000},
-      {"converter, data past size: cut, position left past", true, 10000, 7000, {4096, 2904, 0}, 8192},
+      {"converter, data past size: cut, position left past",
+       true,
+       10000,
+       7000,
+       {4096, 2904, 0},
+       8192},
       {"converter ends only once position passed size", true, 10000, 8192, {4096, 4096, 0}, 10000},
   };
   for (const Case& c : cases) {

@@ -128,7 +128,8 @@ TEST(CircularBufferTest, ABlockedReadWakesForDataForTheEndAndForACancel) {
       std::uint8_t out[64];
       result = ring.Read(out, 64);
     });
-    std::this_thread::sleep_for(5ms);  // give the reader a chance to block; correctness does not depend on it
+    std::this_thread::sleep_for(
+        5ms);  // give the reader a chance to block; correctness does not depend on it
     EXPECT_EQ(result.load(), 999u) << "an empty ring blocks";
     if (wake == 0)
       WritePattern(ring, 0, 7);
@@ -156,8 +157,8 @@ TEST(CircularBufferTest, ThreadedWriterAndReaderKeepEveryByteInOrder) {
         std::this_thread::yield();
         continue;
       }
-      const auto n = static_cast<std::uint32_t>(
-          std::min<std::uint64_t>({length, kTotal - offset, step}));
+      const auto n =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>({length, kTotal - offset, step}));
       for (std::uint32_t i = 0; i < n; ++i)
         region[i] = test::PatternByte(offset + i);
       ring.CommitWrite(n);

@@ -58,8 +58,7 @@ TEST_F(EventHandlerTest, OrderUrgentCallsRemovalAndBlocking) {
   events->PostEvent(&a, Log("a4"));
   ASSERT_TRUE(main_.PumpUntil([&] { return Logged().size() == 5; }, 5s));
   main_.PumpUntil([] { return false; }, 30ms);
-  EXPECT_EQ(Logged(),
-            (std::vector<std::string>{"a1", "urgent@dispatcher", "a2", "a3", "a4"}));
+  EXPECT_EQ(Logged(), (std::vector<std::string>{"a1", "urgent@dispatcher", "a2", "a3", "a4"}));
 }
 
 TEST_F(EventHandlerTest, ABlockedSendersEventOnItsWayIsNotRun) {

@@ -1,8 +1,8 @@
 // The stream input against the demo site's songs and its fault switches (trickle, stall,
 // truncate, reset, 404), the site running as its own program.
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -88,7 +88,8 @@ class DemoSiteProcess {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      const std::string request = "GET " + path +
+                                  " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
                                   "Connection: close\r\n\r\n";
       if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
           static_cast<ssize_t>(request.size())) {

@@ -15,8 +15,8 @@
 #include "audio/audio_error.h"
 #include "audio/reader/fake_reader.h"
 #include "base/main_thread.h"
-#include "tests/support/nginx_server.h"
 #include "tests/support/media_peer.h"
+#include "tests/support/nginx_server.h"
 #include "tests/support/poll.h"
 #include "tests/support/test_media.h"
 
@@ -47,9 +47,8 @@ class StreamInTest : public ::testing::Test {
 
   // The input plays the fake reader's script; the log shows what the input asked of it.
   void UseFake(FakeReaderScript script) {
-    input_->SetReaderFactory([this, script](AddressOrigin) {
-      return std::make_unique<FakeMediaReader>(script, log_);
-    });
+    input_->SetReaderFactory(
+        [this, script](AddressOrigin) { return std::make_unique<FakeMediaReader>(script, log_); });
     input_->SetFileName("http://127.0.0.1:9/song.mp3");
   }
 
@@ -112,9 +111,7 @@ TEST_F(StreamInTest, OpenFailuresCarryTheirMessages) {
        },
        "Canoot add a logging URL", false},
       {"start",
-       [](FakeReaderScript& s, TMediaStreamIn&) {
-         s.start_result = static_cast<int>(0x80004005u);
-       },
+       [](FakeReaderScript& s, TMediaStreamIn&) { s.start_result = static_cast<int>(0x80004005u); },
        "Result 80004005", false},
       {"opened with failure", [](FakeReaderScript& s, TMediaStreamIn&) { s.opened_result = -2; },
        "", true},
@@ -124,8 +121,8 @@ TEST_F(StreamInTest, OpenFailuresCarryTheirMessages) {
          in.SetMaxWaitMilliseconds(200);
        },
        "", true},
-      {"no output count",
-       [](FakeReaderScript& s, TMediaStreamIn&) { s.output_count_result = -3; }, "", true},
+      {"no output count", [](FakeReaderScript& s, TMediaStreamIn&) { s.output_count_result = -3; },
+       "", true},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

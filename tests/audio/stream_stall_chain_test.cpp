@@ -50,9 +50,10 @@ TEST(StreamStallChainTest, ATwentySecondStallMidSongIsNotHeard) {
   const std::string mp3 = site.EnsureAudio(*song, demo::AudioFormat::kMp3);
   const std::vector<std::uint8_t> expected = test::DecodeWithFfmpegTool(mp3);
   const std::string wav = (folder.Path() / "played.wav").string();
-  const std::string path = "/_f/stall=" + std::to_string(kStallSeconds) + "@" +
-                           std::to_string(static_cast<int>(kSecondsBeforeStall * kMp3BytesPerSecond)) +
-                           "/audio/" + song->id + ".mp3";
+  const std::string path =
+      "/_f/stall=" + std::to_string(kStallSeconds) + "@" +
+      std::to_string(static_cast<int>(kSecondsBeforeStall * kMp3BytesPerSecond)) + "/audio/" +
+      song->id + ".mp3";
 
   QueueMainThread main;
   MainThread::Install(&main);

@@ -12,12 +12,8 @@ TEST(GbkTest, PrefixNeverEndsInHalfACharacter) {
     std::size_t max;
     std::size_t expected;
   } cases[] = {
-      {"abc", 2, 2},
-      {kYunBo, 4, 4},
-      {kYunBo, 3, 2},
-      {kYunBo, 1, 0},
-      {"a\xD4\xC6", 2, 1},
-      {"ab\xD4", 3, 3},  // a lone lead byte at the end is one broken character
+      {"abc", 2, 2},       {kYunBo, 4, 4},   {kYunBo, 3, 2}, {kYunBo, 1, 0},
+      {"a\xD4\xC6", 2, 1}, {"ab\xD4", 3, 3},  // a lone lead byte at the end is one broken character
       {"", 10, 0},
   };
   for (const Case& c : cases)

@@ -226,9 +226,9 @@ TEST_F(CatalogueCommandTest, ScrapersAgreeWithPcre2OnEveryDemoPage) {
   };
   for (const demo::DemoCategory& category : demo::DemoCatalogue::Categories()) {
     for (int page = 1; page <= demo::kCategoryPages + 1; ++page) {
-      const std::string text = Fetch("/_f/gzip,chunked" + std::string("/dance/sort/") +
-                                     std::string(category.slug) + "_" + std::to_string(page) +
-                                     ".html");
+      const std::string text =
+          Fetch("/_f/gzip,chunked" + std::string("/dance/sort/") + std::string(category.slug) +
+                "_" + std::to_string(page) + ".html");
       const std::vector<app::SongEntry> songs = app::ScrapeCategoryPage(text);
       EXPECT_EQ(as_rows(songs), testing::Pcre2ScrapeRows(text, category_block, category_row));
       EXPECT_EQ(songs.size(), page <= demo::kCategoryPages ? demo::kRowsPerPage : 0u);
@@ -267,8 +267,12 @@ TEST_F(CatalogueCommandTest, PlayListCommands) {
   EXPECT_EQ(playlist({"add", "11", "\xB9\xB7 a|b", "up"}).out, "0\n");
   EXPECT_EQ(playlist({"add", "22", "two", "up2"}).out, "1\n");
   EXPECT_EQ(playlist({"add", "11", "again", "x"}).out, "0\n");
-  EXPECT_EQ(test::ReadFileBytes(path), "\xB9\xB7 a\xA3\xFC" "b|up|11\r\ntwo|up2|22\r\n");
-  EXPECT_EQ(playlist({"show"}).out, "0\t11\t\xB9\xB7 a\xA3\xFC" "b\tup\n1\t22\ttwo\tup2\n");
+  EXPECT_EQ(test::ReadFileBytes(path),
+            "\xB9\xB7 a\xA3\xFC"
+            "b|up|11\r\ntwo|up2|22\r\n");
+  EXPECT_EQ(playlist({"show"}).out,
+            "0\t11\t\xB9\xB7 a\xA3\xFC"
+            "b\tup\n1\t22\ttwo\tup2\n");
   EXPECT_EQ(playlist({"delete", "0"}).status, 0);
   EXPECT_EQ(test::ReadFileBytes(path), "two|up2|22\r\n");
   EXPECT_EQ(playlist({"delete", "1"}).status, 1);
@@ -281,8 +285,8 @@ TEST_F(CatalogueCommandTest, PlayListCommands) {
   const std::string unwritable = (folder_ / "no folder" / "mylist.txt").string();
   const Result failed = Run({"--playlist", unwritable, "playlist", "add", "1", "n", "u"});
   EXPECT_EQ(failed.status, 1);
-  EXPECT_EQ(failed.err, "djkivo-cli: Cannot create file \"" + unwritable +
-                            "\". No such file or directory\n");
+  EXPECT_EQ(failed.err,
+            "djkivo-cli: Cannot create file \"" + unwritable + "\". No such file or directory\n");
 }
 
 }  // namespace

@@ -51,10 +51,11 @@ TEST(FetchCommandTest, BodiesFromNginxAreExact) {
 TEST(FetchCommandTest, BinaryBodyAndFailureMessages) {
   using namespace std::string_literals;
   const std::string bytes = "\xB9\xB7\0\r\n\xff\x80 end"s;
-  ScriptedPeer peer({ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n\r\n" +
-                                          test::ZlibCompress(bytes)),
-                     ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\ncut"),
-                     ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\nnot gzip data")});
+  ScriptedPeer peer(
+      {ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n\r\n" +
+                            test::ZlibCompress(bytes)),
+       ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\ncut"),
+       ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\nnot gzip data")});
   const test::ProcessResult ok = Fetch(peer.Url("/bin"));
   EXPECT_EQ(ok.exit_code, 0);
   EXPECT_EQ(ok.out, bytes);
@@ -73,7 +74,8 @@ TEST(FetchCommandTest, BinaryBodyAndFailureMessages) {
     ScriptedPeer gone({});
     closed_port = gone.Port();
   }
-  const test::ProcessResult refused = Fetch("http://127.0.0.1:" + std::to_string(closed_port) + "/");
+  const test::ProcessResult refused =
+      Fetch("http://127.0.0.1:" + std::to_string(closed_port) + "/");
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err, "Socket Error # 111\r\nConnection refused\n");
 

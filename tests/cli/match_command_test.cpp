@@ -42,8 +42,8 @@ class MatchCommandTest : public ::testing::Test {
     std::string command = Quote(DJKIVO_CLI_PATH) + " match";
     for (const std::string& arg : args)
       command += " " + Quote(arg);
-    command += " < " + Quote(Write("stdin", stdin_text)) + " > " + Quote(dir_ + "/out") +
-               " 2> " + Quote(dir_ + "/err");
+    command += " < " + Quote(Write("stdin", stdin_text)) + " > " + Quote(dir_ + "/out") + " 2> " +
+               Quote(dir_ + "/err");
     int status = std::system(command.c_str());
     out_ = djkivo::test::ReadFileBytes(dir_ + "/out");
     err_ = djkivo::test::ReadFileBytes(dir_ + "/err");

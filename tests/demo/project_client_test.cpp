@@ -56,8 +56,8 @@ TEST(ProjectClientTest, EveryCategoryScrapesToItsRowsUnderEveryFramingSwitch) {
       for (const DemoSong* song : site.Catalogue().CategoryPage(category, 1))
         expected += song->id + "\t" + testing::QuotesReplaced(song->listed_name) + "\t" +
                     testing::QuotesReplaced(song->uploader) + "\n";
-      std::string url = site.BaseAddress() + prefix + "/dance/sort/" +
-                        std::string(category.slug) + "_1.html";
+      std::string url =
+          site.BaseAddress() + prefix + "/dance/sort/" + std::string(category.slug) + "_1.html";
       EXPECT_EQ(Scrape(Load(url)), expected) << url;
     }
   }

@@ -15,9 +15,7 @@ struct FakeImage : TrayImage {
   int number;
 };
 
-int Number(const TIcon& icon) {
-  return icon ? static_cast<const FakeImage&>(*icon).number : -1;
-}
+int Number(const TIcon& icon) { return icon ? static_cast<const FakeImage&>(*icon).number : -1; }
 
 // Records every call the logic makes on the desktop, as text.
 struct FakeDesktop : NotificationArea, TrayHost, TrayMenu {
@@ -107,12 +105,12 @@ TEST_F(TrayIconTest, MouseActionsMapToEventsInOrder) {
   tray.HandleMouse(TrayMouseAction::RightUp);
   tray.HandleMouse(TrayMouseAction::LeftDoubleClick);
   EXPECT_EQ(desktop_.calls,
-            (std::vector<std::string>{
-                "up 0 " + std::to_string(ssCtrl | ssLeft),
-                "down 0 " + std::to_string(ssCtrl | ssLeft) + " 10,20", "click",
-                "up 0 " + std::to_string(ssCtrl | ssLeft),
-                "down 1 " + std::to_string(ssCtrl | ssRight) + " 10,20", "popup 10,20",
-                "up 1 " + std::to_string(ssCtrl | ssRight), "dblclick", "default item"}));
+            (std::vector<std::string>{"up 0 " + std::to_string(ssCtrl | ssLeft),
+                                      "down 0 " + std::to_string(ssCtrl | ssLeft) + " 10,20",
+                                      "click", "up 0 " + std::to_string(ssCtrl | ssLeft),
+                                      "down 1 " + std::to_string(ssCtrl | ssRight) + " 10,20",
+                                      "popup 10,20", "up 1 " + std::to_string(ssCtrl | ssRight),
+                                      "dblclick", "default item"}));
 
   desktop_.calls.clear();
   tray.SetLeftPopup(true);

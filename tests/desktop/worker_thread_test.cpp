@@ -1,8 +1,8 @@
 #include "desktop/worker_thread.h"
 
 #include <atomic>
-#include <stdexcept>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -159,11 +159,21 @@ TEST_F(WorkerThreadTest, GroupEventsFollowFirstStartLastEndAndUpdatePriority) {
   }
   std::vector<TWorkerThreadBase*> group_starts, group_ends, thread_starts, group_updates;
   std::set<TWorkerThreadBase*> thread_updates;
-  group.OnStart = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&) { group_starts.push_back(t); };
-  group.OnTerminate = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&) { group_ends.push_back(t); };
-  group.OnThreadStart = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&) { thread_starts.push_back(t); };
-  group.OnUpdate = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&, int) { group_updates.push_back(t); };
-  group.OnThreadUpdate = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&, int) { thread_updates.insert(t); };
+  group.OnStart = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&) {
+    group_starts.push_back(t);
+  };
+  group.OnTerminate = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&) {
+    group_ends.push_back(t);
+  };
+  group.OnThreadStart = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&) {
+    thread_starts.push_back(t);
+  };
+  group.OnUpdate = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&, int) {
+    group_updates.push_back(t);
+  };
+  group.OnThreadUpdate = [&](TWorkerThreadBase* t, TWorkerExecuteThread&, void*&, int) {
+    thread_updates.insert(t);
+  };
 
   group.Start();
   EXPECT_EQ(group.RunningCount(), 2);
@@ -190,7 +200,9 @@ TEST_F(WorkerThreadTest, GroupMembershipRefusesCyclesAndCountsRunningJoiners) {
 
   TWorkerThread worker;
   Event release(true);
-  worker.OnExecute = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) { release.WaitFor(10s); };
+  worker.OnExecute = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) {
+    release.WaitFor(10s);
+  };
   worker.Start();
   worker.SetThreadGroup(&inner);  // joining while running counts it in the whole chain
   EXPECT_EQ(inner.RunningCount(), 1);

@@ -2,8 +2,8 @@
 // Groups: request head, framing, encodings, redirects and keep-alive, cookies, failures.
 #include "net/http_client.h"
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,8 +20,8 @@ namespace djkivo::net {
 namespace {
 
 using namespace std::chrono_literals;
-using test::PeerScript;
 using test::OkResponse;
+using test::PeerScript;
 using test::PeerStep;
 using test::ScriptedPeer;
 
@@ -79,13 +79,15 @@ TEST(HttpClientRequestTest, SendsTheExactPageLoadHead) {
   ASSERT_EQ(peer.Requests().size(), 1u);
   EXPECT_EQ(peer.Requests()[0],
             "GET /dance/play/123.html HTTP/1.1\r\n"
-            "Host: 127.0.0.1:" + std::to_string(peer.Port()) + "\r\n"
-            "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
-            "application/x-shockwave-flash, */*\r\n"
-            "Accept-Encoding: gzip, deflate, identity\r\n"
-            "Accept-Language: zh-cn\r\n"
-            "User-Agent: TestAgent/1.0\r\n"
-            "\r\n");
+            "Host: 127.0.0.1:" +
+                std::to_string(peer.Port()) +
+                "\r\n"
+                "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                "application/x-shockwave-flash, */*\r\n"
+                "Accept-Encoding: gzip, deflate, identity\r\n"
+                "Accept-Language: zh-cn\r\n"
+                "User-Agent: TestAgent/1.0\r\n"
+                "\r\n");
 }
 
 TEST(HttpClientRequestTest, QueryIsSentAsGivenAndOtherBytesBecomeQuestionMarks) {
@@ -112,26 +114,29 @@ TEST(HttpClientFramingTest, BodiesArriveWhole) {
       {"content length", ScriptedPeer::Answer(OkResponse("hello")), "hello"},
       {"content length, connection left open", ScriptedPeer::AnswerEach({OkResponse(big)}), big},
       {"content length 0, connection left open", ScriptedPeer::AnswerEach({OkResponse("")}), ""},
-      {"204, connection left open", ScriptedPeer::AnswerEach({"HTTP/1.1 204 No Content\r\n\r\n"}), ""},
+      {"204, connection left open", ScriptedPeer::AnswerEach({"HTTP/1.1 204 No Content\r\n\r\n"}),
+       ""},
       {"read until close", ScriptedPeer::Answer(Ok("", big)), big},
       {"read until close, HTTP/1.0", ScriptedPeer::Answer("HTTP/1.0 200 OK\r\n\r\nold"), "old"},
       {"chunked 1a and 0",
-       ScriptedPeer::AnswerEach({Ok("Transfer-Encoding: chunked\r\n",
-                                    "1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\nX-Trailer: t\r\n\r\n")}),
+       ScriptedPeer::AnswerEach(
+           {Ok("Transfer-Encoding: chunked\r\n",
+               "1a\r\nabcdefghijklmnopqrstuvwxyz\r\n0\r\nX-Trailer: t\r\n\r\n")}),
        "abcdefghijklmnopqrstuvwxyz"},
       {"chunked with extensions, spaces and upper-case hex",
        ScriptedPeer::AnswerEach({Ok("Transfer-Encoding: Chunked\r\n",
                                     "3;name=v\r\nabc\r\n A \r\n0123456789\r\n0\r\n\r\n")}),
        "abc0123456789"},
       {"chunked, trailers cut by close",
-       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "2\r\nok\r\n0\r\nX-A: 1\r\n")), "ok"},
+       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "2\r\nok\r\n0\r\nX-A: 1\r\n")),
+       "ok"},
       {"100 continue skipped",
        ScriptedPeer::Answer("HTTP/1.1 100 Continue\r\n\r\n" + OkResponse("after")), "after"},
       {"head and body in many small pieces",
        {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200"), PeerStep::Pause(30ms),
         PeerStep::Send(" OK\r\nContent-Le"), PeerStep::Pause(30ms), PeerStep::Send("ngth: 6\r\n\r"),
-        PeerStep::Pause(30ms), PeerStep::Send("\nab"), PeerStep::Pause(30ms), PeerStep::Send("cdef"),
-        PeerStep::Close()},
+        PeerStep::Pause(30ms), PeerStep::Send("\nab"), PeerStep::Pause(30ms),
+        PeerStep::Send("cdef"), PeerStep::Close()},
        "abcdef"},
       {"LF-only line ends", ScriptedPeer::Answer("HTTP/1.1 200 OK\nContent-Length: 2\n\nhi"), "hi"},
       {"status and header line of exactly the limit (CR included)",
@@ -146,8 +151,8 @@ TEST(HttpClientFramingTest, BodiesArriveWhole) {
          return ScriptedPeer::Answer(head + "Content-Length: 2\r\n\r\nok");
        }(),
        "ok"},
-      {"close while header lines are read",
-       ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nX-A: 1\r\n"), ""},
+      {"close while header lines are read", ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nX-A: 1\r\n"),
+       ""},
   };
   for (const FramingCase& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -185,15 +190,21 @@ TEST(HttpClientEncodingTest, GzipAndDeflateBodiesAreDecoded) {
   }
   chunked += "0\r\n\r\n";
   const std::vector<FramingCase> kCases = {
-      {"gzip, content length", ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: gzip\r\n")), text},
+      {"gzip, content length", ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: gzip\r\n")),
+       text},
       {"gzip, chunked",
-       ScriptedPeer::Answer(Ok("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n", chunked)), text},
+       ScriptedPeer::Answer(
+           Ok("Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n", chunked)),
+       text},
       {"gzip, until close", ScriptedPeer::Answer(Ok("Content-Encoding: GZIP\r\n", gz)), text},
       {"deflate with zlib header",
-       ScriptedPeer::Answer(OkResponse(test::ZlibCompress(text), "Content-Encoding: deflate\r\n")), text},
-      {"raw deflate", ScriptedPeer::Answer(OkResponse(test::RawDeflate(text), "Content-Encoding: deflate\r\n")),
+       ScriptedPeer::Answer(OkResponse(test::ZlibCompress(text), "Content-Encoding: deflate\r\n")),
        text},
-      {"other encoding passed on", ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: br\r\n")), gz},
+      {"raw deflate",
+       ScriptedPeer::Answer(OkResponse(test::RawDeflate(text), "Content-Encoding: deflate\r\n")),
+       text},
+      {"other encoding passed on", ScriptedPeer::Answer(OkResponse(gz, "Content-Encoding: br\r\n")),
+       gz},
   };
   for (const FramingCase& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -216,13 +227,15 @@ TEST(HttpClientEncodingTest, WithoutDecompressorTheBodyStaysEncoded) {
 
 // --- redirects and keep-alive -------------------------------------------------------------
 
-std::string Redirect(const std::string& location, const std::string& extra = "Content-Length: 0\r\n") {
+std::string Redirect(const std::string& location,
+                     const std::string& extra = "Content-Length: 0\r\n") {
   return "HTTP/1.1 302 Found\r\nLocation: " + location + "\r\n" + extra + "\r\n";
 }
 
 TEST(HttpClientRedirectTest, RelativeLocationOnTheSameConnection) {
   ScriptedPeer peer({ScriptedPeer::AnswerEach(
-      {Redirect("recommend_2.html", "Content-Length: 9\r\n") + "moved....", OkResponse("final page")})});
+      {Redirect("recommend_2.html", "Content-Length: 9\r\n") + "moved....",
+       OkResponse("final page")})});
   const Outcome outcome = Load(peer.Url("/dance/sort/recommend_1.html"));
   ASSERT_TRUE(outcome.ok) << outcome.error;
   EXPECT_EQ(outcome.body, "final page");
@@ -241,12 +254,14 @@ TEST(HttpClientRedirectTest, ConnectionIsReplacedWhenItMayNotBeReused) {
        {ScriptedPeer::AnswerEach({Redirect("/b", "Content-Length: 0\r\nConnection: close\r\n")}),
         ScriptedPeer::Answer(OkResponse("b"))}},
       {"redirect body read until close",
-       {ScriptedPeer::Answer(Redirect("/b", "") + "old body"), ScriptedPeer::Answer(OkResponse("b"))}},
+       {ScriptedPeer::Answer(Redirect("/b", "") + "old body"),
+        ScriptedPeer::Answer(OkResponse("b"))}},
       {"peer closed the kept-alive connection",
        {{PeerStep::ReadRequest(), PeerStep::Send(Redirect("/b")), PeerStep::Close()},
         ScriptedPeer::Answer(OkResponse("b"))}},
       {"peer reset the kept-alive connection",
-       {{PeerStep::ReadRequest(), PeerStep::Send(Redirect("/b")), PeerStep::Pause(50ms), PeerStep::Reset()},
+       {{PeerStep::ReadRequest(), PeerStep::Send(Redirect("/b")), PeerStep::Pause(50ms),
+         PeerStep::Reset()},
         ScriptedPeer::Answer(OkResponse("b"))}},
   };
   for (const Case& c : kCases) {
@@ -266,8 +281,8 @@ TEST(HttpClientRedirectTest, AbsoluteLocationToAnotherPeer) {
   const Outcome outcome = Load(first.Url("/a"));
   ASSERT_TRUE(outcome.ok) << outcome.error;
   EXPECT_EQ(outcome.body, "there");
-  EXPECT_TRUE(target.Requests().at(0).starts_with("GET /x/y.html HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                                  std::to_string(target.Port()) + "\r\n"));
+  EXPECT_TRUE(target.Requests().at(0).starts_with(
+      "GET /x/y.html HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(target.Port()) + "\r\n"));
 }
 
 TEST(HttpClientRedirectTest, FourteenRedirectsAreFollowedAndTheFifteenthFails) {
@@ -293,7 +308,8 @@ TEST(HttpClientRedirectTest, FourteenRedirectsAreFollowedAndTheFifteenthFails) {
 
 TEST(HttpClientRedirectTest, UnfollowedOrEmptyRedirectIsAProtocolError) {
   ScriptedPeer peer({ScriptedPeer::Answer(Redirect("/b", "Content-Length: 4\r\n") + "gone")});
-  const Outcome unfollowed = Load(peer.Url("/a"), [](THttpClient& client) { client.SetHandleRedirects(false); });
+  const Outcome unfollowed =
+      Load(peer.Url("/a"), [](THttpClient& client) { client.SetHandleRedirects(false); });
   EXPECT_EQ(unfollowed.error, "HTTP/1.1 302 Found");
   EXPECT_EQ(unfollowed.code, 302);
   EXPECT_EQ(unfollowed.error_body, "gone");
@@ -306,10 +322,11 @@ TEST(HttpClientRedirectTest, UnfollowedOrEmptyRedirectIsAProtocolError) {
 
 TEST(HttpClientCookieTest, CookiesPassAlongTheRedirectChainOnly) {
   ScriptedPeer peer({ScriptedPeer::AnswerEach(
-      {Redirect("/dance/sort/b.html",
-                "Set-Cookie: site=1; Path=/\r\nSet-Cookie: sort=2\r\nSet-Cookie: gone=3; Max-Age=0\r\n"
-                "Set-Cookie: elsewhere=4; Domain=other.example\r\nSet-Cookie: deep=5; Path=/other\r\n"
-                "Content-Length: 0\r\n"),
+      {Redirect(
+           "/dance/sort/b.html",
+           "Set-Cookie: site=1; Path=/\r\nSet-Cookie: sort=2\r\nSet-Cookie: gone=3; Max-Age=0\r\n"
+           "Set-Cookie: elsewhere=4; Domain=other.example\r\nSet-Cookie: deep=5; Path=/other\r\n"
+           "Content-Length: 0\r\n"),
        Redirect("/dance/play/c.html", "Set-Cookie: site=6; Path=/\r\nContent-Length: 0\r\n"),
        OkResponse("done")})});
   const Outcome outcome = Load(peer.Url("/dance/sort/a.html"));
@@ -340,36 +357,48 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
        "HTTP/1.1 404 Not Found"},
       {"500 until close", ScriptedPeer::Answer("HTTP/1.1 500 Internal Server Error\r\n\r\nboom"),
        "HTTP/1.1 500 Internal Server Error"},
-      {"304", ScriptedPeer::Answer("HTTP/1.1 304 Not Modified\r\n\r\n"), "HTTP/1.1 304 Not Modified"},
+      {"304", ScriptedPeer::Answer("HTTP/1.1 304 Not Modified\r\n\r\n"),
+       "HTTP/1.1 304 Not Modified"},
       {"401 without credentials",
        ScriptedPeer::Answer("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\n"
                             "Content-Length: 0\r\n\r\n"),
        "HTTP/1.1 401 Unauthorized"},
-      {"407", ScriptedPeer::Answer("HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"),
+      {"407",
+       ScriptedPeer::Answer(
+           "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n"),
        "HTTP/1.1 407 Proxy Authentication Required"},
       {"101", ScriptedPeer::Answer("HTTP/1.1 101 Switching Protocols\r\n\r\n"),
        "HTTP/1.1 101 Switching Protocols"},
       {"status that is not a number", ScriptedPeer::Answer("HTTP/1.1 abc\r\n\r\n"), "HTTP/1.1 abc"},
-      {"close before the status line", {PeerStep::ReadRequest(), PeerStep::Close()},
+      {"close before the status line",
+       {PeerStep::ReadRequest(), PeerStep::Close()},
        "Connection Closed Gracefully."},
-      {"close inside the status line", ScriptedPeer::Answer("HTTP/1.1 20"), "Connection Closed Gracefully."},
-      {"content length cut short", ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
+      {"close inside the status line", ScriptedPeer::Answer("HTTP/1.1 20"),
        "Connection Closed Gracefully."},
-      {"chunked cut short", ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "a\r\n01234")),
+      {"content length cut short",
+       ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort"),
+       "Connection Closed Gracefully."},
+      {"chunked cut short",
+       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "a\r\n01234")),
        "Connection Closed Gracefully."},
       {"chunked without the last chunk",
-       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "2\r\nok\r\n")), "Connection Closed Gracefully."},
-      {"chunk size not hexadecimal", ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "zz\r\nab\r\n0\r\n\r\n")),
+       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "2\r\nok\r\n")),
+       "Connection Closed Gracefully."},
+      {"chunk size not hexadecimal",
+       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "zz\r\nab\r\n0\r\n\r\n")),
        "Invalid chunk size."},
-      {"empty chunk size", ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "\r\nab\r\n0\r\n\r\n")),
+      {"empty chunk size",
+       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "\r\nab\r\n0\r\n\r\n")),
        "Invalid chunk size."},
-      {"status line above the limit", ScriptedPeer::Answer("HTTP/1.1 200 " + std::string(20000, 'K') + "\r\n\r\n"),
+      {"status line above the limit",
+       ScriptedPeer::Answer("HTTP/1.1 200 " + std::string(20000, 'K') + "\r\n\r\n"),
        "Max line length exceeded."},
       {"header line above the limit",
        ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nX: " + std::string(16382, 'v') + "\r\n\r\n"),
        "Max line length exceeded."},
       {"chunk line above the limit",
-       ScriptedPeer::Answer(Ok("Transfer-Encoding: chunked\r\n", "1;" + std::string(20000, 'e') + "\r\n")),
+       ScriptedPeer::Answer(
+           Ok("Transfer-Encoding: chunked\r\n", "1;" + std::string(20000, 'e') + "\r\n")),
        "Max line length exceeded."},
       {"256 header lines",
        [] {
@@ -380,22 +409,27 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
        }(),
        "Too many header lines."},
       {"content length above the limit",
-       {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\n\r\nabc"),
+       {PeerStep::ReadRequest(),
+        PeerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 67108865\r\n\r\nabc"),
         PeerStep::Stall()},
        "Response too large"},
       {"gzip bomb",
-       ScriptedPeer::Answer(OkResponse(test::Gzip(std::string((64u << 20) + 1, 'a')), "Content-Encoding: gzip\r\n")),
+       ScriptedPeer::Answer(
+           OkResponse(test::Gzip(std::string((64u << 20) + 1, 'a')), "Content-Encoding: gzip\r\n")),
        "Response too large"},
       {"damaged gzip",
-       ScriptedPeer::Answer(OkResponse(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff", 13) + "12345678",
-                                     "Content-Encoding: gzip\r\n")),
+       ScriptedPeer::Answer(
+           OkResponse(std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03\xff\xff\xff", 13) + "12345678",
+                      "Content-Encoding: gzip\r\n")),
        "ZLib Error (-3)"},
       {"silent peer", {PeerStep::ReadRequest(), PeerStep::Stall()}, "Read timed out."},
       {"peer stalls inside the body",
-       {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab"), PeerStep::Stall()},
+       {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab"),
+        PeerStep::Stall()},
        "Read timed out."},
-      {"peer resets", {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200 OK\r\n\r\npartial"), PeerStep::Pause(50ms),
-                       PeerStep::Reset()},
+      {"peer resets",
+       {PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 200 OK\r\n\r\npartial"),
+        PeerStep::Pause(50ms), PeerStep::Reset()},
        "Socket Error # 104\r\nConnection reset by peer"},
   };
   for (const FailureCase& c : kCases) {
@@ -409,8 +443,9 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
 }
 
 TEST(HttpClientFailureTest, ProtocolErrorCarriesCodeAndDecodedBody) {
-  ScriptedPeer peer({ScriptedPeer::Answer(
-      OkResponse(test::Gzip("not here"), "Content-Encoding: gzip\r\n").replace(9, 6, "404 Not Found"))});
+  ScriptedPeer peer(
+      {ScriptedPeer::Answer(OkResponse(test::Gzip("not here"), "Content-Encoding: gzip\r\n")
+                                .replace(9, 6, "404 Not Found"))});
   const Outcome outcome = Load(peer.Url("/missing"));
   EXPECT_EQ(outcome.error, "HTTP/1.1 404 Not Found");
   EXPECT_EQ(outcome.code, 404);
@@ -418,8 +453,9 @@ TEST(HttpClientFailureTest, ProtocolErrorCarriesCodeAndDecodedBody) {
 }
 
 TEST(HttpClientFailureTest, StatusLineWinsOverABrokenErrorPage) {
-  ScriptedPeer peer({ScriptedPeer::Answer(
-      "HTTP/1.1 503 Service Unavailable\r\nContent-Encoding: gzip\r\nContent-Length: 50\r\n\r\nbroken")});
+  ScriptedPeer peer(
+      {ScriptedPeer::Answer("HTTP/1.1 503 Service Unavailable\r\nContent-Encoding: "
+                            "gzip\r\nContent-Length: 50\r\n\r\nbroken")});
   const Outcome outcome = Load(peer.Url("/"));
   EXPECT_EQ(outcome.error, "HTTP/1.1 503 Service Unavailable");
   EXPECT_EQ(outcome.code, 503);
@@ -464,7 +500,8 @@ TEST(HttpClientFailureTest, ATrickleIsCutByTheLoadLimit) {
     std::vector<PeerScript> scripts;
   };
   const std::vector<TrickleCase> kCases = {
-      {"in the head", {script("", "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(300, 's') + "\r\n\r\n")}},
+      {"in the head",
+       {script("", "HTTP/1.1 200 OK\r\nX-Slow: " + std::string(300, 's') + "\r\n\r\n")}},
       {"in the body", {script("HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n", body)}},
       {"after a redirect",
        {{PeerStep::ReadRequest(), PeerStep::Pause(300ms),
@@ -508,8 +545,8 @@ TEST(HttpClientFailureTest, ConnectGivesUpAtItsLimit) {
   EXPECT_EQ(outcome.error, "Connect timed out.");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
   // A load limit shorter than the connect limit ends the connect too.
-  const Outcome load_limited =
-      Load("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", [](THttpClient& client) {
+  const Outcome load_limited = Load(
+      "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", [](THttpClient& client) {
         client.SetConnectTimeout(60s);
         client.SetLoadTimeout(500ms);
       });
@@ -520,7 +557,8 @@ TEST(HttpClientFailureTest, ConnectGivesUpAtItsLimit) {
 }
 
 TEST(HttpClientFailureTest, ConnectionIsClosedAfterAFailedLoad) {
-  ScriptedPeer peer({{PeerStep::ReadRequest(), PeerStep::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}});
+  ScriptedPeer peer({{PeerStep::ReadRequest(),
+                      PeerStep::Send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}});
   THttpClient client;
   std::string body;
   EXPECT_THROW(client.GetToStream(peer.Url("/"), body), EHttpProtocolError);

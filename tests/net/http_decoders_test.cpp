@@ -17,7 +17,8 @@ using test::Gzip;
 using test::GzipFields;
 
 // Decodes `body` as `encoding`, fed in pieces of `piece` bytes.
-std::string Decode(const std::string& encoding, const std::string& body, std::size_t piece = 1 << 20) {
+std::string Decode(const std::string& encoding, const std::string& body,
+                   std::size_t piece = 1 << 20) {
   std::string out;
   StringSink sink(out);
   LimitSink limit(sink, kMaxBodyBytes);
@@ -55,7 +56,7 @@ TEST(HttpDecodersTest, EveryGzipHeaderFieldIsSkipped) {
     SCOPED_TRACE(fields.name + "|" + fields.comment);
     const std::string body = Gzip(kText, fields);
     EXPECT_EQ(Decode("gzip", body), kText);
-    EXPECT_EQ(Decode("gzip", body, 1), kText);  // every state boundary inside a header
+    EXPECT_EQ(Decode("gzip", body, 1), kText);     // every state boundary inside a header
     EXPECT_EQ(Decode("deflate", body, 3), kText);  // the probe recognises the gzip header
   }
 }
@@ -92,9 +93,9 @@ TEST(HttpDecodersTest, DamagedDataRaisesZlibError) {
   EXPECT_EQ(ZlibErrorOf("gzip", corrupt), Z_DATA_ERROR);
   const std::string whole = Gzip(kText);
   EXPECT_EQ(ZlibErrorOf("gzip", whole.substr(0, whole.size() / 2)), Z_BUF_ERROR);
-  EXPECT_EQ(ZlibErrorOf("gzip", whole.substr(0, 6)), Z_BUF_ERROR);  // inside the header
+  EXPECT_EQ(ZlibErrorOf("gzip", whole.substr(0, 6)), Z_BUF_ERROR);       // inside the header
   EXPECT_EQ(ZlibErrorOf("deflate", std::string(1, '\0')), Z_BUF_ERROR);  // a stored block cut short
-  EXPECT_EQ(ZlibErrorOf("deflate", "\xff"), Z_DATA_ERROR);  // a reserved block type
+  EXPECT_EQ(ZlibErrorOf("deflate", "\xff"), Z_DATA_ERROR);               // a reserved block type
 }
 
 TEST(HttpDecodersTest, DecompressionBombStopsAtTheLimit) {

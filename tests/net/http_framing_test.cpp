@@ -11,7 +11,8 @@ namespace {
 
 TEST(HttpFramingTest, ChunkDecoderGivesTheSameResultHoweverTheBytesArrive) {
   const std::string wire =
-      "1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n\r\n\r\n0\r\nX-A: 1\r\nX-B: 2\r\n\r\nHTTP/1.1 200 OK";
+      "1a;x=y\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n\r\n\r\n0\r\nX-A: 1\r\nX-B: 2\r\n\r\nHTTP/1.1 "
+      "200 OK";
   const std::size_t body_end = wire.find("HTTP/1.1");
   for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, wire.size()}) {
     SCOPED_TRACE(piece);

@@ -27,10 +27,12 @@ TEST(HttpUrlTest, MergesIntoTheCurrentAddress) {
        "/search.html?pageid=1&keyword=%B9%B7&keytype=1", "site.example"},
       {"", "http://site.example/a/b.html#part", "/a/b.html", "site.example"},
       // Backslashes before the query are slashes; a GBK trail byte 0x5C is not.
-      {"", "http://site.example\\dance\\sort\\x.html?a=\\", "/dance/sort/x.html?a=\\", "site.example"},
+      {"", "http://site.example\\dance\\sort\\x.html?a=\\", "/dance/sort/x.html?a=\\",
+       "site.example"},
       {"", "http://site.example/\xB5\x5C/x.html", "/\xB5\x5C/x.html", "site.example"},
       // Redirects.
-      {"http://h/dance/sort/recommend_1.html", "recommend_2.html", "/dance/sort/recommend_2.html", "h"},
+      {"http://h/dance/sort/recommend_1.html", "recommend_2.html", "/dance/sort/recommend_2.html",
+       "h"},
       {"http://h/dance/sort/recommend_1.html", "/top.html", "/top.html", "h"},
       {"http://h/dance/sort/recommend_1.html", "../play/5.html", "/dance/play/5.html", "h"},
       {"http://h/dance/sort/x.html", "../../../../a.html", "/a.html", "h"},

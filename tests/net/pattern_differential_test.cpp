@@ -90,8 +90,8 @@ class PatternGenerator {
       return kEscapes[Pick(7)];
     }
     if (kind < 68) {
-      static const char* const kClasses[] = {"[ab]", "[^a]", "[a-c]", "[^\\d]", "[\\w-]",
-                                             "[A-Z0]", "[^ab\\n]", "[b-c_]"};
+      static const char* const kClasses[] = {"[ab]",   "[^a]",   "[a-c]",    "[^\\d]",
+                                             "[\\w-]", "[A-Z0]", "[^ab\\n]", "[b-c_]"};
       return kClasses[Pick(8)];
     }
     if (kind < 72) {
@@ -136,8 +136,8 @@ class Pcre2 {
 
   // False when PCRE2 gave up (match limit); `out` is "NOMATCH" or the groups.
   bool Match(const std::string& input, std::size_t offset, int groups, std::string& out) {
-    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(input.data()), input.size(), offset,
-                         0, data_, nullptr);
+    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(input.data()), input.size(), offset, 0,
+                         data_, nullptr);
     if (rc == PCRE2_ERROR_NOMATCH) {
       out = "NOMATCH";
       return true;

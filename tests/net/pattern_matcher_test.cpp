@@ -159,7 +159,7 @@ const MatchCase kInlineAndExtended[] = {
     {"A(?i)b", "aB", "NOMATCH"},
     {"(a(?i)b)c", "aBC", "NOMATCH"},  // the setting ends with its group
     {"(a(?i)b)c", "aBc", "aBc|aB"},
-    {"(x(?i)b|c)", "C", "C|C"},       // ...but holds through its later alternatives
+    {"(x(?i)b|c)", "C", "C|C"},  // ...but holds through its later alternatives
     {"(?i)a(?-i)b", "Ab", "Ab"},
     {"(?I)a", "A", "A"},
     {"(?#any text)a", "a", "a"},
@@ -187,8 +187,8 @@ TEST_P(BadPatternTable, RaisesCodeMessageAndPosition) {
   } catch (const EPatternError& e) {
     EXPECT_EQ(e.ErrorId(), c.code) << c.pattern;
     EXPECT_EQ(e.ErrorPos(), c.pos) << c.pattern;
-    EXPECT_EQ(std::string(e.what()), EPatternError::MessageFor(c.code) + " (pos " +
-                                         std::to_string(c.pos) + ")");
+    EXPECT_EQ(std::string(e.what()),
+              EPatternError::MessageFor(c.code) + " (pos " + std::to_string(c.pos) + ")");
     EXPECT_EQ(m.LastError(), c.code);
   }
   // A compile error leaves the expression stored: the next search raises it again.
@@ -396,8 +396,8 @@ TEST(ReplaceTest, ExpansionFillsGroupsAndEscapes) {
 // point is that these finish at all (the unmemoised engine would run for years).
 TEST(HostilePatternTest, NestedAndAlternatingLoopsFinish) {
   const std::string as(20000, 'a');
-  for (const char* pattern : {"(a|a)*b", "(a+)+b", "(a|aa)+c", "((a+)|b)*x", "(.*?,)+P",
-                              "(?-g)(a|a)*b"}) {
+  for (const char* pattern :
+       {"(a|a)*b", "(a+)+b", "(a|aa)+c", "((a+)|b)*x", "(.*?,)+P", "(?-g)(a|a)*b"}) {
     TPatternMatcher m;
     m.SetExpression(pattern);
     EXPECT_FALSE(m.Exec(as)) << pattern;

@@ -44,8 +44,8 @@ class ListPageTest : public ::testing::TestWithParam<PageOptions> {};
 TEST_P(ListPageTest, EveryRowComesOut) {
   std::vector<PageRow> expected;
   const std::string page = testing::MakeListPage(GetParam(), &expected);
-  std::vector<PageRow> got = Scrape(page, testing::kCategoryBlockPattern,
-                                    testing::kCategoryRowPattern);
+  std::vector<PageRow> got =
+      Scrape(page, testing::kCategoryBlockPattern, testing::kCategoryRowPattern);
   ASSERT_EQ(got.size(), expected.size());
   for (std::size_t k = 0; k < got.size(); ++k) {
     EXPECT_EQ(got[k].id, expected[k].id) << "row " << k;

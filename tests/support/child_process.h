@@ -45,7 +45,7 @@ class ChildProcess {
 
  private:
   pid_t pid_ = -1;
-  int report_fd_ = -1;  // the read end of descriptor 3's pipe
+  int report_fd_ = -1;   // the read end of descriptor 3's pipe
   std::string pending_;  // bytes read after the last whole line
 };
 

@@ -11,7 +11,8 @@ namespace {
 
 std::string Deflate(std::string_view text, int window_bits) {
   z_stream z{};
-  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY) !=
+      Z_OK)
     throw std::runtime_error("deflateInit2 failed");
   std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
@@ -57,17 +58,35 @@ std::string Gzip(std::string_view text, const GzipFields& fields) {
   if (!fields.comment.empty())
     out += fields.comment + '\0';
   if (fields.header_crc)
-    PutLittleEndian(out, crc32(0, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size())), 2);
+    PutLittleEndian(
+        out, crc32(0, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size())),
+        2);
   out += RawDeflate(text);
-  PutLittleEndian(out, crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())), 4);
+  PutLittleEndian(
+      out, crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())),
+      4);
   PutLittleEndian(out, static_cast<std::uint32_t>(text.size()), 4);
   return out;
 }
 
 std::string PageText(std::size_t size, std::uint32_t seed) {
-  static const char* const kWords[] = {
-      "<li class=\"wq_2\">", "dance", "remix", "</a>", "DJ", "2026", "<ul>", "song", "mix",
-      "club", "<a href=/dance/play/", ".html>", "</li>\n", "bass", "live", "house", "vocal"};
+  static const char* const kWords[] = {"<li class=\"wq_2\">",
+                                       "dance",
+                                       "remix",
+                                       "</a>",
+                                       "DJ",
+                                       "2026",
+                                       "<ul>",
+                                       "song",
+                                       "mix",
+                                       "club",
+                                       "<a href=/dance/play/",
+                                       ".html>",
+                                       "</li>\n",
+                                       "bass",
+                                       "live",
+                                       "house",
+                                       "vocal"};
   std::mt19937 generator(seed);
   std::uniform_int_distribution<std::size_t> word(0, std::size(kWords) - 1);
   std::uniform_int_distribution<int> digit(0, 9);

@@ -14,9 +14,9 @@ std::string RawDeflate(std::string_view text);
 
 /// Optional fields of a gzip header.
 struct GzipFields {
-  std::string extra;    // FEXTRA when not empty
-  std::string name;     // FNAME when not empty
-  std::string comment;  // FCOMMENT when not empty
+  std::string extra;        // FEXTRA when not empty
+  std::string name;         // FNAME when not empty
+  std::string comment;      // FCOMMENT when not empty
   bool header_crc = false;  // FHCRC
 };
 /// `text` as one gzip member with the given header fields, CRC-32 and length trailer.

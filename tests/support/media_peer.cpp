@@ -111,15 +111,16 @@ void MediaPeer::Serve(int fd, int request) {
     answer = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
     start = size;
   } else if (start > 0 && start < size) {
-    answer = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(start) +
-             "-" + std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
+    answer = "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(start) + "-" +
+             std::to_string(size - 1) + "/" + std::to_string(size) + "\r\n";
   } else {
     start = 0;
     answer = "HTTP/1.1 200 OK\r\nAccept-Ranges: bytes\r\n";
   }
   if (answer.find("503") == std::string::npos)
-    answer += "Content-Type: " + script_.content_type + "\r\nContent-Length: " +
-              std::to_string(size - start) + "\r\nConnection: close\r\n\r\n";
+    answer += "Content-Type: " + script_.content_type +
+              "\r\nContent-Length: " + std::to_string(size - start) +
+              "\r\nConnection: close\r\n\r\n";
   bool going = SendAll(fd, answer.data(), answer.size());
   std::int64_t end = size;
   if (script_.stall_after >= 0)

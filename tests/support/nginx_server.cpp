@@ -92,7 +92,8 @@ bool NginxServer::Start(const std::string& server_directives, const std::filesys
          << "  proxy_temp_path " << prefix << "/proxy;\n"
          << "  fastcgi_temp_path " << prefix << "/fastcgi;\n"
          << "  uwsgi_temp_path " << prefix << "/uwsgi;\n"
-         << "  scgi_temp_path " << prefix << "/scgi;\n"
+         << "  scgi_temp_path " << prefix
+         << "/scgi;\n"
             "  types { text/html html htm; text/plain txt; }\n"
             "  default_type application/octet-stream;\n"
             "  sendfile on;\n"
@@ -109,14 +110,15 @@ bool NginxServer::Start(const std::string& server_directives, const std::filesys
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
   std::string binary = kBinary;
   std::string p_flag = "-p", c_flag = "-c", e_flag = "-e";
   std::string prefix_arg = prefix + "/";
   std::string config_arg = config_path;
   std::string log_arg = log_path;
-  char* argv[] = {binary.data(), p_flag.data(), prefix_arg.data(), c_flag.data(), config_arg.data(),
-                  e_flag.data(), log_arg.data(), nullptr};
+  char* argv[] = {binary.data(),     p_flag.data(), prefix_arg.data(), c_flag.data(),
+                  config_arg.data(), e_flag.data(), log_arg.data(),    nullptr};
   const int status = ::posix_spawn(&pid_, kBinary, &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   if (status != 0)

@@ -35,15 +35,18 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::mill
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   std::vector<std::string> args = argv;
   std::vector<char*> pointers;
   for (std::string& arg : args)
     pointers.push_back(arg.data());
   pointers.push_back(nullptr);
   pid_t pid = -1;
-  const int status = ::posix_spawn(&pid, args.at(0).c_str(), &actions, nullptr, pointers.data(), environ);
+  const int status =
+      ::posix_spawn(&pid, args.at(0).c_str(), &actions, nullptr, pointers.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (status != 0)
     throw std::runtime_error("cannot start " + args[0]);

@@ -22,9 +22,21 @@ const char* const kPlayPagePattern =
 namespace {
 
 // Song names: ASCII words, GBK characters (two bytes each), apostrophes.
-const char* const kWords[] = {"DJ",      "Remix",     "Club",   "Mix",     "It's",  "Dance",
-                              "\xC9\xCF\xBA\xA3",  "\xB5\xE7\xD2\xF4", "\xCE\xE8\xC7\xFA",
-                              "2024",    "Vol.3",     "Bass",   "Night's", "Live",  "(Edit)"};
+const char* const kWords[] = {"DJ",
+                              "Remix",
+                              "Club",
+                              "Mix",
+                              "It's",
+                              "Dance",
+                              "\xC9\xCF\xBA\xA3",
+                              "\xB5\xE7\xD2\xF4",
+                              "\xCE\xE8\xC7\xFA",
+                              "2024",
+                              "Vol.3",
+                              "Bass",
+                              "Night's",
+                              "Live",
+                              "(Edit)"};
 const char* const kUploaders[] = {"djmax", "\xC0\xCF\xCD\xF5", "club_k", "Mr'Bass", "dj 007"};
 
 class Writer {
@@ -58,8 +70,8 @@ class Writer {
   std::string Filler(std::size_t so_far) {
     std::string filler;
     while (so_far + filler.size() + 60 < options_.row_bytes) {
-      filler += Tag("<li class=\"wq_x\">") + "<span title='n" + std::to_string(Pick(999)) +
-                "'>" + std::to_string(Pick(99999)) + " plays</span>" + Tag("</li>");
+      filler += Tag("<li class=\"wq_x\">") + "<span title='n" + std::to_string(Pick(999)) + "'>" +
+                std::to_string(Pick(99999)) + " plays</span>" + Tag("</li>");
       if (Pick(3) == 0)
         filler += "\r\n";
     }
@@ -83,17 +95,17 @@ std::string MakeListPage(const PageOptions& options, std::vector<PageRow>* rows)
       "<html><head><title>DJ</title></head><body>\r\n"
       "<div class=\"wq_4\"><ul><li class=\"wq_2\">near miss</li></ul></div>\r\n"
       "<div class='wq_4v_top'>top</div>\r\n" +
-      w.Tag("<div class=\"wq_4v\">") + "\r\n" +
-      w.Tag("<ul><li class=\"wq_2\">") + "Title" + w.Tag("</li><li class=\"wq_8\">") +
-      "Uploader" + w.Tag("</li></ul>") + "\r\n";
+      w.Tag("<div class=\"wq_4v\">") + "\r\n" + w.Tag("<ul><li class=\"wq_2\">") + "Title" +
+      w.Tag("</li><li class=\"wq_8\">") + "Uploader" + w.Tag("</li></ul>") + "\r\n";
   const std::string uploader_class = options.broken ? "wq_up" : "wq_8";
   for (int r = 0; r < options.rows; ++r) {
     PageRow row{w.Id(), w.Name(), w.Uploader(), {}};
-    std::string line = w.Tag("<ul><li class=\"wq_2\"><input type=\"checkbox\"  class=\"checkbox\" "
-                             "name=\"check\" value=") +
+    std::string line = w.Tag(
+                           "<ul><li class=\"wq_2\"><input type=\"checkbox\"  class=\"checkbox\" "
+                           "name=\"check\" value=") +
                        row.id + w.Tag(" /> <a href=/dance/play/") + row.id +
-                       w.Tag(".html onClick=") + "'playsong(" + row.id + ");return false;' title='" +
-                       row.name + "'>" + row.name + w.Tag("</a></li>");
+                       w.Tag(".html onClick=") + "'playsong(" + row.id +
+                       ");return false;' title='" + row.name + "'>" + row.name + w.Tag("</a></li>");
     line += (r % 2 ? "\r\n" : "") + w.Tag("<li class=\"wq_3\">") + "2024-0" +
             std::to_string(1 + w.Pick(9)) + w.Tag("</li>");
     line += w.Filler(line.size() + 200);
@@ -108,16 +120,16 @@ std::string MakeListPage(const PageOptions& options, std::vector<PageRow>* rows)
     if (rows)
       rows->push_back(row);
   }
-  page += w.Tag("</div>") + "\r\n<div class=\"wq_4v\">second block</div>\r\n"
+  page += w.Tag("</div>") +
+          "\r\n<div class=\"wq_4v\">second block</div>\r\n"
           "<div class=\"page\"><a href='2.html'>next</a></div></body></html>\r\n";
   return ReplaceApostrophes(page);
 }
 
 std::string MakeSearchPage(const PageOptions& options, std::vector<PageRow>* rows) {
   Writer w(options);
-  std::string page =
-      "<html><body>\r\n<div class=\"ser_2\"><ul><li>near miss</li></ul></div>\r\n" +
-      w.Tag("<div class=\"ser_3\">") + "\r\n";
+  std::string page = "<html><body>\r\n<div class=\"ser_2\"><ul><li>near miss</li></ul></div>\r\n" +
+                     w.Tag("<div class=\"ser_3\">") + "\r\n";
   const std::string uploader_class = options.broken ? "ser_up" : "ser_6";
   for (int r = 0; r < options.rows; ++r) {
     PageRow row{w.Id(), w.Name(), w.Uploader(), {}};
@@ -125,8 +137,9 @@ std::string MakeSearchPage(const PageOptions& options, std::vector<PageRow>* row
     std::size_t space = shown.find(' ');
     if (space != std::string::npos)
       shown = w.Tag("<b>") + shown.substr(0, space) + w.Tag("</b>") + shown.substr(space);
-    std::string line = w.Tag("<ul><li class=\"ser_1\"><input type=\"checkbox\" name=\"check\" "
-                             "value=\"") +
+    std::string line = w.Tag(
+                           "<ul><li class=\"ser_1\"><input type=\"checkbox\" name=\"check\" "
+                           "value=\"") +
                        row.id + "\" " + w.Tag("/></li>") + "\r\n" +
                        w.Tag("<li class=\"ser_8\"><a href=\"/dance/play/") + row.id +
                        ".html\" title='" + row.name + w.Tag("' target=\"_blank\">") + shown +
@@ -153,8 +166,8 @@ std::string MakePlayPage(std::size_t bytes, unsigned seed, std::string* address)
   std::string head = "<html><head><script language=javascript src='x.js'></script>\r\n";
   std::string filler;
   while (head.size() + filler.size() + 400 < bytes)
-    filler += "<div class='c'><a href='/dance/play/" + w.Id() + ".html'>" + w.Name() +
-              "</a></div>\r\n";
+    filler +=
+        "<div class='c'><a href='/dance/play/" + w.Id() + ".html'>" + w.Name() + "</a></div>\r\n";
   const std::string first = "http://s" + std::to_string(w.Pick(9)) + ".example.net/";
   const std::string second = "2024/" + w.Id() + ".wma";
   std::string script = "<SCRIPT LANGUAGE=JavaScript>var s_bstr='" + first +

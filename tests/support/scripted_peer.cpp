@@ -28,7 +28,8 @@ ScriptedPeer::ScriptedPeer(std::vector<PeerScript> scripts) : scripts_(std::move
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof address;
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listen_fd_ < 0 ||
+      ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listen_fd_, 16) != 0 ||
       ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
     throw std::runtime_error("cannot listen on loopback");
@@ -86,9 +87,8 @@ int ScriptedPeer::Accepted() const {
 
 bool ScriptedPeer::WaitUntilDone(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [this] {
-    return finished_ >= static_cast<int>(scripts_.size());
-  });
+  return changed_.wait_for(lock, timeout,
+                           [this] { return finished_ >= static_cast<int>(scripts_.size()); });
 }
 
 bool ScriptedPeer::WaitFd(int fd, short events) const {

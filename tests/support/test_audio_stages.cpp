@@ -115,8 +115,9 @@ void TMemoryPcmSource::GetData(std::uint8_t*& buffer, std::uint32_t& bytes) {
 
 void TMemoryPcmSource::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
   const std::uint64_t offset = offset_.load();
-  std::uint64_t n = std::min<std::uint64_t>({bytes, config_.block_bytes, kMaxBlock,
-                                             config_.data_bytes - std::min(offset, config_.data_bytes)});
+  std::uint64_t n =
+      std::min<std::uint64_t>({bytes, config_.block_bytes, kMaxBlock,
+                               config_.data_bytes - std::min(offset, config_.data_bytes)});
   if (config_.stall_at >= 0 && offset + n > static_cast<std::uint64_t>(config_.stall_at)) {
     std::unique_lock lock(stall_lock_);
     if (!released_ && !cancelled_) {
@@ -259,8 +260,8 @@ bool TClockOutput::OutputStep(bool abort) {
   }
   bytes_.store(done + count);
   if (config_.bytes_per_second > 0) {
-    const auto due = started_ + std::chrono::microseconds((done + count) * 1000000 /
-                                                          config_.bytes_per_second);
+    const auto due =
+        started_ + std::chrono::microseconds((done + count) * 1000000 / config_.bytes_per_second);
     std::this_thread::sleep_until(due);
   }
   return true;

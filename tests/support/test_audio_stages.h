@@ -121,12 +121,12 @@ class TClockOutput : public TAudioOutput {
     std::uint32_t block_bytes = 4096;
     std::uint64_t bytes_per_second = 0;
     bool verify = true;
-    std::string fail_open;               ///< non-empty: OpenOutput raises this message
-    std::int64_t fail_step_after = -1;   ///< a step after this many bytes raises
+    std::string fail_open;              ///< non-empty: OpenOutput raises this message
+    std::int64_t fail_step_after = -1;  ///< a step after this many bytes raises
     std::string fail_step = "device failed";
-    bool gated = false;                  ///< each step waits for AllowSteps
-    std::int64_t hang_after = -1;        ///< a step after this many bytes hangs until
-                                         ///< ReleaseHang, ignoring any stop
+    bool gated = false;                      ///< each step waits for AllowSteps
+    std::int64_t hang_after = -1;            ///< a step after this many bytes hangs until
+                                             ///< ReleaseHang, ignoring any stop
     std::chrono::milliseconds stop_wait{0};  ///< non-zero: replaces the synchronous stop's bound
   };
 

@@ -115,10 +115,9 @@ void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
     if (!out)
       throw std::runtime_error("cannot write a test file");
   } else {
-    std::vector<std::string> args = {"-f", "lavfi", "-i",
-                                     std::string(kToneExpression) + ":s=" +
-                                         std::to_string(recipe.rate),
-                                     "-t", length, "-ac", std::to_string(recipe.channels)};
+    std::vector<std::string> args = {
+        "-f", "lavfi", "-i",  std::string(kToneExpression) + ":s=" + std::to_string(recipe.rate),
+        "-t", length,  "-ac", std::to_string(recipe.channels)};
     args.insert(args.end(), recipe.codec.begin(), recipe.codec.end());
     args.push_back(path.string());
     RunFfmpeg(args);

@@ -9,9 +9,9 @@ TEST(CatalogueAddressTest, CategoryAddressesByItemIndex) {
   const struct {
     int index;
     const char* word;
-  } kCases[] = {{1, "recommend"},  {2, "recommend_month"}, {3, "recommend_download"},
-                {4, "recommend_year"}, {7, "Kushiyaki"},   {8, "chinese"},
-                {9, "foreign"},    {10, "remix"}};
+  } kCases[] = {{1, "recommend"},      {2, "recommend_month"}, {3, "recommend_download"},
+                {4, "recommend_year"}, {7, "Kushiyaki"},       {8, "chinese"},
+                {9, "foreign"},        {10, "remix"}};
   for (const auto& c : kCases) {
     const std::string word = c.word;
     EXPECT_EQ(CategoryFirstPageAddress("h:8080", c.index),

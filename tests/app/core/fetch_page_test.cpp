@@ -20,9 +20,10 @@ using test::ScriptedPeer;
 TEST(FetchPageTest, SendsThePageLoadHeadAndReturnsTheDecodedBody) {
   using namespace std::string_literals;
   const std::string text = "\xB9\xB7\xCE\xB2\xB2\xDD page bytes\0\xff"s + test::PageText(5000);
-  ScriptedPeer peer({ScriptedPeer::AnswerEach(
-      {"HTTP/1.1 302 Found\r\nLocation: list_2.html\r\nSet-Cookie: s=1\r\nContent-Length: 0\r\n\r\n",
-       OkResponse(test::Gzip(text), "Content-Encoding: gzip\r\n")})});
+  ScriptedPeer peer(
+      {ScriptedPeer::AnswerEach({"HTTP/1.1 302 Found\r\nLocation: list_2.html\r\nSet-Cookie: "
+                                 "s=1\r\nContent-Length: 0\r\n\r\n",
+                                 OkResponse(test::Gzip(text), "Content-Encoding: gzip\r\n")})});
   std::string result = "old";
   ASSERT_TRUE(FetchPage(peer.Url("/dance/sort/list_1.html"), result));
   EXPECT_EQ(result, text);
@@ -33,19 +34,21 @@ TEST(FetchPageTest, SendsThePageLoadHeadAndReturnsTheDecodedBody) {
   const std::size_t at = requests[0].find(agent_start);
   ASSERT_NE(at, std::string::npos) << requests[0];
   ASSERT_TRUE(requests[0].ends_with(agent_end)) << requests[0];
-  const std::string number = requests[0].substr(at + agent_start.size(),
-      requests[0].size() - at - agent_start.size() - agent_end.size());
+  const std::string number = requests[0].substr(
+      at + agent_start.size(), requests[0].size() - at - agent_start.size() - agent_end.size());
   ASSERT_TRUE(!number.empty() && number.size() <= 5 &&
               number.find_first_not_of("0123456789") == std::string::npos &&
               (number == "0" || number[0] != '0') && std::stoi(number) <= 99998)
       << number;
   EXPECT_EQ(requests[0],
             "GET /dance/sort/list_1.html HTTP/1.1\r\n"
-            "Host: 127.0.0.1:" + std::to_string(peer.Port()) + "\r\n"
-            "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
-            "application/x-shockwave-flash, */*\r\n"
-            "Accept-Encoding: gzip, deflate, identity\r\n"
-            "Accept-Language: zh-cn\r\n" +
+            "Host: 127.0.0.1:" +
+                std::to_string(peer.Port()) +
+                "\r\n"
+                "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
+                "application/x-shockwave-flash, */*\r\n"
+                "Accept-Encoding: gzip, deflate, identity\r\n"
+                "Accept-Language: zh-cn\r\n" +
                 agent_start + number + agent_end);
   EXPECT_TRUE(requests[1].starts_with("GET /dance/sort/list_2.html HTTP/1.1\r\n"));
   EXPECT_NE(requests[1].find("\r\nCookie: s=1\r\n"), std::string::npos);
@@ -57,12 +60,13 @@ TEST(FetchPageTest, FailureReturnsFalseAndLeavesTextUntouched) {
     ScriptedPeer gone({});
     closed_port = gone.Port();
   }
-  ScriptedPeer missing({ScriptedPeer::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!")});
+  ScriptedPeer missing(
+      {ScriptedPeer::Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!")});
   ScriptedPeer broken(
       {ScriptedPeer::Answer(OkResponse("not gzip at all", "Content-Encoding: gzip\r\n"))});
   for (const std::string& address :
-       {missing.Url("/x"), broken.Url("/x"), "http://127.0.0.1:" + std::to_string(closed_port) + "/",
-        std::string("nothing")}) {
+       {missing.Url("/x"), broken.Url("/x"),
+        "http://127.0.0.1:" + std::to_string(closed_port) + "/", std::string("nothing")}) {
     SCOPED_TRACE(address);
     std::string text = "kept";
     EXPECT_FALSE(FetchPage(address, text));

@@ -51,7 +51,11 @@ TEST(MyListFaultsTest, HundredThousandLinesOfInvalidBytesLoadAndSaveWhole) {
   list.Load();
   EXPECT_EQ(test::ReadFileBytes(path), original);
   ASSERT_EQ(static_cast<int>(list.MyList().size()), entries);
-  EXPECT_EQ(list.MyList()[0], (TMyListDj{"name\x80\xff" "1", "up\xfe\x7f" "1", "1"}));
+  EXPECT_EQ(list.MyList()[0], (TMyListDj{"name\x80\xff"
+                                         "1",
+                                         "up\xfe\x7f"
+                                         "1",
+                                         "1"}));
   EXPECT_EQ(list.MyList().back().id, std::to_string(kLines - 1));
 
   EXPECT_EQ(list.Add({"new", "u", "x"}), entries);
@@ -156,7 +160,8 @@ TEST(MyListFaultsTest, AReadOnlyFileIsNotReplacedAndAPrivateOneStaysPrivate) {
       },
       ::testing::ExitedWithCode(0), "");
   EXPECT_EQ(test::ReadFileBytes(path), FormatMyList({{"old", "u", "1"}}));
-  EXPECT_EQ(test::ReadFileBytes(private_path), FormatMyList({{"old", "u", "1"}, {"new", "u", "2"}}));
+  EXPECT_EQ(test::ReadFileBytes(private_path),
+            FormatMyList({{"old", "u", "1"}, {"new", "u", "2"}}));
   EXPECT_EQ(fs::status(private_path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(std::distance(fs::directory_iterator(path.parent_path()), fs::directory_iterator()), 2);
 }

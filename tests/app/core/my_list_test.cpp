@@ -112,7 +112,10 @@ TEST_F(MyListTest, FieldRulesKeepEveryEntryOnItsOwnLine) {
     SongEntry song;
     TMyListDj stored;
   } kCases[] = {
-      {{"a|b", "c|", "1"}, {"a\xA3\xFC" "b", "c\xA3\xFC", "1"}},
+      {{"a|b", "c|", "1"},
+       {"a\xA3\xFC"
+        "b",
+        "c\xA3\xFC", "1"}},
       {{"line\r\nbreak", "u\n", "2"}, {"line  break", "u ", "2"}},
       {{long_name, "u", "3"}, {std::string(254, 'x'), "u", "3"}},
       {{std::string(300, 'y'), std::string(256, 'z'), "4"},

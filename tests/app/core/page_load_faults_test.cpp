@@ -158,8 +158,8 @@ TEST(PageLoadCutStreamTest, ACompressedBodyCutBeforeItsEndFailsTheLoad) {
        "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzip.substr(0, gzip.size() - 9)},
       {"gzip cut in the middle",
        "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzip.substr(0, gzip.size() / 2)},
-      {"deflate cut in the middle",
-       "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n\r\n" + deflate.substr(0, deflate.size() / 2)},
+      {"deflate cut in the middle", "HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n\r\n" +
+                                        deflate.substr(0, deflate.size() / 2)},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -174,12 +174,14 @@ TEST(PageLoadCutStreamTest, ACompressedBodyCutBeforeItsEndFailsTheLoad) {
 // scraper finds every row.
 TEST(PageLoadLargePageTest, ATenMegabytePageLoadsAndScrapesWhole) {
   std::vector<testing::PageRow> rows;
-  const std::string page = testing::MakeListPage({.rows = 300, .row_bytes = 35000, .upper_case = false, .broken = false, .seed = 1}, &rows);
+  const std::string page = testing::MakeListPage(
+      {.rows = 300, .row_bytes = 35000, .upper_case = false, .broken = false, .seed = 1}, &rows);
   ASSERT_GT(page.size(), 10'000'000u);
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";
   const std::string gzip = test::Gzip(page);
-  ScriptedPeer peer({ScriptedPeer::Answer(head + std::to_string(page.size()) + "\r\n\r\n" + page),
-                     ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzip)});
+  ScriptedPeer peer(
+      {ScriptedPeer::Answer(head + std::to_string(page.size()) + "\r\n\r\n" + page),
+       ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + gzip)});
   for (int load = 0; load < 2; ++load) {
     SCOPED_TRACE(load);
     std::string text;

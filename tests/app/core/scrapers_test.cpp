@@ -11,15 +11,18 @@ using Songs = std::vector<SongEntry>;
 std::string CategoryRow(const std::string& id, const std::string& name,
                         const std::string& uploader) {
   return "<ul><li class=\"wq_2\"><input type=\"checkbox\"  class=\"checkbox\" name=\"check\" "
-         "value=" + id + " /> <a href=/dance/play/" + id + ".html onClick='play(" + id +
-         ")' target=_blank>" + name + "</a></li>\r\n<li class=\"wq_3\">2026-01-01</li>\r\n"
-         "<li class=\"wq_8\"><a href=\"/user/" + id + ".html\" target=_blank>" + uploader +
-         "</a></li><li class=\"wq_9\">12</li></ul>\r\n";
+         "value=" +
+         id + " /> <a href=/dance/play/" + id + ".html onClick='play(" + id + ")' target=_blank>" +
+         name +
+         "</a></li>\r\n<li class=\"wq_3\">2026-01-01</li>\r\n"
+         "<li class=\"wq_8\"><a href=\"/user/" +
+         id + ".html\" target=_blank>" + uploader + "</a></li><li class=\"wq_9\">12</li></ul>\r\n";
 }
 
 std::string CategoryPage(const std::string& rows) {
   return "<html><head><title>x</title></head><body><div class=\"nav\">menu</div>\r\n"
-         "<div class='wq_4v'>\r\n" + rows + "</div><div class=\"foot\">f</div></body></html>";
+         "<div class='wq_4v'>\r\n" +
+         rows + "</div><div class=\"foot\">f</div></body></html>";
 }
 
 std::string SearchRow(const std::string& id, const std::string& name, const std::string& uploader) {
@@ -45,10 +48,12 @@ TEST(ScrapeCategoryPageTest, RowsAsMatched) {
                     CategoryRow("22", "b", "dj b")),
        {{"\xB9\xB7\xCE\xB2\xB2\xDD", "dj a", "11"}, {"b", "dj b", "22"}}},
       {"apostrophes become double quotes",
-       CategoryPage(CategoryRow("1", "it's", "o'neil")), {{"it\"s", "o\"neil", "1"}}},
+       CategoryPage(CategoryRow("1", "it's", "o'neil")),
+       {{"it\"s", "o\"neil", "1"}}},
       {"tags and spaces are kept",
-       CategoryPage(CategoryRow("1", " <b>x</b> ", " u ")), {{" <b>x</b> ", " u ", "1"}}},
-      {"upper-case markup", 
+       CategoryPage(CategoryRow("1", " <b>x</b> ", " u ")),
+       {{" <b>x</b> ", " u ", "1"}}},
+      {"upper-case markup",
        [] {
          std::string page = CategoryPage(CategoryRow("7", "n", "u"));
          for (const char* from : {"<ul>", "<li class=\"wq_2\">", "<div class='wq_4v'>", "</div>"}) {

@@ -18,9 +18,9 @@ TEST(VersionCheckTest, OnlyAWholeNumberAboveOursAnnouncesANewerRelease) {
     const char* body;
     bool newer;
   } cases[] = {
-      {"2", true},    {"$10", true}, {" 3", true}, {"1", false}, {"0", false},
-      {"-1", false},  {"2\n", false},  // a trailing line break makes it no number
-      {"", false},    {"v2", false},
+      {"2", true},  {"$10", true}, {" 3", true},   {"1", false},
+      {"0", false}, {"-1", false}, {"2\n", false},  // a trailing line break makes it no number
+      {"", false},  {"v2", false},
   };
   for (const Case& c : cases) {
     site.SetVersionBody(c.body);

@@ -26,8 +26,10 @@ class PortAudioDeviceTest : public ::testing::Test {
     raw_ = (folder_.Path() / "out.raw").string();
     const std::string conf =
         folder_
-            .Write("asound.conf", "pcm.!default {\n  type file\n  slave { pcm { type null } }\n"
-                                  "  file \"" + raw_ + "\"\n  format \"raw\"\n}\n")
+            .Write("asound.conf",
+                   "pcm.!default {\n  type file\n  slave { pcm { type null } }\n"
+                   "  file \"" +
+                       raw_ + "\"\n  format \"raw\"\n}\n")
             .string();
     // Read by ALSA when PortAudio initialises it, so it must be set before the device exists.
     setenv("ALSA_CONFIG_PATH", conf.c_str(), 1);

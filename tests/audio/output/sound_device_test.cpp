@@ -71,9 +71,9 @@ TEST(LoopingDeviceTest, RefusesBadBuffers) {
   WaveFormat wrong_align = Pcm(2, 44100, 16);
   wrong_align.block_align = 3;
   const Case cases[] = {
-      {Pcm(2, 44100, 16), 0},       {Pcm(2, 44100, 16), 402},  // not whole frames
-      {Pcm(0, 44100, 16), 400},     {Pcm(2, 0, 16), 400},
-      {Pcm(2, 44100, 12), 400},     {wrong_align, 400},
+      {Pcm(2, 44100, 16), 0},   {Pcm(2, 44100, 16), 402},  // not whole frames
+      {Pcm(0, 44100, 16), 400}, {Pcm(2, 0, 16), 400},
+      {Pcm(2, 44100, 12), 400}, {wrong_align, 400},
   };
   for (const Case& c : cases) {
     NullDevice device(1, true);
@@ -156,11 +156,11 @@ TEST(SndOutTest, WritePositionInsideTheCommittedRegionIsAnUnderrun) {
     std::uint32_t expect_position;
   };
   const Case cases[] = {
-      {0, 200, 200, false, 200},   // normal: half written ahead
-      {200, 0, 200, false, 0},     // normal after the wrap: 0 stays
-      {300, 100, 200, false, 100}, // a partial block after the wrap is still ahead
-      {380, 0, 350, true, 30},     // the committed region wraps over our 0
-      {100, 120, 350, true, 150},  // overtaken: moved to the write cursor (100 + 50)
+      {0, 200, 200, false, 200},    // normal: half written ahead
+      {200, 0, 200, false, 0},      // normal after the wrap: 0 stays
+      {300, 100, 200, false, 100},  // a partial block after the wrap is still ahead
+      {380, 0, 350, true, 30},      // the committed region wraps over our 0
+      {100, 120, 350, true, 150},   // overtaken: moved to the write cursor (100 + 50)
   };
   for (const Case& c : cases) {
     Fixture f;

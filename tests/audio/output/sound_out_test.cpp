@@ -26,7 +26,8 @@ using test::TMemoryPcmSource;
 // A null device that keeps every byte the play cursor passed.
 class RecordingDevice : public NullDevice {
  public:
-  explicit RecordingDevice(bool manual_clock, int devices = 1) : NullDevice(devices, manual_clock) {}
+  explicit RecordingDevice(bool manual_clock, int devices = 1)
+      : NullDevice(devices, manual_clock) {}
 
   std::vector<std::uint8_t> Played() {
     std::lock_guard lock(region_mutex_);
@@ -102,7 +103,8 @@ class SoundOutTest : public ::testing::Test {
         if (out_->Busy() && !out_->Active()) {
           const std::uint64_t before = device_->BytesPlayed();
           if (drained < size)
-            device_->Advance(static_cast<std::uint32_t>(std::min<std::uint64_t>(size / 4, size - drained)));
+            device_->Advance(
+                static_cast<std::uint32_t>(std::min<std::uint64_t>(size / 4, size - drained)));
           drained += device_->BytesPlayed() - before;
         } else if (out_->Active()) {
           drained = 0;
@@ -157,8 +159,8 @@ TEST(SoundOutFormatTest, SizesAndWaveFormats) {
     std::uint16_t extra;
     std::uint32_t mask;
   };
-  const Case cases[] = {{1, 1, 0, 0},      {2, 1, 0, 0},      {5, 0xFFFE, 22, 0},
-                        {6, 0xFFFE, 22, 0x3F}, {8, 0xFFFE, 22, 0xFF}};
+  const Case cases[] = {
+      {1, 1, 0, 0}, {2, 1, 0, 0}, {5, 0xFFFE, 22, 0}, {6, 0xFFFE, 22, 0x3F}, {8, 0xFFFE, 22, 0xFF}};
   for (const Case& c : cases) {
     const WaveFormat f = TSoundOut::MakeWaveFormat(c.channels, 48000, 24);
     EXPECT_EQ(f.format_tag, c.tag) << c.channels;
@@ -233,7 +235,7 @@ TEST_F(SoundOutTest, EightBitSilenceIs0x80) {
 TEST_F(SoundOutTest, BothCrossingsSetIsAnUnderrun) {
   Make(Source(1 << 20));
   out_->Run();
-  ASSERT_TRUE(Parked());  // on the middle crossing
+  ASSERT_TRUE(Parked());    // on the middle crossing
   device_->Advance(17640);  // a whole lap: both crossings pass before the output looks
   ASSERT_TRUE(main_.PumpUntil([this] { return underruns_ > 0; }, milliseconds(5000)));
   out_->Stop(false);
@@ -257,7 +259,7 @@ TEST_F(SoundOutTest, CalibrationRaisesTheLatencyAfterAnUnderrun) {
   out_->Run();
   ASSERT_TRUE(Parked());
   device_->Advance(17640 + 400);  // more than a lap: both crossings pass unseen
-  StartClock();  // the rebuild pauses the run, which needs the device to go on
+  StartClock();                   // the rebuild pauses the run, which needs the device to go on
   ASSERT_TRUE(main_.PumpUntil([this] { return out_->Latency() >= 110; }, milliseconds(10000)))
       << out_->Latency() << " " << underruns_;
   // The cursor, past 0, crosses the middle again before the next wait for 0: that step sees
@@ -266,7 +268,9 @@ TEST_F(SoundOutTest, CalibrationRaisesTheLatencyAfterAnUnderrun) {
   // go far beyond that.
   EXPECT_LE(out_->Latency(), 130u);
   ASSERT_TRUE(main_.PumpUntil(
-      [&] { return device_->CurrentBufferSize() == 4 * TSoundOut::FrameCount(out_->Latency(), 44100); },
+      [&] {
+        return device_->CurrentBufferSize() == 4 * TSoundOut::FrameCount(out_->Latency(), 44100);
+      },
       milliseconds(10000)));
   out_->Stop(false);
   StopClock();
@@ -303,8 +307,8 @@ TEST_F(SoundOutTest, PauseStopsTheBufferAndResumePrimesAgain) {
   StartClock();
   out_->Resume();
   EXPECT_EQ(out_->Status(), 0);
-  ASSERT_TRUE(main_.PumpUntil([&] { return device_->BytesPlayed() > before + 17640; },
-                              milliseconds(5000)));
+  ASSERT_TRUE(
+      main_.PumpUntil([&] { return device_->BytesPlayed() > before + 17640; }, milliseconds(5000)));
   StopClock();
   out_->Stop(false);
   EXPECT_TRUE(errors_.empty());

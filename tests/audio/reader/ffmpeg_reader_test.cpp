@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 
 #include "audio/media_reader.h"
-#include "tests/support/nginx_server.h"
 #include "tests/support/media_peer.h"
+#include "tests/support/nginx_server.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -164,24 +164,23 @@ TEST_P(FileFormatTest, DecodesLikeTheToolWithTheStreamsOwnFormat) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, FileFormatTest,
-    ::testing::Values(FormatCase{TestMedia::kMp3Cbr128, 44100, 2},
-                      FormatCase{TestMedia::kMp3Cbr320, 44100, 2},
-                      FormatCase{TestMedia::kMp3Vbr, 44100, 2},
-                      FormatCase{TestMedia::kWma, 44100, 2},
-                      FormatCase{TestMedia::kOggVorbis, 44100, 2},
-                      FormatCase{TestMedia::kWav8Mono, 11025, 1},
-                      FormatCase{TestMedia::kWav8Stereo, 22050, 2},
-                      FormatCase{TestMedia::kWav16Mono, 32000, 1},
-                      FormatCase{TestMedia::kWav16Stereo, 44100, 2},
-                      FormatCase{TestMedia::kTruncatedMp3, 44100, 2}));
+INSTANTIATE_TEST_SUITE_P(Files, FileFormatTest,
+                         ::testing::Values(FormatCase{TestMedia::kMp3Cbr128, 44100, 2},
+                                           FormatCase{TestMedia::kMp3Cbr320, 44100, 2},
+                                           FormatCase{TestMedia::kMp3Vbr, 44100, 2},
+                                           FormatCase{TestMedia::kWma, 44100, 2},
+                                           FormatCase{TestMedia::kOggVorbis, 44100, 2},
+                                           FormatCase{TestMedia::kWav8Mono, 11025, 1},
+                                           FormatCase{TestMedia::kWav8Stereo, 22050, 2},
+                                           FormatCase{TestMedia::kWav16Mono, 32000, 1},
+                                           FormatCase{TestMedia::kWav16Stereo, 44100, 2},
+                                           FormatCase{TestMedia::kTruncatedMp3, 44100, 2}));
 
 class ServedTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (TestMedia media : {TestMedia::kMp3Cbr128, TestMedia::kWma, TestMedia::kWav16Stereo,
-                            TestMedia::kOggVorbis})
+    for (TestMedia media :
+         {TestMedia::kMp3Cbr128, TestMedia::kWma, TestMedia::kWav16Stereo, TestMedia::kOggVorbis})
       test::TestMediaPath(media);
     nginx_ = new test::NginxServer("", test::TestMediaFolder());
   }
@@ -195,8 +194,8 @@ class ServedTest : public ::testing::Test {
 test::NginxServer* ServedTest::nginx_ = nullptr;
 
 TEST_F(ServedTest, StreamsOverHttpDecodeLikeTheFiles) {
-  for (TestMedia media : {TestMedia::kMp3Cbr128, TestMedia::kWma, TestMedia::kWav16Stereo,
-                          TestMedia::kOggVorbis}) {
+  for (TestMedia media :
+       {TestMedia::kMp3Cbr128, TestMedia::kWma, TestMedia::kWav16Stereo, TestMedia::kOggVorbis}) {
     SCOPED_TRACE(test::TestMediaFileName(media));
     Opened opened;
     OpenAndStart(opened, nginx_->Url("/" + test::TestMediaFileName(media)),
@@ -228,8 +227,7 @@ TEST_F(ServedTest, BadStreamsFailTheOpen) {
       {nginx_->Url("/" + test::TestMediaFileName(TestMedia::kRandomBytes)),
        AddressOrigin::kNetwork},
       {nginx_->Url("/missing.mp3"), AddressOrigin::kNetwork},
-      {"http://127.0.0.1:" + std::to_string(closed_port) + "/x.mp3",
-       AddressOrigin::kNetwork},
+      {"http://127.0.0.1:" + std::to_string(closed_port) + "/x.mp3", AddressOrigin::kNetwork},
   };
   for (const auto& bad : kCases) {
     SCOPED_TRACE(bad.address);
@@ -329,8 +327,8 @@ TEST(FfmpegReaderTest, ReconnectsAfterADroppedConnection) {
     EXPECT_GT(peer.RangeStarts().back(), 0);
   }
   {
-    test::MediaPeer peer(body, {.drop_after = static_cast<std::int64_t>(body.size() / 3),
-                                .refuse_reconnect = true});
+    test::MediaPeer peer(
+        body, {.drop_after = static_cast<std::int64_t>(body.size() / 3), .refuse_reconnect = true});
     Opened opened;
     OpenAndStart(opened, peer.Url("song.mp3"), AddressOrigin::kNetwork);
     ASSERT_TRUE(opened.collector.WaitForEnd(30s));
