@@ -9,11 +9,12 @@ DJKIVO_RUN_PACKAGES=(
   portaudio19-dev libasound2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpcre2-dev libcurl4-openssl-dev
 )
-# What the tests, benchmarks and fuzzers need on top: real peers, the media tool, clang for
-# libFuzzer, a virtual display and a session bus, and a window manager, a tray, mouse clicks
-# and window queries on that display.
+# What the tests, benchmarks and fuzzers need on top: the formatter, real peers, the media tool,
+# clang for libFuzzer, a virtual display and a session bus, and a window manager, a tray, mouse
+# clicks and window queries on that display.
 DJKIVO_TEST_PACKAGES=(
-  nginx-light ffmpeg clang libclang-rt-14-dev xvfb xauth dbus openbox trayer xdotool x11-utils
+  clang-format nginx-light ffmpeg clang libclang-rt-14-dev xvfb xauth dbus openbox trayer xdotool
+  x11-utils
 )
 
 # Installs the named Debian packages that are not installed yet (apt-get update first).
