@@ -54,7 +54,7 @@ class TPaintPanel;
 struct TForm1Config {
   std::string catalogue_host;  // `CatalogueHost`, "NAME" or "NAME:PORT"
   std::string home_host;       // `HomeSiteHost`
-  /// `MyListFileName`; empty: "mylist.txt" in the executable's folder.
+  /// `MyListFileName`; empty: the desktop's place for it (`PlayListFileFor`).
   std::string my_list_file_name;
   /// The sound device: "portaudio" (default when empty), "null" or "wav:PATH".
   std::string device;
