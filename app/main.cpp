@@ -88,6 +88,9 @@ int main(int argc, char** argv) {
         settings.value(QStringLiteral("catalogue-host")).toString().toStdString();
   if (options.home_host.empty())
     options.home_host = settings.value(QStringLiteral("home-host")).toString().toStdString();
+  // The home site is the catalogue's own unless one is named.
+  if (options.home_host.empty())
+    options.home_host = options.catalogue_host;
 
   // No catalogue configured: the embedded demo site stands in for the real one.
   std::unique_ptr<demo::DemoSite> demo_site;

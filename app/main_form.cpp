@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -28,6 +30,8 @@
 #include "app/core/catalogue_address.h"
 #include "app/core/list_load.h"
 #include "app/core/paging.h"
+#include "app/core/play_list_location.h"
+#include "app/core/site_hosts.h"
 #include "app/core/text.h"
 #include "app/core/time_display.h"
 #include "app/gbk_qstring.h"
@@ -120,16 +124,18 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption) {
 
 void AddSeparator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(name); }
 
-std::string DefaultMyListFileName() {
-  return (QCoreApplication::applicationDirPath() + QStringLiteral("/mylist.txt")).toStdString();
+// The play list file of `given` (--playlist), or the desktop's default place for it.
+TMyList MyListFor(const std::string& given) {
+  const PlayListChoice file = PlayListFileFor(given, CurrentPlayListPlaces());
+  if (!file.note.empty())
+    std::fprintf(stderr, "djkivo: %s\n", file.note.c_str());
+  return TMyList(file.path, file.in_data_folder);
 }
 
 }  // namespace
 
 TForm1::TForm1(TForm1Config config)
-    : config_(std::move(config)),
-      my_list_(config_.my_list_file_name.empty() ? DefaultMyListFileName()
-                                                 : config_.my_list_file_name) {
+    : config_(std::move(config)), my_list_(MyListFor(config_.my_list_file_name)) {
   if (!config_.settings_file.isEmpty())
     settings_ = std::make_unique<QSettings>(config_.settings_file, QSettings::IniFormat);
   BuildLayout();
@@ -440,6 +446,12 @@ void TForm1::SkinHeaderListBox1Items12Click() {
 }
 
 void TForm1::SkinHeaderListBox1Items13Click() {
+  if (!NamesAHost(config_.home_host)) {
+    ShowError(QStringLiteral("No home site to visit: \"%1\" names no host. Start the player with "
+                             "--home-host HOST, or set home-host in its settings file.")
+                  .arg(QString::fromStdString(config_.home_host)));
+    return;
+  }
   const QString address = QString::fromStdString(HomePageAddress(config_.home_host));
   if (!QDesktopServices::openUrl(QUrl(address)))
     ShowError(QStringLiteral("Cannot open a browser on %1").arg(address));

@@ -3,6 +3,7 @@
 // controls on the session bus for the desktop's media keys and sound panels.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <QEvent>
 #include <QMessageBox>
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include "app/core/gbk_text.h"
+#include "app/core/site_hosts.h"
 #include "app/core/version_check.h"
 #include "app/gbk_qstring.h"
 #include "app/main_form.h"
@@ -103,6 +105,11 @@ void TForm1::DestroyDesktopComponents() {
 
 void TForm1::Timer2Timer() {
   Timer2->stop();  // once per run
+  if (!NamesAHost(config_.home_host)) {
+    std::fprintf(stderr, "djkivo: the home site \"%s\" names no host; no version check\n",
+                 config_.home_host.c_str());
+    return;
+  }
   WorkerThread1->Start();
 }
 
