@@ -1,8 +1,6 @@
 // The player on a private session bus: a second connection drives it as a desktop panel does
 // and reads back its playback status, title and volume.
-#include <cstdlib>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -20,7 +18,7 @@
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
 #include "tests/app/window_fixture.h"
-#include "tests/support/child_process.h"
+#include "tests/support/private_bus.h"
 
 namespace djkivo::app {
 namespace {
@@ -30,35 +28,12 @@ const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-/// A dbus-daemon of the test's own, its address in DBUS_SESSION_BUS_ADDRESS. Started before the
-/// process's QApplication (and so before Qt's session bus connection) and killed at the end; it
-/// dies with the test however the test ends.
-class PrivateBus {
- public:
-  PrivateBus() {
-    try {
-      daemon_ = std::make_unique<test::ChildProcess>(
-          std::vector<std::string>{"dbus-daemon", "--session", "--print-address=3", "--nofork"});
-    } catch (const std::runtime_error&) {
-      return;  // not installed: the address stays empty and the tests say so
-    }
-    address_ = daemon_->ReadLine(10s).value_or(std::string());
-    if (!address_.empty())
-      setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
-  }
-  const std::string& Address() const { return address_; }
-
- private:
-  std::unique_ptr<test::ChildProcess> daemon_;
-  std::string address_;
-};
-
-PrivateBus* bus = nullptr;
+test::PrivateBus* bus = nullptr;
 
 class MprisTest : public WindowTest {
  protected:
   static void SetUpTestSuite() {
-    bus = new PrivateBus;  // before the application exists
+    bus = new test::PrivateBus;  // before the application exists
     WindowTest::SetUpTestSuite();
   }
   static void TearDownTestSuite() {
