@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("djkivo"));
   QApplication::setOrganizationName(QStringLiteral("djkivo"));
+  // The installed desktop entry, for Wayland's app id and the desktop's window matching.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.djkivo"));
 
   app::WindowOptions options;
   try {

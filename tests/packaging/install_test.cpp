@@ -162,6 +162,24 @@ TEST_F(InstallTest, TheInstalledCommandKeepsItsPlayListInTheDataFolder) {
   EXPECT_FALSE(fs::exists(Installed("bin/mylist.txt")));
 }
 
+TEST_F(InstallTest, TheInstalledWindowKeepsItsPlayListInTheDataFolder) {
+  // The window on the demo site plays the first song of "最新推荐", which adds it to the play
+  // list, saves a picture of itself and quits.
+  test::TempFolder home;
+  const fs::path data = home.Path() / "data";
+  test::ProcessResult run =
+      RunWith({Installed("bin/djkivo").string(), "--demo", "--device", "null", "--screenshot",
+               (home.Path() / "shot.png").string()},
+              {"XDG_DATA_HOME=" + data.string(), "HOME=" + home.Path().string(),
+               "XDG_CONFIG_HOME=" + (home.Path() / "config").string(), "QT_QPA_PLATFORM=offscreen",
+               "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home.Path() / "no-bus").string()},
+              120s);
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_THAT(test::ReadFileBytes(data / "djkivo" / "mylist.txt"), testing::EndsWith("\r\n"));
+  EXPECT_TRUE(PngSize(home.Path() / "shot.png").has_value());
+  EXPECT_FALSE(fs::exists(Installed("bin/mylist.txt")));
+}
+
 // The package's Depends, as package names (versions and alternatives' bars dropped).
 std::set<std::string> DependedOn(const std::string& depends) {
   std::set<std::string> packages;
