@@ -1,6 +1,6 @@
 // A desktop service played by a test on its private bus (a notification server, a portal,
 // logind, a tray host): it answers each call with the test's function for that member and
-// keeps every call it got.
+// keeps every call it got. And the fixture of tests whose session bus is a private one.
 #pragma once
 
 #include <atomic>
@@ -16,6 +16,11 @@
 #include <QDBusVirtualObject>
 #include <QString>
 #include <QThread>
+
+#include <gtest/gtest.h>
+
+#include "tests/app/qt_test_application.h"
+#include "tests/support/private_bus.h"
 
 namespace djkivo::app {
 
@@ -108,6 +113,23 @@ class BusStub final : public QDBusVirtualObject {
   std::map<QString, Answer> answers_;  // guarded by mutex_
   std::vector<QDBusMessage> calls_;    // guarded by mutex_
   QString introspection_;              // guarded by mutex_
+};
+
+/// Tests whose program's session bus is a dbus-daemon of their own, started before the
+/// program's application (and so before Qt's connection to the session bus).
+class PrivateBusTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    bus_ = new test::PrivateBus;
+    TestApplication();
+  }
+  static void TearDownTestSuite() {
+    delete bus_;
+    bus_ = nullptr;
+  }
+  void SetUp() override { ASSERT_FALSE(bus_->Address().empty()) << "dbus-daemon did not start"; }
+
+  static inline test::PrivateBus* bus_ = nullptr;
 };
 
 }  // namespace djkivo::app

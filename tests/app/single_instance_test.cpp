@@ -15,8 +15,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/bus_stub.h"
-#include "tests/app/qt_test_application.h"
-#include "tests/support/private_bus.h"
 #include "tests/support/temp_folder.h"
 
 namespace djkivo::app {
@@ -25,18 +23,8 @@ namespace {
 using namespace std::chrono_literals;
 using Claim = SingleInstance::Claim;
 
-class SingleInstanceTest : public testing::Test {
+class SingleInstanceTest : public PrivateBusTest {
  protected:
-  static void SetUpTestSuite() {
-    bus_ = new test::PrivateBus;  // before the application connects to a session bus
-    TestApplication();
-  }
-  static void TearDownTestSuite() {
-    delete bus_;
-    bus_ = nullptr;
-  }
-  void SetUp() override { ASSERT_FALSE(bus_->Address().empty()) << "dbus-daemon did not start"; }
-
   /// A later start's own connection to the session bus.
   QDBusConnection LaterStart() {
     return QDBusConnection::connectToBus(QString::fromStdString(bus_->Address()),
@@ -57,7 +45,6 @@ class SingleInstanceTest : public testing::Test {
     return first;
   }
 
-  static inline test::PrivateBus* bus_ = nullptr;
   int starts_ = 0;
   int raised_ = 0;
 };

@@ -13,8 +13,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/bus_stub.h"
-#include "tests/app/qt_test_application.h"
-#include "tests/support/private_bus.h"
 
 namespace djkivo::app {
 namespace {
@@ -24,20 +22,20 @@ using Holder = SleepInhibitor::Holder;
 
 constexpr char kHandle[] = "/org/freedesktop/portal/desktop/request/1_1/djkivo";
 
-class SleepInhibitorTest : public testing::Test {
+class SleepInhibitorTest : public PrivateBusTest {
  protected:
   static void SetUpTestSuite() {
-    session_ = new test::PrivateBus;  // before the application connects to a session bus
     system_ = new test::PrivateBus(nullptr);
-    TestApplication();
+    PrivateBusTest::SetUpTestSuite();
   }
   static void TearDownTestSuite() {
-    delete session_;
+    PrivateBusTest::TearDownTestSuite();
     delete system_;
+    system_ = nullptr;
   }
 
   void SetUp() override {
-    ASSERT_FALSE(session_->Address().empty()) << "dbus-daemon did not start";
+    PrivateBusTest::SetUp();
     ASSERT_FALSE(system_->Address().empty()) << "dbus-daemon did not start";
   }
 
@@ -48,9 +46,9 @@ class SleepInhibitorTest : public testing::Test {
 
   /// The desktop portal: each Inhibit answers with the same request handle.
   void StartPortal() {
-    portal_ = std::make_unique<BusStub>(session_->Address(),
-                                        QStringLiteral("org.freedesktop.portal.Desktop"),
-                                        QStringLiteral("/org/freedesktop/portal/desktop"));
+    portal_ =
+        std::make_unique<BusStub>(bus_->Address(), QStringLiteral("org.freedesktop.portal.Desktop"),
+                                  QStringLiteral("/org/freedesktop/portal/desktop"));
     ASSERT_TRUE(portal_->Registered());
     portal_->On(QStringLiteral("Inhibit"), [](const QDBusMessage& call) {
       return call.createReply(QVariant::fromValue(QDBusObjectPath(kHandle)));
@@ -95,7 +93,6 @@ class SleepInhibitorTest : public testing::Test {
     ProcessEventsUntil([] { return false; }, 200ms);
   }
 
-  static inline test::PrivateBus* session_ = nullptr;
   static inline test::PrivateBus* system_ = nullptr;
   std::unique_ptr<BusStub> portal_;
   std::unique_ptr<BusStub> logind_;

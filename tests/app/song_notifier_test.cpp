@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/bus_stub.h"
-#include "tests/app/qt_test_application.h"
-#include "tests/support/private_bus.h"
 
 namespace djkivo::app {
 namespace {
@@ -17,19 +15,10 @@ using namespace std::chrono_literals;
 
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 
-class SongNotifierTest : public testing::Test {
+class SongNotifierTest : public PrivateBusTest {
  protected:
-  static void SetUpTestSuite() {
-    bus_ = new test::PrivateBus;  // before the application connects to a session bus
-    TestApplication();
-  }
-  static void TearDownTestSuite() {
-    delete bus_;
-    bus_ = nullptr;
-  }
-
   void SetUp() override {
-    ASSERT_FALSE(bus_->Address().empty()) << "dbus-daemon did not start";
+    PrivateBusTest::SetUp();
     StartServer();
   }
 
@@ -49,7 +38,6 @@ class SongNotifierTest : public testing::Test {
     return ProcessEventsUntil([&] { return Notified().size() >= count; }, 30s);
   }
 
-  static inline test::PrivateBus* bus_ = nullptr;
   std::unique_ptr<BusStub> server_;
   std::atomic<uint> last_id_{39};
 };

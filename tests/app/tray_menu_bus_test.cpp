@@ -25,6 +25,7 @@
 #include "tests/app/window_fixture.h"
 #include "tests/support/child_process.h"
 #include "tests/support/private_bus.h"
+#include "tests/support/virtual_display.h"
 
 namespace djkivo::app {
 namespace {
@@ -49,7 +50,7 @@ const QString kWatcherIntrospection = QStringLiteral(R"(
 /// there before the program's application is made.
 struct Session {
   std::string broken;  // why it could not be started; empty when it was
-  std::unique_ptr<test::ChildProcess> xvfb;
+  std::unique_ptr<test::VirtualDisplay> xvfb;
   std::unique_ptr<test::PrivateBus> bus;
   std::unique_ptr<BusStub> watcher;
 };
@@ -77,6 +78,25 @@ MenuEntry ReadEntry(const QDBusArgument& argument) {
   return entry;
 }
 
+/// Reads an icon's pixmaps, a(iiay) of width, height and ARGB bytes, and returns the largest
+/// width; each pixmap's bytes must fill its size.
+int LargestPixmap(const QDBusArgument& pixmaps) {
+  int largest = 0;
+  pixmaps.beginArray();
+  while (!pixmaps.atEnd()) {
+    int width = 0;
+    int height = 0;
+    QByteArray argb;
+    pixmaps.beginStructure();
+    pixmaps >> width >> height >> argb;
+    pixmaps.endStructure();
+    EXPECT_EQ(argb.size(), width * height * 4);
+    largest = std::max(largest, width);
+  }
+  pixmaps.endArray();
+  return largest;
+}
+
 // "-" for a separator, else the label.
 std::string Caption(const MenuEntry& entry) {
   if (entry.properties.value(QStringLiteral("type")).toString() == QStringLiteral("separator"))
@@ -88,19 +108,11 @@ class TrayMenuBusTest : public WindowTest {
  protected:
   static void SetUpTestSuite() {
     session = new Session;
-    if (!test::FindProgram("Xvfb") || !test::FindProgram("dbus-daemon")) {
-      session->broken = "Xvfb or dbus-daemon is not installed";
+    session->xvfb = std::make_unique<test::VirtualDisplay>();
+    if (session->xvfb->Display().empty()) {
+      session->broken = "Xvfb did not start";
       return;
     }
-    session->xvfb = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-        "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "800x600x24"});
-    const std::optional<std::string> display = session->xvfb->ReadLine(kXWait);
-    if (!display || display->empty()) {
-      session->broken = "Xvfb reported no display";
-      return;
-    }
-    setenv("DISPLAY", (":" + *display).c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
     session->bus = std::make_unique<test::PrivateBus>();
     if (session->bus->Address().empty()) {
       session->broken = "dbus-daemon did not start";
@@ -186,37 +198,14 @@ TEST_F(TrayMenuBusTest, APanelReadsTheIconAndItsMenuAndEveryEntryWorks) {
   ASSERT_FALSE(item_.isEmpty());
 
   // The icon's picture and tooltip, as the panel draws them.
-  const QDBusArgument pixmaps = ItemProperty(QStringLiteral("IconPixmap")).value<QDBusArgument>();
-  int largest = 0;
-  pixmaps.beginArray();
-  while (!pixmaps.atEnd()) {
-    int width = 0;
-    int height = 0;
-    QByteArray argb;
-    pixmaps.beginStructure();
-    pixmaps >> width >> height >> argb;
-    pixmaps.endStructure();
-    EXPECT_EQ(argb.size(), width * height * 4);
-    largest = std::max(largest, width);
-  }
-  pixmaps.endArray();
-  EXPECT_GE(largest, 22);
+  EXPECT_GE(LargestPixmap(ItemProperty(QStringLiteral("IconPixmap")).value<QDBusArgument>()), 22);
   const QDBusArgument tooltip = ItemProperty(QStringLiteral("ToolTip")).value<QDBusArgument>();
   QString icon_name;
   QString title;
   QString text;
   tooltip.beginStructure();
   tooltip >> icon_name;
-  tooltip.beginArray();
-  while (!tooltip.atEnd()) {
-    int width = 0;
-    int height = 0;
-    QByteArray argb;
-    tooltip.beginStructure();
-    tooltip >> width >> height >> argb;
-    tooltip.endStructure();
-  }
-  tooltip.endArray();
+  LargestPixmap(tooltip);
   tooltip >> title >> text;
   tooltip.endStructure();
   EXPECT_EQ(title, QStringLiteral("DJKivo云播放"));

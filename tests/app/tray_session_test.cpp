@@ -29,6 +29,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/poll.h"
 #include "tests/support/run_process.h"
+#include "tests/support/virtual_display.h"
 
 namespace djkivo::app {
 namespace {
@@ -49,7 +50,7 @@ constexpr char kWmReady[] = "_DJKIVO_TEST_WM_READY";
 struct Session {
   std::string unavailable;  // why the tests cannot run here (a tool is missing); empty if they can
   std::string broken;       // why the session could not be started; empty when it was
-  std::unique_ptr<test::ChildProcess> xvfb;
+  std::unique_ptr<test::VirtualDisplay> xvfb;
   std::unique_ptr<test::ChildProcess> window_manager;
   test::TempFolder folder;  // the session's own settings, and a bus address nothing listens on
 };
@@ -67,19 +68,12 @@ class TraySessionTest : public WindowTest {
       session->unavailable = "not installed: " + session->unavailable;
       return;
     }
-    // Xvfb picks a free display number itself and reports it on descriptor 3. By default an X
-    // server resets when its last client leaves, dropping anyone connecting meanwhile: the
-    // tools the test runs come and go, so it must not.
-    session->xvfb = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-        "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"});
-    const std::optional<std::string> display = session->xvfb->ReadLine(kXWait);
-    if (!display || display->empty()) {
-      session->broken = "Xvfb reported no display";
+    // Started while the program has one thread, before Qt starts its own.
+    session->xvfb = std::make_unique<test::VirtualDisplay>();
+    if (session->xvfb->Display().empty()) {
+      session->broken = "Xvfb did not start";
       return;
     }
-    // Set while the program has one thread, before Qt starts its own.
-    setenv("DISPLAY", (":" + *display).c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The window manager and Qt read the system's settings, not the user's.
     setenv("XDG_CONFIG_HOME", session->folder.Path().c_str(), 1);
     // Openbox claims the display well before it is ready to manage windows (it loads fonts and
