@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -111,6 +112,10 @@ QString SingleInstance::SocketPath(const QString& name) const {
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   }
+  // Another user's folder (made in the shared temporary folder first) could hold a socket that
+  // keeps this player from starting: such a folder is not used.
+  if (QFileInfo(folder).ownerId() != ::getuid())
+    return QString();
   // One display session of the user: its display's name, made fit for a file name.
   QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
   if (display.isEmpty())
@@ -122,6 +127,10 @@ QString SingleInstance::SocketPath(const QString& name) const {
 SingleInstance::Claim SingleInstance::ClaimOnSockets() {
   for (const QString& name : names_) {
     const QString path = SocketPath(name);
+    if (path.isEmpty()) {
+      std::fprintf(stderr, "djkivo: no private runtime folder; a second start is not stopped\n");
+      return Claim::kFirst;
+    }
     // Default socket options: with any other, Qt makes the socket elsewhere and renames it
     // into place, over a running player's socket. The runtime folder is the user's alone.
     auto server = std::make_unique<QLocalServer>();

@@ -71,7 +71,8 @@ class SingleInstance final : public QObject {
  private:
   Claim ClaimOnBus();
   Claim ClaimOnSockets();
-  // The socket path standing for `name` in this user's display session.
+  // The socket path standing for `name` in this user's display session; empty when the
+  // runtime folder is not the user's own.
   QString SocketPath(const QString& name) const;
   void ReleaseNames();
 
