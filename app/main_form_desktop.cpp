@@ -11,13 +11,13 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "app/core/gbk_text.h"
 #include "app/core/version_check.h"
 #include "app/gbk_qstring.h"
 #include "app/main_form.h"
 #include "app/mpris.h"
 #include "app/tray_area.h"
 #include "audio/output/sound_out.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "base/ascii.h"
 #include "base/hex_digit.h"
 #include "net/pattern_error.h"
 #include "net/pattern_program.h"
@@ -21,9 +22,6 @@ int ByteSet::Count() const {
 }
 
 namespace {
-
-bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool IsLetter(unsigned char c) { return InvertCase(c) != c; }
 
 ByteSet DigitSet() {
   ByteSet set;
@@ -68,7 +66,7 @@ struct Ast {
 
   bool HasLetters() const {
     return std::any_of(bytes.begin(), bytes.end(),
-                       [](char c) { return IsLetter(static_cast<unsigned char>(c)); });
+                       [](char c) { return IsAsciiLetter(static_cast<unsigned char>(c)); });
   }
 };
 
@@ -153,7 +151,7 @@ class Parser {
   bool CountAt(std::size_t at, std::size_t& end) const {
     std::size_t j = at + 1;
     std::size_t digits = 0;
-    while (j < p_.size() && IsDigit(static_cast<unsigned char>(p_[j])))
+    while (j < p_.size() && IsAsciiDigit(static_cast<unsigned char>(p_[j])))
       ++j, ++digits;
     if (digits == 0 || j >= p_.size())
       return false;
@@ -164,7 +162,7 @@ class Parser {
     if (p_[j] != ',')
       return false;
     ++j;
-    while (j < p_.size() && IsDigit(static_cast<unsigned char>(p_[j])))
+    while (j < p_.size() && IsAsciiDigit(static_cast<unsigned char>(p_[j])))
       ++j;
     if (j >= p_.size() || p_[j] != '}')
       return false;
@@ -249,7 +247,7 @@ class Parser {
     for (;;) {
       if (AtEnd())
         Fail(kPatternUnrecognizedModifier);
-      unsigned char c = FoldCase(Peek());
+      unsigned char c = AsciiLower(Peek());
       ++i_;
       int flag = 0;
       switch (c) {
@@ -300,7 +298,7 @@ class Parser {
       CountAt(i_, end);
       std::size_t j = i_ + 1;
       std::size_t digits_end = j;
-      while (IsDigit(static_cast<unsigned char>(p_[digits_end])))
+      while (IsAsciiDigit(static_cast<unsigned char>(p_[digits_end])))
         ++digits_end;
       min = ReadNumber(j, digits_end);
       if (p_[digits_end] == '}') {
@@ -308,7 +306,7 @@ class Parser {
       } else {
         std::size_t k = digits_end + 1;
         std::size_t k_end = k;
-        while (IsDigit(static_cast<unsigned char>(p_[k_end])))
+        while (IsAsciiDigit(static_cast<unsigned char>(p_[k_end])))
           ++k_end;
         max = k_end > k ? ReadNumber(k, k_end) : kInfinite;
       }
@@ -342,7 +340,7 @@ class Parser {
     Ast a;
     a.kind = Ast::kLiteral;
     a.bytes.assign(1, static_cast<char>(c));
-    a.fold = (flags_ & kFlagI) && IsLetter(c);
+    a.fold = (flags_ & kFlagI) && IsAsciiLetter(c);
     return a;
   }
   static Ast Set(const ByteSet& set) {
@@ -617,7 +615,7 @@ int Rarity(unsigned char c) {
     return 3;
   if (c == '\r' || c == '\n' || c == '\t' || c == '.' || c == ':' || c == ';')
     return 2;
-  if (IsDigit(c))
+  if (IsAsciiDigit(c))
     return 1;
   return 0;
 }
@@ -927,7 +925,7 @@ void BuildFilter(const Ast& top, Program& prog) {
     while (k < element.bytes.size()) {
       std::size_t run_end = k;
       while (run_end < element.bytes.size() &&
-             !(element.fold && IsLetter(static_cast<unsigned char>(element.bytes[run_end]))))
+             !(element.fold && IsAsciiLetter(static_cast<unsigned char>(element.bytes[run_end]))))
         ++run_end;
       if (run_end - k > f.required.size())
         f.required = element.bytes.substr(k, run_end - k);
@@ -944,7 +942,7 @@ int AnchorOf(const std::string& bytes, bool fold) {
   int best = -1;
   for (std::size_t k = 0; k < bytes.size(); ++k) {
     unsigned char c = static_cast<unsigned char>(bytes[k]);
-    if (fold && IsLetter(c))
+    if (fold && IsAsciiLetter(c))
       continue;
     if (best < 0 || Rarity(c) < Rarity(static_cast<unsigned char>(bytes[best])))
       best = static_cast<int>(k);

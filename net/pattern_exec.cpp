@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "net/pattern_error.h"
 
 namespace djkivo::pattern {
@@ -29,15 +30,14 @@ struct WordTable {
   bool word[256] = {};
   WordTable() {
     for (int c = 0; c < 256; ++c)
-      word[c] =
-          (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+      word[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) || c == '_';
   }
 };
 const WordTable kWord;
 
 bool FoldEqual(const unsigned char* a, const unsigned char* b, std::size_t len) {
   for (std::size_t k = 0; k < len; ++k)
-    if (a[k] != b[k] && FoldCase(a[k]) != FoldCase(b[k]))
+    if (a[k] != b[k] && AsciiLower(a[k]) != AsciiLower(b[k]))
       return false;
   return true;
 }

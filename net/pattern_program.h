@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii.h"
+
 namespace djkivo::pattern {
 
 /// Modifier flags as compiled into a program.
@@ -58,13 +60,8 @@ struct ByteSet {
 /// The case inversion of one byte: ASCII letters swap case; every other byte (among them all
 /// of 0x80-0xFF, which in the GBK code page are lead or trail bytes) stays as it is.
 inline unsigned char InvertCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z')
-    return static_cast<unsigned char>(c - 32);
-  if (c >= 'A' && c <= 'Z')
-    return static_cast<unsigned char>(c + 32);
-  return c;
+  return IsAsciiLower(c) ? AsciiUpper(c) : AsciiLower(c);
 }
-inline unsigned char FoldCase(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 enum class Op : std::uint8_t {
   kMatch,            // the pattern matched

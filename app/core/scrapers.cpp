@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/core/text.h"
+#include "base/ascii.h"
 #include "net/pattern_matcher.h"
 
 namespace djkivo::app {
@@ -51,8 +51,8 @@ std::vector<SongEntry> ScrapeSearchPage(std::string page) {
   ScrapeRows(WithDoubleQuotes(std::move(page)), kSearchBlockPattern, kSearchRowPattern,
              [&](std::string id, const std::string& name, const std::string& uploader) {
                const std::string bare_name = tags.ReplaceAll(name, "", true);
-               songs.push_back({std::string(TrimControl(bare_name)),
-                                std::string(TrimControl(uploader)), std::move(id)});
+               songs.push_back({std::string(Trimmed(bare_name)), std::string(Trimmed(uploader)),
+                                std::move(id)});
              });
   return songs;
 }

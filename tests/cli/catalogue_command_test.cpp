@@ -19,6 +19,7 @@
 #include "app/core/catalogue_address.h"
 #include "app/core/fetch_page.h"
 #include "app/core/scrapers.h"
+#include "base/query_value.h"
 #include "demo/demo_site.h"
 #include "tests/support/pcre2_scraper.h"
 #include "tests/support/temp_folder.h"
@@ -236,7 +237,7 @@ TEST_F(CatalogueCommandTest, ScrapersAgreeWithPcre2OnEveryDemoPage) {
   }
   for (const char* keyword : {kDefaultKeywordGbk, "a", "", "zzzz"}) {
     const std::string text =
-        Fetch("/search.html?pageid=1&keyword=" + app::EncodeKeyword(keyword) + "&keytype=1");
+        Fetch("/search.html?pageid=1&keyword=" + EncodeQueryValue(keyword) + "&keytype=1");
     const std::vector<app::SongEntry> songs = app::ScrapeSearchPage(text);
     const auto oracle = testing::Pcre2ScrapeRows(text, search_block, search_row);
     ASSERT_EQ(songs.size(), oracle.size()) << keyword;

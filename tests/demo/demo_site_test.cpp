@@ -4,7 +4,9 @@
 
 #include <set>
 
-#include "demo/gbk.h"
+#include "base/ascii.h"
+#include "base/gbk_text.h"
+#include "base/query_value.h"
 #include "demo/pages.h"
 #include "tests/demo/test_peer.h"
 
@@ -31,14 +33,6 @@ struct Row {
   std::string id, name, uploader;
   bool operator==(const Row&) const = default;
 };
-
-std::string Trim(std::string text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
-    text.erase(0, 1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
-    text.pop_back();
-  return text;
-}
 
 std::string StripTags(const std::string& text) {
   std::string out;
@@ -73,7 +67,8 @@ std::optional<std::vector<Row>> ScrapeSearch(const std::string& body,
   for (const auto& match : MatchAll(kSearchRow, blocks[0][1])) {
     if (raw_names)
       raw_names->push_back(match[2]);
-    rows.push_back({match[1], Trim(StripTags(match[2])), Trim(match[3])});
+    rows.push_back(
+        {match[1], std::string(Trimmed(StripTags(match[2]))), std::string(Trimmed(match[3]))});
   }
   return rows;
 }
@@ -142,7 +137,7 @@ TEST_F(DemoSiteTest, BadCategoryAddressesAreNotFound) {
 
 TEST_F(DemoSiteTest, SearchFindsAndHighlightsTheDefaultKeyword) {
   std::string keyword = Gbk("狗尾草");
-  std::string encoded = EncodeKeyword(keyword);
+  std::string encoded = EncodeQueryValue(keyword);
   ASSERT_EQ(encoded, "%B9%B7%CE%B2%B2%DD");
   std::vector<std::string> raw;
   auto rows = ScrapeSearch(

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ascii.h"
 #include "net/pattern_matcher.h"
 #include "tests/support/scrape_pages.h"
 
@@ -28,15 +29,6 @@ std::vector<PageRow> Scrape(const std::string& page, const char* block, const ch
   for (bool found = m.Exec(m.InputString()); found; found = m.ExecNext())
     rows.push_back({m.GroupText(1), m.GroupText(2), m.GroupText(3), {}});
   return rows;
-}
-
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-    --e;
-  return s.substr(b, e - b);
 }
 
 class ListPageTest : public ::testing::TestWithParam<PageOptions> {};
@@ -80,8 +72,8 @@ TEST(SearchPageTest, EveryRowComesOutAndTagsStrip) {
     for (std::size_t k = 0; k < got.size(); ++k) {
       EXPECT_EQ(got[k].id, expected[k].id);
       EXPECT_EQ(got[k].name, expected[k].name);
-      EXPECT_EQ(Trim(got[k].uploader), Trim(expected[k].uploader));
-      EXPECT_EQ(Trim(strip.ReplaceAll(got[k].name, "", true)), expected[k].plain_name);
+      EXPECT_EQ(Trimmed(got[k].uploader), Trimmed(expected[k].uploader));
+      EXPECT_EQ(Trimmed(strip.ReplaceAll(got[k].name, "", true)), expected[k].plain_name);
     }
   }
 }
