@@ -159,10 +159,11 @@ int Search(const CliOptions& options, const std::vector<std::string>& args) {
       app::ListKind::kSearch);
 }
 
-RegisterCommand scrape_command({"scrape", kScrapeUsage, Scrape});
-RegisterCommand resolve_command({"resolve", kResolveUsage, Resolve});
-RegisterCommand list_command({"list", kListUsage, List});
-RegisterCommand search_command({"search", kSearchUsage, Search});
-
 }  // namespace
+
+const Command kScrapeCommand = {"scrape", kScrapeUsage, Scrape};
+const Command kResolveCommand = {"resolve", kResolveUsage, Resolve};
+const Command kListCommand = {"list", kListUsage, List};
+const Command kSearchCommand = {"search", kSearchUsage, Search};
+
 }  // namespace djkivo::cli

@@ -103,8 +103,9 @@ int RunMatch(const CliOptions&, const std::vector<std::string>& args) {
   return 0;
 }
 
-const RegisterCommand kMatch({"match", "PATTERN FILE|- [--all] [--groups LIST] [--replace TEXT]",
-                              RunMatch});
-
 }  // namespace
+
+const Command kMatchCommand = {"match", "PATTERN FILE|- [--all] [--groups LIST] [--replace TEXT]",
+                               RunMatch};
+
 }  // namespace djkivo::cli
