@@ -22,13 +22,13 @@
 
 #include "bench/allocation_counter.h"
 #include "bench/measure.h"
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 #include "tests/support/scrape_pages.h"
 
 namespace {
 
-using djkivo::TPatternMatcher;
 using djkivo::bench::PrintMeasure;
+using djkivo::pattern::TPatternMatcher;
 namespace pages = djkivo::testing;
 
 // CPU time of this thread: the build machine is shared, and wall time there mostly measures

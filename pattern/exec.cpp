@@ -1,13 +1,12 @@
+// Covered by tests/pattern/matcher_test.cpp (semantics, limits) and differential_test.cpp.
 // Execute: backtracking over the node program with a heap stack and a failure memo.
-// Covered by tests/net/pattern_matcher_test.cpp (semantics, hostile pages, limits) and
-// tests/net/pattern_differential_test.cpp (PCRE2 cross-check), fuzz/pattern_exec_fuzz.cpp.
-#include "net/pattern_exec.h"
+#include "pattern/exec.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "base/ascii.h"
-#include "net/pattern_error.h"
+#include "pattern/error.h"
 
 namespace djkivo::pattern {
 

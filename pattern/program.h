@@ -1,10 +1,11 @@
 // The compiled form of a pattern: one contiguous node program plus what the search needs to
-// skip start positions. Built by pattern_compile.cpp, run by pattern_exec.cpp.
-// Internal to the matcher: callers use net/pattern_matcher.h. Covered through the matcher by
-// tests/net/pattern_matcher_test.cpp and pattern_differential_test.cpp.
+// skip start positions. Built by parse.cpp, emit.cpp, optimise.cpp, run by exec.cpp.
+// Internal to the matcher: callers use pattern/matcher.h. Covered through the matcher by
+// tests/pattern/matcher_test.cpp and differential_test.cpp.
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -54,7 +55,12 @@ struct ByteSet {
   bool All() const {
     return bits[0] == ~0ull && bits[1] == ~0ull && bits[2] == ~0ull && bits[3] == ~0ull;
   }
-  int Count() const;
+  int Count() const {
+    int n = 0;
+    for (const std::uint64_t word : bits)
+      n += std::popcount(word);
+    return n;
+  }
 };
 
 /// The case inversion of one byte: ASCII letters swap case; every other byte (among them all

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "base/ascii.h"
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
 namespace djkivo::app {
 
@@ -21,7 +21,7 @@ std::string WithDoubleQuotes(std::string page) {
 template <typename OnRow>
 void ScrapeRows(const std::string& page, std::string_view block_pattern,
                 std::string_view row_pattern, OnRow on_row) {
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   matcher.SetExpression(block_pattern);
   // The input read back is the page up to its first NUL byte.
   matcher.SetInputString(page);
@@ -46,7 +46,7 @@ std::vector<SongEntry> ScrapeCategoryPage(std::string page) {
 
 std::vector<SongEntry> ScrapeSearchPage(std::string page) {
   std::vector<SongEntry> songs;
-  TPatternMatcher tags;
+  pattern::TPatternMatcher tags;
   tags.SetExpression(kTagStripPattern);
   ScrapeRows(WithDoubleQuotes(std::move(page)), kSearchBlockPattern, kSearchRowPattern,
              [&](std::string id, const std::string& name, const std::string& uploader) {
@@ -59,7 +59,7 @@ std::vector<SongEntry> ScrapeSearchPage(std::string page) {
 
 std::string ResolveStreamAddress(std::string page) {
   const std::string prepared = WithDoubleQuotes(std::move(page));
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   matcher.SetExpression(kPlayScriptPattern);
   if (!matcher.Exec(prepared))
     return {};

@@ -4,7 +4,7 @@
 
 #include "demo/demo_site.h"
 #include "net/http_client.h"
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 #include "tests/demo/test_peer.h"
 
 namespace djkivo::demo {
@@ -31,7 +31,7 @@ std::string Scrape(std::string page) {
   for (char& c : page)
     if (c == '\'')
       c = '"';
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   matcher.SetExpression(kBlock);
   if (!matcher.Exec(page))
     return "no block";

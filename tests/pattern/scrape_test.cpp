@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include "base/ascii.h"
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 #include "tests/support/scrape_pages.h"
 
-namespace djkivo {
+namespace djkivo::pattern {
 namespace {
 
 using testing::PageOptions;
@@ -125,4 +125,4 @@ TEST(BigPageTest, TenMegabyteListScrapesWhole) {
 }
 
 }  // namespace
-}  // namespace djkivo
+}  // namespace djkivo::pattern
