@@ -29,7 +29,7 @@ namespace {
 
 using djkivo::bench::PrintMeasure;
 using djkivo::pattern::TPatternMatcher;
-namespace pages = djkivo::testing;
+namespace pages = djkivo::test;
 
 // CPU time of this thread: the build machine is shared, and wall time there mostly measures
 // how long other processes held the core.

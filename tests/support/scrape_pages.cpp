@@ -5,7 +5,7 @@
 
 #include "base/ascii.h"
 
-namespace djkivo::testing {
+namespace djkivo::test {
 
 const char* const kCategoryBlockPattern = "(?i)<div class=\"wq_4v\">(.+?)</div>";
 const char* const kCategoryRowPattern =
@@ -191,4 +191,4 @@ std::vector<std::string> MakeTaggedNames(int count, unsigned seed,
   return names;
 }
 
-}  // namespace djkivo::testing
+}  // namespace djkivo::test
