@@ -62,6 +62,42 @@ bool FirstBytes(const Ast& a, ByteSet& first) {
   return true;
 }
 
+// The nodes for which `holds(node, marked)` is true, where `marked` is what is known so far:
+// grown until nothing changes, so a rule may depend on what follows a node.
+template <typename Rule>
+std::vector<bool> MarkUntilStable(const Program& prog, Rule holds) {
+  std::vector<bool> marked(prog.nodes.size(), false);
+  for (bool changed = true; changed;) {
+    changed = false;
+    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+      if (!marked[k] && holds(prog.nodes[k], marked)) {
+        marked[k] = true;
+        changed = true;
+      }
+    }
+  }
+  return marked;
+}
+
+// Takes the memo slot (with `intervals_too` also the failure interval) from every node in
+// `drop`, and numbers the slots and intervals left from 0 in node order.
+void DropSlots(Program& prog, const std::vector<bool>& drop, bool intervals_too) {
+  prog.memo_slots = 0;
+  prog.intervals = 0;
+  for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
+    Node& n = prog.nodes[k];
+    if (drop[k]) {
+      n.memo = -1;
+      if (intervals_too)
+        n.interval = -1;
+    }
+    if (n.memo >= 0)
+      n.memo = prog.memo_slots++;
+    if (n.interval >= 0)
+      n.interval = prog.intervals++;
+  }
+}
+
 }  // namespace
 
 int AnchorOf(const std::string& bytes, bool fold) {
@@ -77,75 +113,35 @@ int AnchorOf(const std::string& bytes, bool fold) {
 }
 
 void DropBackrefMemos(Program& prog) {
-  std::vector<bool> reaches(prog.nodes.size(), false);
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
-      const Node& n = prog.nodes[k];
-      bool r = n.op == Op::kBackref || (n.op == Op::kRepeat && n.elem == Elem::kBackref) ||
-               (n.next != kNoNode && reaches[n.next]) || (n.alt != kNoNode && reaches[n.alt]);
-      if (r && !reaches[k]) {
-        reaches[k] = true;
-        changed = true;
-      }
-    }
-  }
-  prog.memo_slots = 0;
-  prog.intervals = 0;
-  for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
-    Node& n = prog.nodes[k];
-    if (reaches[k]) {
-      n.memo = -1;
-      n.interval = -1;
-    }
-    if (n.memo >= 0)
-      n.memo = prog.memo_slots++;
-    if (n.interval >= 0)
-      n.interval = prog.intervals++;
-  }
+  const std::vector<bool> reaches = MarkUntilStable(prog, [](const Node& n, const auto& marked) {
+    return n.op == Op::kBackref || (n.op == Op::kRepeat && n.elem == Elem::kBackref) ||
+           (n.next != kNoNode && marked[n.next]) || (n.alt != kNoNode && marked[n.alt]);
+  });
+  DropSlots(prog, reaches, true);
 }
 
 void DropStraightMemos(Program& prog) {
-  std::vector<bool> straight(prog.nodes.size(), false);
-  for (bool changed = true; changed;) {
-    changed = false;
-    for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
-      const Node& n = prog.nodes[k];
-      bool s = false;
-      switch (n.op) {
-        case Op::kMatch:
-          s = true;
-          break;
-        case Op::kLiteral:
-        case Op::kSet:
-        case Op::kInputStart:
-        case Op::kInputEnd:
-        case Op::kLineStart:
-        case Op::kLineEnd:
-        case Op::kWordBoundary:
-        case Op::kNotWordBoundary:
-        case Op::kOpen:
-        case Op::kClose:
-        case Op::kJump:
-          s = n.next != kNoNode && straight[n.next];
-          break;
-        default:
-          break;
-      }
-      if (s && !straight[k]) {
-        straight[k] = true;
-        changed = true;
-      }
+  const std::vector<bool> straight = MarkUntilStable(prog, [](const Node& n, const auto& marked) {
+    switch (n.op) {
+      case Op::kMatch:
+        return true;
+      case Op::kLiteral:
+      case Op::kSet:
+      case Op::kInputStart:
+      case Op::kInputEnd:
+      case Op::kLineStart:
+      case Op::kLineEnd:
+      case Op::kWordBoundary:
+      case Op::kNotWordBoundary:
+      case Op::kOpen:
+      case Op::kClose:
+      case Op::kJump:
+        return n.next != kNoNode && marked[n.next];
+      default:
+        return false;
     }
-  }
-  prog.memo_slots = 0;
-  for (std::size_t k = 0; k < prog.nodes.size(); ++k) {
-    Node& n = prog.nodes[k];
-    if (straight[k])
-      n.memo = -1;
-    if (n.memo >= 0)
-      n.memo = prog.memo_slots++;
-  }
+  });
+  DropSlots(prog, straight, false);
 }
 
 void BuildFilter(const Ast& top, Program& prog) {
