@@ -1,6 +1,7 @@
 #include "base/command_line.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace djkivo {
 
@@ -71,6 +72,13 @@ std::size_t ParseOptions(std::span<const std::string> args,
       value = args[++i];
     if (value.empty())
       throw EUsageError("option " + std::string(name) + " needs a value");
+    if (int* const* number = std::get_if<int*>(&option->target)) {
+      const char* end = value.data() + value.size();
+      const auto [stop, error] = std::from_chars(value.data(), end, **number);
+      if (error != std::errc() || stop != end)
+        throw EUsageError("option " + std::string(name) + " needs a whole number: " + value);
+      continue;
+    }
     *std::get<std::string*>(option->target) = std::move(value);
   }
   return args.size();

@@ -22,17 +22,20 @@
 namespace djkivo {
 
 /// One option of a table. A value option is written "--name VALUE" or "--name=VALUE" and takes
-/// a non-empty value; a flag (empty `value_name`) takes none. Given twice, the last one counts.
+/// a non-empty value (for a number, a decimal whole number); a flag (empty `value_name`) takes
+/// none. Given twice, the last one counts.
 struct CommandLineOption {
   std::string_view name;        ///< "--device"
   std::string_view value_name;  ///< "DEVICE" for a value option; empty for a flag
   std::string_view help;        ///< one line for the usage text and the manual page
-  /// Where the parser stores what it read: a string for a value option, a bool for a flag.
-  std::variant<std::string*, bool*> target;
+  /// Where the parser stores what it read: a string or a number for a value option, a bool
+  /// for a flag.
+  std::variant<std::string*, int*, bool*> target;
   std::string_view short_name = {};  ///< "-h"; most options have none
 };
 
-/// Wrong usage: an unknown option, a missing or empty value, a value given to a flag, or an
+/// Wrong usage: an unknown option, a missing or empty value, a value that is no whole number
+/// for a number option, a value given to a flag, or an
 /// argument the program does not take. `what()` is the message for the user, without the
 /// program's name ("unknown option: --volume").
 class EUsageError : public std::invalid_argument {

@@ -2,6 +2,10 @@
 // tables (base/command_line.h): the options they share, and the window's own. The command-line
 // tool adds no options of its own before its command. Qt-free, so the window reads its options
 // before it makes its Qt application (`--help` and `--version` need no display).
+//
+// A new option is a field and one line: in SharedOptions and SharedOptionTable when both
+// programs take it, in WindowOptions and WindowOptionTable when only the window does. The usage
+// texts and the manual pages' lists (djkivo-option-list) follow from the tables.
 #pragma once
 
 #include <string>

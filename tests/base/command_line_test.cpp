@@ -11,6 +11,7 @@ namespace {
 struct Options {
   std::string device;
   std::string host;
+  int minutes = 3;
   bool quiet = false;
   bool help = false;
 };
@@ -20,6 +21,7 @@ std::vector<CommandLineOption> Table(Options& o) {
       {"--device", "DEVICE", "the sound device", &o.device},
       {"--host", "HOST[:PORT]", "the site", &o.host},
       {"--quiet", "", "say less", &o.quiet},
+      {"--minutes", "N", "how long", &o.minutes},
       {"--help", "", "print this help and exit", &o.help, "-h"},
   };
 }
@@ -36,12 +38,14 @@ Parsed Parse(const std::vector<std::string>& args) {
 }
 
 TEST(CommandLineTest, ValuesInBothFormsFlagsAndTheEndOfTheOptions) {
-  Parsed p = Parse({"--device=wav:/x=y.wav", "--host", "h:81", "--quiet", "-h", "play", "--x"});
+  Parsed p = Parse(
+      {"--device=wav:/x=y.wav", "--host", "h:81", "--quiet", "-h", "--minutes=-2", "play", "--x"});
   EXPECT_EQ(p.options.device, "wav:/x=y.wav");  // only the first "=" separates
   EXPECT_EQ(p.options.host, "h:81");
   EXPECT_TRUE(p.options.quiet);
   EXPECT_TRUE(p.options.help);
-  EXPECT_EQ(p.next, 5u);  // "play" and what follows it are the program's
+  EXPECT_EQ(p.options.minutes, -2);
+  EXPECT_EQ(p.next, 6u);  // "play" and what follows it are the program's
 
   const struct {
     std::vector<std::string> args;
@@ -74,6 +78,9 @@ TEST(CommandLineTest, WrongUsageIsRefusedWithAMessage) {
       {{"-q"}, "unknown option: -q"},
       {{"-h=1"}, "unknown option: -h=1"},
       {{"--dev"}, "unknown option: --dev"},  // no abbreviations
+      {{"--minutes", "3m"}, "option --minutes needs a whole number: 3m"},
+      {{"--minutes=99999999999"}, "option --minutes needs a whole number: 99999999999"},
+      {{"--minutes", " 3"}, "option --minutes needs a whole number:  3"},
   };
   for (const auto& c : kCases) {
     try {
@@ -95,6 +102,7 @@ TEST(CommandLineTest, UsageTextListsEveryOptionAligned) {
             "  --device DEVICE       the sound device\n"
             "  --host HOST[:PORT]    the site\n"
             "  --quiet               say less\n"
+            "  --minutes N           how long\n"
             "  -h, --help            print this help and exit\n"
             "  --a-very-long-option-name SOMETHING\n"
             "                        its help\n"
