@@ -15,10 +15,12 @@
 #include <QTableWidget>
 #include <QTimer>
 
-#include "app/core/window_options.h"
+#include "app/core/play_list_location.h"
+#include "app/core/program_options.h"
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
+#include "app/single_instance.h"
 #include "demo/demo_site.h"
 
 namespace {
@@ -61,27 +63,29 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
   using namespace djkivo;
-  QApplication application(argc, argv);
+  // The options are read before the Qt application exists, so --help, --version and wrong
+  // usage need no display. Qt gets no arguments of its own: its settings come from its
+  // environment variables (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE, ...), and none of our option
+  // values can be taken for one of its options.
+  app::WindowOptions options;
+  try {
+    options = app::ParseWindowOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const EUsageError& error) {
+    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::WindowUsageText().c_str());
+    return app::kExitUsage;
+  }
+  if (options.help || options.version) {
+    const std::string text = options.help ? app::WindowUsageText() : app::VersionText("djkivo");
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  int qt_argc = 1;
+  QApplication application(qt_argc, argv);
   QApplication::setApplicationName(QStringLiteral("djkivo"));
   QApplication::setOrganizationName(QStringLiteral("djkivo"));
   // The installed desktop entry, for Wayland's app id and the desktop's window matching.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.example.djkivo"));
-
-  app::WindowOptions options;
-  try {
-    QStringList arguments = QApplication::arguments();
-    std::vector<std::string> args;
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-      args.push_back(arguments[i].toStdString());
-    options = app::ParseWindowOptions(args);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::kWindowUsage);
-    return 64;
-  }
-  if (options.help) {
-    std::fputs(app::kWindowUsage, stdout);
-    return 0;
-  }
 
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("djkivo"),
                      QStringLiteral("djkivo"));
@@ -93,6 +97,22 @@ int main(int argc, char** argv) {
   // The home site is the catalogue's own unless one is named.
   if (options.home_host.empty())
     options.home_host = options.catalogue_host;
+
+  // One player per desktop session: a second start shows the running one and ends. A
+  // screenshot run is a throw-away player of its own.
+  const std::string play_list = options.playlist.empty()
+                                    ? app::ChoosePlayListFile(app::CurrentPlayListPlaces()).path
+                                    : options.playlist;
+  app::SingleInstance instance(play_list, options.new_instance || !options.screenshot.empty());
+  switch (instance.TryClaim()) {
+    case app::SingleInstance::Claim::kFirst:
+      break;
+    case app::SingleInstance::Claim::kRaisedRunning:
+      return 0;
+    case app::SingleInstance::Claim::kNoAnswer:
+      std::fprintf(stderr, "djkivo: a running player does not answer; not starting another\n");
+      return 1;
+  }
 
   // No catalogue configured: the embedded demo site stands in for the real one.
   std::unique_ptr<demo::DemoSite> demo_site;
@@ -137,10 +157,12 @@ int main(int argc, char** argv) {
       status = 1;
     }
     if (form) {
+      instance.on_raise = [&form] { form->N11Click(); };
       form->show();
       if (!options.screenshot.empty())
         TakeScreenshot(*form, QString::fromStdString(options.screenshot));
       status = application.exec();
+      instance.on_raise = nullptr;  // the window goes now
     }
   }
   app::Waiter::Install(nullptr);

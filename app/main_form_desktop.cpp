@@ -12,7 +12,6 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "app/core/gbk_text.h"
 #include "app/core/site_hosts.h"
 #include "app/core/version_check.h"
 #include "app/gbk_qstring.h"
@@ -20,6 +19,7 @@
 #include "app/mpris.h"
 #include "app/tray_area.h"
 #include "audio/output/sound_out.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 

@@ -133,9 +133,9 @@ double CurlScrapeMs(const std::string& address) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   curl_easy_perform(curl);
   curl_easy_cleanup(curl);
-  static testing::Pcre2Pattern block(app::kCategoryBlockPattern);
-  static testing::Pcre2Pattern row(app::kCategoryRowPattern);
-  auto rows = testing::Pcre2ScrapeRows(body, block, row);
+  static test::Pcre2Pattern block(app::kCategoryBlockPattern);
+  static test::Pcre2Pattern row(app::kCategoryRowPattern);
+  auto rows = test::Pcre2ScrapeRows(body, block, row);
   if (rows.empty())
     std::fprintf(stderr, "window_bench: the anchor found no rows\n");
   return Ms(Clock::now() - start);

@@ -1,20 +1,21 @@
-# Makes a man page from its scdoc template, with the program's own usage text in place of
-# @USAGE@, so the page lists exactly the options `PROGRAM --help` prints.
-#   cmake -DPROGRAM=... -DTEMPLATE=....scd.in -DOUTPUT=....1 -DSCDOC=scdoc -P ManPage.cmake
-set(ENV{QT_QPA_PLATFORM} offscreen)  # the window program builds its application before parsing
-execute_process(COMMAND ${PROGRAM} --help RESULT_VARIABLE status OUTPUT_VARIABLE usage
-                ERROR_VARIABLE errors)
-if(NOT status EQUAL 0)
-  # A program whose --help is still an unknown option prints its usage after one line of
-  # complaint on stderr.
-  get_filename_component(name ${PROGRAM} NAME)
-  string(REGEX REPLACE "^${name}: [^\n]*\n" "" usage "${errors}")
+# Makes a man page from its scdoc template, with the option (and command) lists that
+# djkivo-option-list prints from the tables --help is made from, so the page cannot list other
+# options than the program takes.
+#   cmake -DOPTION_LIST=.../djkivo-option-list -DPROGRAM=djkivo|djkivo-cli
+#         -DTEMPLATE=....scd.in -DOUTPUT=....1 -DSCDOC=scdoc -P ManPage.cmake
+function(option_list list out_var)
+  execute_process(COMMAND ${OPTION_LIST} ${list} RESULT_VARIABLE status OUTPUT_VARIABLE text)
+  if(NOT status EQUAL 0 OR text STREQUAL "")
+    message(FATAL_ERROR "${OPTION_LIST} ${list} printed no list")
+  endif()
+  string(STRIP "${text}" text)
+  set(${out_var} "${text}" PARENT_SCOPE)
+endfunction()
+
+option_list(${PROGRAM} OPTIONS)
+if(PROGRAM STREQUAL "djkivo-cli")
+  option_list(djkivo-cli-commands COMMANDS)
 endif()
-string(STRIP "${usage}" USAGE)
-if(USAGE STREQUAL "")
-  message(FATAL_ERROR "${PROGRAM} --help printed no usage")
-endif()
-get_filename_component(scd ${OUTPUT} NAME)
 set(scd ${OUTPUT}.scd)
 configure_file(${TEMPLATE} ${scd} @ONLY)
 execute_process(COMMAND ${SCDOC} INPUT_FILE ${scd} OUTPUT_FILE ${OUTPUT} RESULT_VARIABLE status)

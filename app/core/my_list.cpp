@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "app/core/play_list_location.h"
-#include "app/core/text.h"
 #include "app/core/whole_file.h"
 #include "base/gbk.h"
 

@@ -9,8 +9,8 @@
 
 #include <gmock/gmock.h>
 
-#include "app/core/gbk_text.h"
 #include "app/tray_area.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 #include "tests/app/window_fixture.h"

@@ -5,14 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include "net/pattern_matcher.h"
+#include "base/ascii.h"
+#include "pattern/matcher.h"
 #include "tests/support/scrape_pages.h"
 
-namespace djkivo {
+namespace djkivo::pattern {
 namespace {
 
-using testing::PageOptions;
-using testing::PageRow;
+using test::PageOptions;
+using test::PageRow;
 
 // Block, then rows, on one matcher, as the scrapers do it.
 std::vector<PageRow> Scrape(const std::string& page, const char* block, const char* row) {
@@ -30,22 +31,12 @@ std::vector<PageRow> Scrape(const std::string& page, const char* block, const ch
   return rows;
 }
 
-std::string Trim(const std::string& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= 32)
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= 32)
-    --e;
-  return s.substr(b, e - b);
-}
-
 class ListPageTest : public ::testing::TestWithParam<PageOptions> {};
 
 TEST_P(ListPageTest, EveryRowComesOut) {
   std::vector<PageRow> expected;
-  const std::string page = testing::MakeListPage(GetParam(), &expected);
-  std::vector<PageRow> got =
-      Scrape(page, testing::kCategoryBlockPattern, testing::kCategoryRowPattern);
+  const std::string page = test::MakeListPage(GetParam(), &expected);
+  std::vector<PageRow> got = Scrape(page, test::kCategoryBlockPattern, test::kCategoryRowPattern);
   ASSERT_EQ(got.size(), expected.size());
   for (std::size_t k = 0; k < got.size(); ++k) {
     EXPECT_EQ(got[k].id, expected[k].id) << "row " << k;
@@ -71,17 +62,16 @@ INSTANTIATE_TEST_SUITE_P(Pages, ListPageTest,
 TEST(SearchPageTest, EveryRowComesOutAndTagsStrip) {
   for (bool upper : {false, true}) {
     std::vector<PageRow> expected;
-    const std::string page = testing::MakeSearchPage(Options(30, upper, 7), &expected);
-    std::vector<PageRow> got =
-        Scrape(page, testing::kSearchBlockPattern, testing::kSearchRowPattern);
+    const std::string page = test::MakeSearchPage(Options(30, upper, 7), &expected);
+    std::vector<PageRow> got = Scrape(page, test::kSearchBlockPattern, test::kSearchRowPattern);
     ASSERT_EQ(got.size(), expected.size());
     TPatternMatcher strip;
-    strip.SetExpression(testing::kTagStripPattern);
+    strip.SetExpression(test::kTagStripPattern);
     for (std::size_t k = 0; k < got.size(); ++k) {
       EXPECT_EQ(got[k].id, expected[k].id);
       EXPECT_EQ(got[k].name, expected[k].name);
-      EXPECT_EQ(Trim(got[k].uploader), Trim(expected[k].uploader));
-      EXPECT_EQ(Trim(strip.ReplaceAll(got[k].name, "", true)), expected[k].plain_name);
+      EXPECT_EQ(Trimmed(got[k].uploader), Trimmed(expected[k].uploader));
+      EXPECT_EQ(Trimmed(strip.ReplaceAll(got[k].name, "", true)), expected[k].plain_name);
     }
   }
 }
@@ -89,9 +79,9 @@ TEST(SearchPageTest, EveryRowComesOutAndTagsStrip) {
 TEST(PlayPageTest, StreamAddressIsBothValuesJoined) {
   for (unsigned seed : {1u, 2u, 3u}) {
     std::string address;
-    const std::string page = testing::MakePlayPage(20000, seed, &address);
+    const std::string page = test::MakePlayPage(20000, seed, &address);
     TPatternMatcher m;
-    m.SetExpression(testing::kPlayPagePattern);
+    m.SetExpression(test::kPlayPagePattern);
     ASSERT_TRUE(m.Exec(page));
     EXPECT_EQ(m.GroupText(1) + m.GroupText(2), address);
   }
@@ -99,9 +89,9 @@ TEST(PlayPageTest, StreamAddressIsBothValuesJoined) {
 
 TEST(TagStripTest, NamesLoseEveryTag) {
   std::vector<std::string> stripped;
-  std::vector<std::string> names = testing::MakeTaggedNames(200, 9, &stripped);
+  std::vector<std::string> names = test::MakeTaggedNames(200, 9, &stripped);
   TPatternMatcher m;
-  m.SetExpression(testing::kTagStripPattern);
+  m.SetExpression(test::kTagStripPattern);
   for (std::size_t k = 0; k < names.size(); ++k)
     EXPECT_EQ(m.ReplaceAll(names[k], "", true), stripped[k]);
 }
@@ -112,11 +102,11 @@ TEST(TagStripTest, NamesLoseEveryTag) {
 TEST(BrokenPageTest, NoRowsAndNoBlowUp) {
   PageOptions options = Options(300, false, 11);
   options.broken = true;
-  EXPECT_TRUE(Scrape(testing::MakeListPage(options, nullptr), testing::kCategoryBlockPattern,
-                     testing::kCategoryRowPattern)
+  EXPECT_TRUE(Scrape(test::MakeListPage(options, nullptr), test::kCategoryBlockPattern,
+                     test::kCategoryRowPattern)
                   .empty());
-  EXPECT_TRUE(Scrape(testing::MakeSearchPage(options, nullptr), testing::kSearchBlockPattern,
-                     testing::kSearchRowPattern)
+  EXPECT_TRUE(Scrape(test::MakeSearchPage(options, nullptr), test::kSearchBlockPattern,
+                     test::kSearchRowPattern)
                   .empty());
 }
 
@@ -124,13 +114,12 @@ TEST(BrokenPageTest, NoRowsAndNoBlowUp) {
 TEST(BigPageTest, TenMegabyteListScrapesWhole) {
   std::vector<PageRow> expected;
   PageOptions options = Options(6400, false, 12);
-  const std::string page = testing::MakeListPage(options, &expected);
+  const std::string page = test::MakeListPage(options, &expected);
   ASSERT_GE(page.size(), 10'000'000u);
-  std::vector<PageRow> got =
-      Scrape(page, testing::kCategoryBlockPattern, testing::kCategoryRowPattern);
+  std::vector<PageRow> got = Scrape(page, test::kCategoryBlockPattern, test::kCategoryRowPattern);
   ASSERT_EQ(got.size(), expected.size());
   EXPECT_EQ(got.back().id, expected.back().id);
 }
 
 }  // namespace
-}  // namespace djkivo
+}  // namespace djkivo::pattern

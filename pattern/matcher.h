@@ -7,14 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "net/pattern_error.h"
+#include "pattern/error.h"
 
-namespace djkivo {
+namespace djkivo::pattern {
 
-namespace pattern {
 struct Program;
 class Executor;
-}  // namespace pattern
 
 /// A leftmost-first backtracking matcher over byte strings (pages stay GBK bytes; every
 /// position, length and comparison is in bytes).
@@ -120,7 +118,7 @@ class TPatternMatcher {
 
  private:
   [[noreturn]] void Raise(int error_id);
-  // The modifier flags as a pattern::Flag set (same bit order).
+  // The modifier flags as a Flag set (same bit order).
   int Flags() const {
     return (modifier_i_ ? 1 : 0) | (modifier_r_ ? 2 : 0) | (modifier_s_ ? 4 : 0) |
            (modifier_g_ ? 8 : 0) | (modifier_m_ ? 16 : 0) | (modifier_x_ ? 32 : 0);
@@ -139,7 +137,7 @@ class TPatternMatcher {
   std::string paired_separator_ = "\r\n";
 
   // The compiled program, or null while the expression is only stored.
-  std::unique_ptr<pattern::Program> program_;
+  std::unique_ptr<Program> program_;
 
   // The effective input (cut at its first NUL byte); has_input_ once any input was written.
   std::string input_;
@@ -150,9 +148,9 @@ class TPatternMatcher {
   std::uint32_t group_end_[kGroupCount];
 
   // Backtrack stack and failure memo, kept between searches of the same input and program.
-  std::unique_ptr<pattern::Executor> executor_;
+  std::unique_ptr<Executor> executor_;
 
   mutable int last_error_ = 0;  // also set by const reads that raise
 };
 
-}  // namespace djkivo
+}  // namespace djkivo::pattern

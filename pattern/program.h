@@ -1,14 +1,17 @@
 // The compiled form of a pattern: one contiguous node program plus what the search needs to
-// skip start positions. Built by pattern_compile.cpp, run by pattern_exec.cpp.
-// Internal to the matcher: callers use net/pattern_matcher.h. Covered through the matcher by
-// tests/net/pattern_matcher_test.cpp and pattern_differential_test.cpp.
+// skip start positions. Built by parse.cpp, emit.cpp, optimise.cpp, run by exec.cpp.
+// Internal to the matcher: callers use pattern/matcher.h. Covered through the matcher by
+// tests/pattern/matcher_test.cpp and differential_test.cpp.
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/ascii.h"
 
 namespace djkivo::pattern {
 
@@ -52,19 +55,19 @@ struct ByteSet {
   bool All() const {
     return bits[0] == ~0ull && bits[1] == ~0ull && bits[2] == ~0ull && bits[3] == ~0ull;
   }
-  int Count() const;
+  int Count() const {
+    int n = 0;
+    for (const std::uint64_t word : bits)
+      n += std::popcount(word);
+    return n;
+  }
 };
 
 /// The case inversion of one byte: ASCII letters swap case; every other byte (among them all
 /// of 0x80-0xFF, which in the GBK code page are lead or trail bytes) stays as it is.
 inline unsigned char InvertCase(unsigned char c) {
-  if (c >= 'a' && c <= 'z')
-    return static_cast<unsigned char>(c - 32);
-  if (c >= 'A' && c <= 'Z')
-    return static_cast<unsigned char>(c + 32);
-  return c;
+  return IsAsciiLower(c) ? AsciiUpper(c) : AsciiLower(c);
 }
-inline unsigned char FoldCase(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
 enum class Op : std::uint8_t {
   kMatch,            // the pattern matched

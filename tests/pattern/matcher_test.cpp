@@ -1,4 +1,4 @@
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
 #include <functional>
 #include <string>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace djkivo {
+namespace djkivo::pattern {
 namespace {
 
 // "g0|g1|..." for groups 0..GroupCount, "~" for an unset group; "NOMATCH" when Exec fails.
@@ -433,4 +433,4 @@ TEST(HostilePatternTest, UnmemoisedBlowUpStopsAtTheStepBudget) {
 }
 
 }  // namespace
-}  // namespace djkivo
+}  // namespace djkivo::pattern

@@ -1,7 +1,7 @@
 // The search: runs a compiled program over an input with an explicit backtrack stack.
-// Covered by tests/net/pattern_matcher_test.cpp, pattern_scrape_test.cpp and
-// pattern_differential_test.cpp.
-// Internal to the matcher: callers use net/pattern_matcher.h.
+// Covered by tests/pattern/matcher_test.cpp, scrape_test.cpp and
+// differential_test.cpp.
+// Internal to the matcher: callers use pattern/matcher.h.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/pattern_program.h"
+#include "pattern/program.h"
 
 namespace djkivo::pattern {
 

@@ -22,9 +22,9 @@
 
 #include <gtest/gtest.h>
 
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
-namespace djkivo {
+namespace djkivo::pattern {
 namespace {
 
 class PatternGenerator {
@@ -222,4 +222,4 @@ TEST(PatternDifferentialTest, RandomPatternsAgreeWithPcre2) {
 }
 
 }  // namespace
-}  // namespace djkivo
+}  // namespace djkivo::pattern

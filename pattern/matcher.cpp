@@ -1,18 +1,18 @@
+// Covered by tests/pattern/matcher_test.cpp and scrape_test.cpp.
 // TPatternMatcher: expression and input state, searches, groups, replacement.
-// Covered by tests/net/pattern_matcher_test.cpp and tests/net/pattern_scrape_test.cpp.
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "net/pattern_exec.h"
-#include "net/pattern_program.h"
+#include "pattern/exec.h"
+#include "pattern/program.h"
 
-namespace djkivo {
+namespace djkivo::pattern {
 
-static_assert(pattern::kFlagI == 1 && pattern::kFlagR == 2 && pattern::kFlagS == 4 &&
-                  pattern::kFlagG == 8 && pattern::kFlagM == 16 && pattern::kFlagX == 32,
+static_assert(kFlagI == 1 && kFlagR == 2 && kFlagS == 4 && kFlagG == 8 && kFlagM == 16 &&
+                  kFlagX == 32,
               "TPatternMatcher::Flags packs the flags in this order");
 
 namespace {
@@ -25,9 +25,7 @@ std::string_view UpToNul(std::string_view text) {
 constexpr std::size_t kMaxInput = static_cast<std::size_t>(std::numeric_limits<int>::max()) - 1;
 }  // namespace
 
-TPatternMatcher::TPatternMatcher() : executor_(std::make_unique<pattern::Executor>()) {
-  ClearGroups();
-}
+TPatternMatcher::TPatternMatcher() : executor_(std::make_unique<Executor>()) { ClearGroups(); }
 
 TPatternMatcher::~TPatternMatcher() = default;
 
@@ -37,8 +35,8 @@ void TPatternMatcher::Raise(int error_id) {
 }
 
 void TPatternMatcher::ClearGroups() {
-  std::fill(std::begin(group_start_), std::end(group_start_), pattern::kUnset);
-  std::fill(std::begin(group_end_), std::end(group_end_), pattern::kUnset);
+  std::fill(std::begin(group_start_), std::end(group_start_), kUnset);
+  std::fill(std::begin(group_end_), std::end(group_end_), kUnset);
 }
 
 void TPatternMatcher::SetExpression(std::string_view expression) {
@@ -86,8 +84,7 @@ void TPatternMatcher::Compile() {
   program_.reset();
   executor_->Reset();
   try {
-    program_ = std::make_unique<pattern::Program>(
-        pattern::CompilePattern(expression_, Flags(), paired_separator_));
+    program_ = std::make_unique<Program>(CompilePattern(expression_, Flags(), paired_separator_));
   } catch (const EPatternError& e) {
     last_error_ = e.ErrorId();
     throw;
@@ -129,7 +126,7 @@ bool TPatternMatcher::ExecPos(int offset) {
 }
 
 bool TPatternMatcher::ExecNext() {
-  if (group_start_[0] == pattern::kUnset)
+  if (group_start_[0] == kUnset)
     Raise(kPatternExecNextWithoutExec);
   std::size_t next = static_cast<std::size_t>(group_end_[0]) + 1;
   if (group_end_[0] == group_start_[0])
@@ -138,8 +135,8 @@ bool TPatternMatcher::ExecNext() {
 }
 
 bool TPatternMatcher::GroupSet(int n) const {
-  return n >= 0 && n < kGroupCount && has_input_ && group_start_[n] != pattern::kUnset &&
-         group_end_[n] != pattern::kUnset;
+  return n >= 0 && n < kGroupCount && has_input_ && group_start_[n] != kUnset &&
+         group_end_[n] != kUnset;
 }
 
 std::string TPatternMatcher::GroupText(int n) const {
@@ -244,4 +241,4 @@ std::string TPatternMatcher::ExpandTemplate(std::string_view template_text) cons
   return result;
 }
 
-}  // namespace djkivo
+}  // namespace djkivo::pattern

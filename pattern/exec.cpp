@@ -1,12 +1,12 @@
+// Covered by tests/pattern/matcher_test.cpp (semantics, limits) and differential_test.cpp.
 // Execute: backtracking over the node program with a heap stack and a failure memo.
-// Covered by tests/net/pattern_matcher_test.cpp (semantics, hostile pages, limits) and
-// tests/net/pattern_differential_test.cpp (PCRE2 cross-check), fuzz/pattern_exec_fuzz.cpp.
-#include "net/pattern_exec.h"
+#include "pattern/exec.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "net/pattern_error.h"
+#include "base/ascii.h"
+#include "pattern/error.h"
 
 namespace djkivo::pattern {
 
@@ -29,15 +29,14 @@ struct WordTable {
   bool word[256] = {};
   WordTable() {
     for (int c = 0; c < 256; ++c)
-      word[c] =
-          (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+      word[c] = IsAsciiAlnum(static_cast<unsigned char>(c)) || c == '_';
   }
 };
 const WordTable kWord;
 
 bool FoldEqual(const unsigned char* a, const unsigned char* b, std::size_t len) {
   for (std::size_t k = 0; k < len; ++k)
-    if (a[k] != b[k] && FoldCase(a[k]) != FoldCase(b[k]))
+    if (a[k] != b[k] && AsciiLower(a[k]) != AsciiLower(b[k]))
       return false;
   return true;
 }

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace djkivo {
+namespace djkivo::pattern {
 
 /// The codes `EPatternError::ErrorId` carries. Codes below 1000 are raised while compiling a
 /// pattern and their message ends in " (pos N)"; codes of 1000 and above are raised by a search.
@@ -67,4 +67,4 @@ class EPatternError : public std::runtime_error {
   int error_pos_;
 };
 
-}  // namespace djkivo
+}  // namespace djkivo::pattern

@@ -1,8 +1,8 @@
-// The matcher's error table. Covered by the bad-pattern table in
-// tests/net/pattern_matcher_test.cpp.
-#include "net/pattern_error.h"
+// Covered by the bad-pattern table in tests/pattern/matcher_test.cpp.
+// The matcher's error table.
+#include "pattern/error.h"
 
-namespace djkivo {
+namespace djkivo::pattern {
 
 std::string EPatternError::MessageFor(int error_id) {
   switch (error_id) {
@@ -95,4 +95,4 @@ EPatternError::EPatternError(int error_id, int error_pos)
       error_id_(error_id),
       error_pos_(error_pos) {}
 
-}  // namespace djkivo
+}  // namespace djkivo::pattern
