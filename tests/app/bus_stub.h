@@ -116,20 +116,29 @@ class BusStub final : public QDBusVirtualObject {
 };
 
 /// Tests whose program's session bus is a dbus-daemon of their own, started before the
-/// program's application (and so before Qt's connection to the session bus).
-class PrivateBusTest : public testing::Test {
+/// program's application (and so before Qt's connection to the session bus). `Base` is the
+/// fixture it extends (testing::Test, or the window's).
+template <class Base>
+class OnPrivateBus : public Base {
  protected:
   static void SetUpTestSuite() {
     bus_ = new test::PrivateBus;
+    Base::SetUpTestSuite();
     TestApplication();
   }
   static void TearDownTestSuite() {
+    Base::TearDownTestSuite();
     delete bus_;
     bus_ = nullptr;
   }
-  void SetUp() override { ASSERT_FALSE(bus_->Address().empty()) << "dbus-daemon did not start"; }
+  void SetUp() override {
+    ASSERT_FALSE(bus_->Address().empty()) << "dbus-daemon did not start";
+    Base::SetUp();
+  }
 
   static inline test::PrivateBus* bus_ = nullptr;
 };
+
+using PrivateBusTest = OnPrivateBus<testing::Test>;
 
 }  // namespace djkivo::app

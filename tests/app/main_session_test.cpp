@@ -8,35 +8,20 @@
 #include <QProcessEnvironment>
 
 #include "app/single_instance.h"
+#include "tests/app/bus_stub.h"
 #include "tests/app/window_fixture.h"
-#include "tests/support/private_bus.h"
 
 namespace djkivo::app {
 namespace {
 
-test::PrivateBus* bus = nullptr;
-
-class MainSessionTest : public WindowTest {
+class MainSessionTest : public OnPrivateBus<WindowTest> {
  protected:
-  static void SetUpTestSuite() {
-    bus = new test::PrivateBus;  // before the application connects to a session bus
-    WindowTest::SetUpTestSuite();
-  }
-  static void TearDownTestSuite() {
-    delete bus;
-    bus = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_FALSE(bus->Address().empty()) << "dbus-daemon did not start";
-    WindowTest::SetUp();
-  }
-
   /// Starts the program as a user would, on the test's bus, with `args`.
   void Start(QProcess& program, const QStringList& args) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                       QString::fromStdString(bus->Address()));
+                       QString::fromStdString(bus_->Address()));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
                        QString::fromStdString((folder_.Path() / "config").string()));
     program.setProcessEnvironment(environment);

@@ -17,8 +17,8 @@
 
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
+#include "tests/app/bus_stub.h"
 #include "tests/app/window_fixture.h"
-#include "tests/support/private_bus.h"
 
 namespace djkivo::app {
 namespace {
@@ -28,27 +28,11 @@ const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-test::PrivateBus* bus = nullptr;
-
-class MprisTest : public WindowTest {
+class MprisTest : public OnPrivateBus<WindowTest> {
  protected:
-  static void SetUpTestSuite() {
-    bus = new test::PrivateBus;  // before the application exists
-    WindowTest::SetUpTestSuite();
-  }
-  static void TearDownTestSuite() {
-    delete bus;
-    bus = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_FALSE(bus->Address().empty()) << "dbus-daemon did not start";
-    WindowTest::SetUp();
-  }
-
   /// A panel's own connection to the bus, apart from the player's.
   QDBusConnection Client() {
-    return QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+    return QDBusConnection::connectToBus(QString::fromStdString(bus_->Address()),
                                          QStringLiteral("panel"));
   }
 
@@ -110,7 +94,7 @@ TEST_F(MprisTest, PanelHearsOfEveryChange) {
   monitor.setProcessChannelMode(QProcess::MergedChannels);
   monitor.start(
       QStringLiteral("dbus-monitor"),
-      {QStringLiteral("--address"), QString::fromStdString(bus->Address()),
+      {QStringLiteral("--address"), QString::fromStdString(bus_->Address()),
        QStringLiteral("type='signal',member='PropertiesChanged',path='/org/mpris/MediaPlayer2'")});
   ASSERT_TRUE(monitor.waitForStarted(10000));
   QByteArray heard;
