@@ -35,6 +35,7 @@
 #include "app/paint_panel.h"
 #include "app/skin.h"
 #include "app/song_list.h"
+#include "app/status_panel.h"
 #include "app/tray_area.h"
 #include "audio/output/sound_device.h"
 #include "desktop/tray_icon.h"
@@ -323,11 +324,8 @@ void TForm1::BuildLayout() {
   SkinEdit2->setFixedSize(32, 19);
   SkinButton7 = MakePagingButton(SkinStatusBar1, "SkinButton7", QStringLiteral("下一页"));
   SkinButton8 = MakePagingButton(SkinStatusBar1, "SkinButton8", QStringLiteral("跳转"));
-  SkinStatusPanel1 = new QLabel(SkinStatusBar1);
+  SkinStatusPanel1 = new TStatusPanel(SkinStatusBar1);
   SkinStatusPanel1->setObjectName(QStringLiteral("SkinStatusPanel1"));
-  SkinStatusPanel1->setTextFormat(Qt::PlainText);
-  SkinStatusPanel1->setMinimumWidth(0);
-  SkinStatusPanel1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   status->addWidget(SkinButton3);
   status->addWidget(SkinButton5);
   status->addWidget(SkinButton4);
@@ -470,7 +468,7 @@ void TForm1::SkinHeaderListBox1Items1Click() { controller_->Catalogue().OpenCate
 void TForm1::SkinHeaderListBox1Items2Click() { controller_->Catalogue().OpenCategory(2); }
 void TForm1::SkinHeaderListBox1Items3Click() { controller_->Catalogue().OpenCategory(3); }
 void TForm1::SkinHeaderListBox1Items4Click() { controller_->Catalogue().OpenCategory(4); }
-void TForm1::SkinHeaderListBox1Items5Click() { controller_->Catalogue().ShowPlayList(); }
+void TForm1::SkinHeaderListBox1Items5Click() { controller_->ShowPlayList(); }
 void TForm1::SkinHeaderListBox1Items7Click() { controller_->Catalogue().OpenCategory(7); }
 void TForm1::SkinHeaderListBox1Items8Click() { controller_->Catalogue().OpenCategory(8); }
 void TForm1::SkinHeaderListBox1Items9Click() { controller_->Catalogue().OpenCategory(9); }
@@ -592,19 +590,18 @@ void TForm1::ShowListState(ListState state, const std::string& error) {
 void TForm1::ShowNotice(const PlaybackNotice& notice) {
   switch (notice.kind) {
     case PlaybackNotice::Kind::kNone:
-      SkinStatusPanel1->clear();
+      SkinStatusPanel1->ShowText({});
       break;
     case PlaybackNotice::Kind::kPlayPageFailed:
-      SkinStatusPanel1->setText(QStringLiteral("无法播放《%1》：%2")
-                                    .arg(ShownSongName(notice.song_name), OneLine(notice.reason)));
+      SkinStatusPanel1->ShowText(QStringLiteral("无法播放《%1》：%2")
+                                     .arg(ShownSongName(notice.song_name), OneLine(notice.reason)));
       break;
     case PlaybackNotice::Kind::kStopped:
-      SkinStatusPanel1->setText(QStringLiteral("连续 %1 首歌曲无法播放，已停止：%2")
-                                    .arg(notice.failed_songs)
-                                    .arg(OneLine(notice.reason)));
+      SkinStatusPanel1->ShowText(QStringLiteral("连续 %1 首歌曲无法播放，已停止：%2")
+                                     .arg(notice.failed_songs)
+                                     .arg(OneLine(notice.reason)));
       break;
   }
-  SkinStatusPanel1->setToolTip(SkinStatusPanel1->text());
 }
 
 void TForm1::ShowError(const std::string& message) { ShowErrorText(QString::fromUtf8(message)); }

@@ -49,6 +49,7 @@ class QtTrayDesktop;
 class TPaintPanel;
 class TSongListModel;
 class TSongListView;
+class TStatusPanel;
 
 /// What the window is started with (the program's options, or a test's).
 struct TForm1Config {
@@ -195,7 +196,7 @@ class TForm1 final : public QMainWindow, private PlayerView {
   QLineEdit* SkinEdit2 = nullptr;
   QPushButton* SkinButton7 = nullptr;
   QPushButton* SkinButton8 = nullptr;
-  QLabel* SkinStatusPanel1 = nullptr;  // the status line: a word about playback
+  TStatusPanel* SkinStatusPanel1 = nullptr;  // the status line: a word about playback
   QMenu* SkinPopupMenu2 = nullptr;
   QAction* N3 = nullptr;
   QAction* N4 = nullptr;
