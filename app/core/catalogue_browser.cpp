@@ -105,7 +105,6 @@ void CatalogueBrowser::ShowPlayList() {
   ShowSongList();
   view_.RowsReset();
   SetState(ListState::kShown, {});
-  view_.SelectRow(my_list_.CurrentIndex());
 }
 
 void CatalogueBrowser::ShowHome() {

@@ -59,8 +59,9 @@ class CatalogueBrowser {
   void PreviousPage();
   void NextPage();
   void GoToPage(const std::string& page_box_text);
-  /// "我的列表": the play list's entries as the rows, the current entry selected; nothing when
-  /// already shown. `PageUrlTemplate` and `CurrentPage` stay.
+  /// "我的列表": the play list's entries as the rows; nothing when already shown.
+  /// `PageUrlTemplate` and `CurrentPage` stay. (`PlayerController::ShowPlayList` also selects
+  /// the entry the title names.)
   void ShowPlayList();
   /// "播放首页": the home picture instead of the song list; a list still loading is dropped.
   void ShowHome();

@@ -309,6 +309,17 @@ std::optional<TMyListDj> PlaybackController::TitleSong() const {
   return std::nullopt;
 }
 
+int PlaybackController::TitleEntry() const {
+  const TMyListDj* current = my_list_.Current();
+  if (!loaded_ || State() == PlaybackState::kIdle || (current && current->id == loaded_->id))
+    return current ? my_list_.CurrentIndex() : -1;
+  const TarrMyListDj& entries = my_list_.MyList();
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].id == loaded_->id)
+      return static_cast<int>(i);
+  return -1;
+}
+
 DisplayLine PlaybackController::Display() const {
   DisplayLine line;
   line.song = TitleSong();

@@ -105,6 +105,9 @@ class PlaybackController {
   PlaybackState State() const;
   bool RandomMode() const { return random_mode_; }
   DisplayLine Display() const;
+  /// The play-list index of the entry the title names: `CurrentIndex`, or while another song
+  /// plays, that song's entry (-1 when it is no longer in the list or nothing is named).
+  int TitleEntry() const;
   /// The playing times of the loaded song, as the last tick computed them (`DisplayLine` says
   /// when they are shown).
   const std::string& ElapsedText() const { return elapsed_text_; }

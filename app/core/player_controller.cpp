@@ -60,6 +60,7 @@ void PlayerController::PlaySelected(int row) {
   if (row < 0)
     return;
   playback_.PlayEntry(row);
+  SelectTitleEntry();  // a song that did not start leaves the playing one selected
 }
 
 void PlayerController::DeleteEntry(int row) {
@@ -92,9 +93,14 @@ PlayListMenu PlayerController::MenuState() const {
 
 void PlayerController::Close() { playback_.Close(); }
 
-void PlayerController::SongStarted(const TMyListDj&) {
+void PlayerController::SelectTitleEntry() {
   if (catalogue_.ShowsPlayList())
-    view_.SelectRow(my_list_.CurrentIndex());
+    view_.SelectRow(playback_.TitleEntry());
+}
+
+void PlayerController::ShowPlayList() {
+  catalogue_.ShowPlayList();
+  SelectTitleEntry();
 }
 
 }  // namespace djkivo::app

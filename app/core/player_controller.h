@@ -6,7 +6,7 @@
 // | control (caption)                        | call                                          |
 // |------------------------------------------|-----------------------------------------------|
 // | category items "最新推荐" ... "原创舞曲" | `Catalogue().OpenCategory(item)`              |
-// | "我的列表"                                | `Catalogue().ShowPlayList()`                  |
+// | "我的列表"                                | `ShowPlayList()`                              |
 // | "播放首页"                                | `Catalogue().ShowHome()`                      |
 // | search box and its button                 | `Catalogue().Search(keyword)`                 |
 // | "首页" "上一页" "下一页" "跳转"          | `Catalogue().FirstPage()` ... `GoToPage(box)` |
@@ -75,6 +75,9 @@ class PlayerController final : private PlayerObserver {
   const PlaybackController& Playback() const { return playback_; }
   const TMyList& MyList() const { return my_list_; }
 
+  /// "我的列表": the play list's entries as the song list, the entry the title names selected.
+  void ShowPlayList();
+
   // --- The song list's commands; `row` is the lowest selected row, -1 for none.
   /// "加入到播放列表": adds the row's song to the play list (once: a listed id plays its entry)
   /// and plays it. A play list that cannot be saved shows "Cannot create file ..." and the song
@@ -94,10 +97,12 @@ class PlayerController final : private PlayerObserver {
   void Close();
 
  private:
-  // PlayerObserver: the playing entry is highlighted in the play list.
-  void SongStarted(const TMyListDj& song) override;
+  // PlayerObserver: in the play list, the entry the title names is the one selected.
+  void SongStarted(const TMyListDj&) override { SelectTitleEntry(); }
   void PlaybackStateChanged(PlaybackState) override {}
-  void TitleChanged() override {}
+  void TitleChanged() override { SelectTitleEntry(); }
+
+  void SelectTitleEntry();
 
   // Saves the play list; a failure shows its message in the error box.
   void Save();

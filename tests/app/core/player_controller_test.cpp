@@ -66,7 +66,7 @@ TEST_F(PlayerControllerTest, AFailedSaveShowsItsMessageAndTheSongStillPlays) {
 
 TEST_F(PlayerControllerTest, InThePlayListADoubleClickPlaysTheRowsEntryAndTheRowIsSelected) {
   UsePlayList({DemoSong(0), DemoSong(1), DemoSong(2)});
-  controller_->Catalogue().ShowPlayList();
+  controller_->ShowPlayList();
   EXPECT_EQ(view_.selected, -1);  // no entry chosen yet
   controller_->PlaySelected(-1);
   EXPECT_TRUE(pages_.play_requests.empty());
@@ -78,6 +78,33 @@ TEST_F(PlayerControllerTest, InThePlayListADoubleClickPlaysTheRowsEntryAndTheRow
   EXPECT_EQ(view_.selected, 0);
 }
 
+class LongSongPlayerTest : public PlayerControllerTest {
+ protected:
+  demo::SongLength Length() const override { return demo::SongLength::kNormal; }
+};
+
+// The play list's highlighted entry is the one the title names: while a song plays, entries
+// that failed to start are not highlighted in its place.
+TEST_F(LongSongPlayerTest, ThePlayListSelectsTheEntryTheTitleNames) {
+  UsePlayList({DemoSong(0), GoneSong("901"), DemoSong(1)});
+  controller_->Playback().PlayEntry(0);
+  controller_->Playback().NextSong();  // entry 1 cannot start: entry 0 plays on
+  ASSERT_EQ(controller_->MyList().CurrentIndex(), 1);
+  controller_->ShowPlayList();
+  EXPECT_EQ(view_.selected, 0);
+  controller_->PlaySelected(1);  // again
+  EXPECT_EQ(view_.selected, 0);
+  controller_->PlaySelected(2);
+  EXPECT_EQ(view_.selected, 2);
+  controller_->Playback().PreviousSong();
+  EXPECT_EQ(view_.selected, 2);
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), 1);
+  controller_->Close();  // nothing plays: the title names the current entry again
+  controller_->Catalogue().ShowHome();
+  controller_->ShowPlayList();
+  EXPECT_EQ(view_.selected, 1);
+}
+
 TEST_F(PlayerControllerTest, DeleteAndClearWorkInThePlayListOnlyAndTellTheViewTheirRows) {
   UsePlayList({NoStreamSong("1"), NoStreamSong("2"), NoStreamSong("3")});
   const std::string before = File();
@@ -87,7 +114,7 @@ TEST_F(PlayerControllerTest, DeleteAndClearWorkInThePlayListOnlyAndTellTheViewTh
   EXPECT_EQ(controller_->MyList().MyList().size(), 3u);
   EXPECT_EQ(File(), before);
 
-  controller_->Catalogue().ShowPlayList();
+  controller_->ShowPlayList();
   controller_->Playback().PlayEntry(2);
   view_.row_changes.clear();
   controller_->DeleteEntry(2);  // the current entry: the index moves to the one before it
@@ -118,9 +145,9 @@ TEST_F(PlayerControllerTest, TheMenuOffersAddOutsideThePlayListAndDeleteAndClear
   } kCases[] = {
       {"home", [] {}, outside},
       {"category", [&] { controller_->Catalogue().OpenCategory(3); }, outside},
-      {"play list", [&] { controller_->Catalogue().ShowPlayList(); }, inside},
+      {"play list", [&] { controller_->ShowPlayList(); }, inside},
       {"search", [&] { controller_->Catalogue().Search("x"); }, outside},
-      {"play list again", [&] { controller_->Catalogue().ShowPlayList(); }, inside},
+      {"play list again", [&] { controller_->ShowPlayList(); }, inside},
       {"home again", [&] { controller_->Catalogue().ShowHome(); }, outside},
   };
   for (const auto& c : kCases) {
