@@ -152,6 +152,7 @@ TForm1::~TForm1() {
   controller_->Close();
   SpectrumAnalyser1->SetOnGainData({});
   SoundOut1->SetOnDone({});
+  SkinListView1->setModel(nullptr);  // the model reads the controller's rows
   controller_.reset();
 }
 

@@ -100,9 +100,11 @@ class PlayerTest : public ::testing::Test {
   std::string PlayListPath() const { return (folder_.Path() / "mylist.txt").string(); }
 
   /// Demo song `i` as a play-list song, its play page giving its stream on the demo site with
-  /// the site's fault switches `faults` (none when empty).
+  /// the site's fault switches `faults` (none when empty). The stream is encoded here if it is
+  /// not yet, so a test's waits do not include the encoder's first run.
   TestSong DemoSong(int i, const std::string& faults = {}) const {
     const demo::DemoSong& song = site_->Catalogue().Songs()[i];
+    site_->EnsureAudio(song, demo::AudioFormat::kMp3);
     const std::string prefix = faults.empty() ? "" : "/_f/" + faults;
     return {"song " + std::to_string(i), song.id,
             PlayPage{true, site_->BaseAddress() + prefix + "/audio/" + song.id + ".mp3", {}}};
