@@ -1,27 +1,29 @@
 // The player's window, without the window: everything the controls of `TForm1` do, as a Qt-free
 // controller the window forwards its handlers to.
 //
-// What the window does, control by control, and where it happens:
+// What the window does, control by control, and the call that does it:
 //
-// | control (caption)                        | call                                          |
-// |------------------------------------------|-----------------------------------------------|
-// | category items "最新推荐" ... "原创舞曲" | `Catalogue().OpenCategory(item)`              |
-// | "我的列表"                                | `ShowPlayList()`                              |
-// | "播放首页"                                | `Catalogue().ShowHome()`                      |
-// | search box and its button                 | `Catalogue().Search(keyword)`                 |
-// | "首页" "上一页" "下一页" "跳转"          | `Catalogue().FirstPage()` ... `GoToPage(box)` |
-// | double click in the song list             | `PlaySelected(row)`                           |
-// | menu "加入到播放列表"                     | `AddToPlayList(row)`                          |
-// | menu "删除该播放记录" / "清空播放列表"   | `DeleteEntry(row)` / `ClearPlayList()`        |
-// | play, pause, "播放/暂停"                  | `Playback().Play()`, `Pause()`, `TogglePlayPause()`
-// | | "上一首" / "下一首"                       | `Playback().PreviousSong()` / `NextSong()`    |
-// | "顺序播放" / "随机播放"                   | `Playback().SetRandomMode(false / true)`      |
-// | volume bar                                | `Playback().SetVolume(value)`                 |
-// | the output's end of a song, its ticks     | `Playback().OnSongEnded()`, `OnGainTick()`    |
-// | closing the window                        | `Close()`                                     |
+// - the category items "最新推荐" to "原创舞曲": `Catalogue().OpenCategory(item)`
+// - "我的列表": `ShowPlayList()`; "播放首页": `Catalogue().ShowHome()`
+// - the search box and its button: `Catalogue().Search(keyword)`
+// - "首页", "上一页", "下一页", "跳转": `Catalogue().FirstPage()`, `PreviousPage()`, `NextPage()`,
+//   `GoToPage(page box)`
+// - a double click in the song list: `PlaySelected(row)`
+// - the song list's menu, "加入到播放列表", "删除该播放记录", "清空播放列表": `AddToPlayList(row)`,
+//   `DeleteEntry(row)`, `ClearPlayList()`; which of them apply: `MenuState()`
+// - play, pause, "播放/暂停": `Playback().Play()`, `Pause()`, `TogglePlayPause()`
+// - "上一首", "下一首": `Playback().PreviousSong()`, `NextSong()`
+// - "顺序播放", "随机播放": `Playback().SetRandomMode(false)`, `SetRandomMode(true)`
+// - the volume bar: `Playback().SetVolume(value)`
+// - the output's end of a song and its 100 ms ticks: `Playback().OnSongEnded()`, `OnGainTick()`
+// - the button swap's timer: `Playback().RefreshPlaybackState()`
+// - closing the window: `Close()`
 //
-// The window shows what the controller tells its `PlayerView` and reads the rows, the title
-// line and the states back from here; it keeps no player state of its own. The about box, the
+// The rules are in the parts' headers: catalogue_browser.h (which list is shown, paging, the
+// newest list command wins) and playback_controller.h (playing an entry, the play modes,
+// auto-advance and its failure guard, which song the title names). The window shows what the
+// controller tells its `PlayerView` (player_view.h) and reads the rows, the title line and the
+// states back from here; it keeps no player state of its own. The about box, the
 // version check, the site link, the tray icon and the desktop's media keys stay in the window.
 #pragma once
 
