@@ -105,16 +105,8 @@ void PlaybackController::BeginUserCommand() {
 
 void PlaybackController::Play() {
   BeginUserCommand();
-  if (chain_.MediaStreamIn1.FileName().empty()) {
-    // Nothing started yet, or the last play page held no stream: from the top. The song is
-    // started once; its output's state is not read again here, so a run that fails at once is
-    // not run a second time.
-    if (my_list_.MyList().empty())
-      return;
-    my_list_.SetCurrentIndex(0);
-    PlayCurrent();
-    return;
-  }
+  // The state is read before a song is started and never after, so a run that fails at once
+  // is not run a second time.
   switch (State()) {
     case PlaybackState::kPaused:
       try {
@@ -129,17 +121,16 @@ void PlaybackController::Play() {
     case PlaybackState::kIdle:
       break;
   }
-  const TMyListDj* entry = my_list_.Current();
-  if (entry == nullptr) {
+  if (my_list_.Current() == nullptr) {
     if (my_list_.MyList().empty())
       return;
-    my_list_.SetCurrentIndex(0);
-    PlayCurrent();
-  } else if (loaded_ && loaded_->id == entry->id) {
-    StartRun(*entry);  // the loaded stream is this entry's: play it again from its start
-  } else {
-    PlayCurrent();
+    my_list_.SetCurrentIndex(0);  // nothing chosen yet: from the top
   }
+  const TMyListDj& entry = *my_list_.Current();
+  if (loaded_ && loaded_->id == entry.id && !chain_.MediaStreamIn1.FileName().empty())
+    StartRun(entry);  // the loaded stream is this entry's: play it again from its start
+  else
+    PlayCurrent();
 }
 
 void PlaybackController::Pause() {

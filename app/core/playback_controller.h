@@ -64,8 +64,9 @@ class PlaybackController {
   PlaybackController& operator=(const PlaybackController&) = delete;
 
   // --- Commands of the user.
-  /// Play: resumes a paused song; while idle, starts the current entry (entry 0 when nothing
-  /// was started yet). Nothing while playing or with an empty play list.
+  /// Play: resumes a paused song; while idle, starts the entry the title names (entry 0 when
+  /// none is chosen), replaying its stream when that is the one loaded. Nothing while playing
+  /// or with an empty play list.
   void Play();
   /// Pause: pauses the playing song.
   void Pause();

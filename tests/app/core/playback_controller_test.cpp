@@ -167,6 +167,19 @@ TEST_F(PlaybackTest, AFailedAdvanceSaysSoAndPlayStartsTheSongTheTitleNames) {
   EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kNone);
 }
 
+// Play starts the entry the title names: after a first start that failed, that entry again,
+// not the first of the list.
+TEST_F(PlaybackTest, PlayAfterAFailedStartTriesTheSameEntry) {
+  const std::vector<TestSong> songs = {DemoSong(0), GoneSong("903")};
+  UsePlayList(songs);
+  Playback().PlayEntry(1);
+  ASSERT_EQ(Playback().Display().song->id, songs[1].id);
+  Playback().Play();
+  EXPECT_EQ(PlayPageRequests(songs[1].id), 2);
+  EXPECT_EQ(PlayPageRequests(songs[0].id), 0);
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), 1);
+}
+
 TEST_F(LongSongTest, AnotherSongsTitleWaitsForItsStartAndAFailedStartKeepsThePlayingOne) {
   const std::vector<TestSong> songs = {DemoSong(0), DemoSong(1), GoneSong("902")};
   UsePlayList(songs);
