@@ -12,7 +12,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QSettings>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 
 #include "app/core/play_list_location.h"
@@ -21,6 +21,7 @@
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
 #include "app/single_instance.h"
+#include "app/song_list.h"
 #include "demo/demo_site.h"
 
 namespace {
@@ -37,7 +38,7 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
   QTimer::singleShot(0, &form, [&form, path] {
     form.SkinHeaderListBox1->setCurrentRow(1);
     form.SkinHeaderListBox1Items1Click();
-    if (form.SkinListView1->rowCount() > 0) {
+    if (form.SkinListView1->model()->rowCount() > 0) {
       form.SkinListView1->selectRow(0);
       form.SkinListView1DblClick();
     }
