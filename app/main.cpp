@@ -150,6 +150,8 @@ int main(int argc, char** argv) {
     config.my_list_file_name = options.playlist;
     config.device = options.device;
     config.settings_file = settings.fileName();
+    config.notifications =
+        !options.no_notifications && settings.value(QStringLiteral("notifications"), true).toBool();
     std::unique_ptr<app::TForm1> form;
     try {
       form = std::make_unique<app::TForm1>(std::move(config));

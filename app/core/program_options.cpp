@@ -20,6 +20,7 @@ std::vector<CommandLineOption> WindowOptionTable(WindowOptions& o) {
       {"--demo", "", "run on the embedded demo site", &o.demo},
       {"--screenshot", "PNG", "play a song, save a picture of the window, quit", &o.screenshot},
       {"--new-instance", "", "run beside a running player, on another play list", &o.new_instance},
+      {"--no-notifications", "", "no desktop notification when a song starts", &o.no_notifications},
   };
   for (const CommandLineOption& option : SharedOptionTable(o))
     table.push_back(option);

@@ -71,6 +71,9 @@ TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
   const QVariantMap metadata = qdbus_cast<QVariantMap>(Property(QStringLiteral("Metadata")));
   EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(),
             FromGbkText(site_->Catalogue().Songs()[0].name));
+  // The uploader, as the song's notification names it.
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:artist")).toStringList(),
+            QStringList{FromGbkText(site_->Catalogue().Songs()[0].uploader)});
 
   Call(kPlayer, QStringLiteral("Next"));
   ASSERT_TRUE(
