@@ -15,10 +15,12 @@
 #include <QTableView>
 #include <QTimer>
 
+#include "app/core/play_list_location.h"
 #include "app/core/program_options.h"
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
+#include "app/single_instance.h"
 #include "app/song_list.h"
 #include "demo/demo_site.h"
 
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
   QApplication application(qt_argc, argv);
   QApplication::setApplicationName(QStringLiteral("djkivo"));
   QApplication::setOrganizationName(QStringLiteral("djkivo"));
+  // The installed desktop entry, for Wayland's app id and the desktop's window matching.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.djkivo"));
 
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("djkivo"),
                      QStringLiteral("djkivo"));
@@ -91,6 +95,25 @@ int main(int argc, char** argv) {
         settings.value(QStringLiteral("catalogue-host")).toString().toStdString();
   if (options.home_host.empty())
     options.home_host = settings.value(QStringLiteral("home-host")).toString().toStdString();
+  // The home site is the catalogue's own unless one is named.
+  if (options.home_host.empty())
+    options.home_host = options.catalogue_host;
+
+  // One player per desktop session: a second start shows the running one and ends. A
+  // screenshot run is a throw-away player of its own.
+  const std::string play_list = options.playlist.empty()
+                                    ? app::ChoosePlayListFile(app::CurrentPlayListPlaces()).path
+                                    : options.playlist;
+  app::SingleInstance instance(play_list, options.new_instance || !options.screenshot.empty());
+  switch (instance.TryClaim()) {
+    case app::SingleInstance::Claim::kFirst:
+      break;
+    case app::SingleInstance::Claim::kRaisedRunning:
+      return 0;
+    case app::SingleInstance::Claim::kNoAnswer:
+      std::fprintf(stderr, "djkivo: a running player does not answer; not starting another\n");
+      return 1;
+  }
 
   // No catalogue configured: the embedded demo site stands in for the real one.
   std::unique_ptr<demo::DemoSite> demo_site;
@@ -127,6 +150,8 @@ int main(int argc, char** argv) {
     config.my_list_file_name = options.playlist;
     config.device = options.device;
     config.settings_file = settings.fileName();
+    config.notifications =
+        !options.no_notifications && settings.value(QStringLiteral("notifications"), true).toBool();
     std::unique_ptr<app::TForm1> form;
     try {
       form = std::make_unique<app::TForm1>(std::move(config));
@@ -135,10 +160,12 @@ int main(int argc, char** argv) {
       status = 1;
     }
     if (form) {
+      instance.on_raise = [&form] { form->N11Click(); };
       form->show();
       if (!options.screenshot.empty())
         TakeScreenshot(*form, QString::fromStdString(options.screenshot));
       status = application.exec();
+      instance.on_raise = nullptr;  // the window goes now
     }
   }
   app::Waiter::Install(nullptr);

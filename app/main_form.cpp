@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -29,12 +31,17 @@
 
 #include "app/core/audio_chain.h"
 #include "app/core/catalogue_address.h"
+#include "app/core/play_list_location.h"
 #include "app/core/player_controller.h"
+#include "app/core/site_hosts.h"
+#include "app/desktop_observer.h"
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
+#include "app/sleep_inhibitor.h"
 #include "app/song_list.h"
+#include "app/song_notifier.h"
 #include "app/status_panel.h"
 #include "app/tray_area.h"
 #include "audio/output/sound_device.h"
@@ -114,8 +121,12 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption) {
 
 void AddSeparator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(name); }
 
-std::string DefaultMyListFileName() {
-  return (QCoreApplication::applicationDirPath() + QStringLiteral("/mylist.txt")).toStdString();
+// The play list file of `given` (--playlist), or the desktop's default place for it.
+PlayListChoice MyListFor(const std::string& given) {
+  const PlayListChoice file = PlayListFileFor(given, CurrentPlayListPlaces());
+  if (!file.note.empty())
+    std::fprintf(stderr, "djkivo: %s\n", file.note.c_str());
+  return file;
 }
 
 // A failure's message on one line: the client's texts carry "\r\n" between their parts.
@@ -135,8 +146,9 @@ TForm1::TForm1(TForm1Config config) : config_(std::move(config)) {
   assert(main_thread && "the main thread is installed before the window is made");
   PlayerConfig player;
   player.catalogue_host = config_.catalogue_host;
-  player.my_list_file_name =
-      config_.my_list_file_name.empty() ? DefaultMyListFileName() : config_.my_list_file_name;
+  const PlayListChoice my_list = MyListFor(config_.my_list_file_name);
+  player.my_list_file_name = my_list.path;
+  player.my_list_makes_folders = my_list.in_data_folder;
   PlayerView& view = *this;
   controller_ =
       std::make_unique<PlayerController>(std::move(player), pages_, *chain_, view, *main_thread);
@@ -475,7 +487,15 @@ void TForm1::SkinHeaderListBox1Items8Click() { controller_->Catalogue().OpenCate
 void TForm1::SkinHeaderListBox1Items9Click() { controller_->Catalogue().OpenCategory(9); }
 void TForm1::SkinHeaderListBox1Items10Click() { controller_->Catalogue().OpenCategory(10); }
 void TForm1::SkinHeaderListBox1Items12Click() { controller_->Catalogue().ShowHome(); }
-void TForm1::SkinHeaderListBox1Items13Click() { OpenInBrowser(HomePageAddress(config_.home_host)); }
+void TForm1::SkinHeaderListBox1Items13Click() {
+  if (!NamesAHost(config_.home_host)) {
+    ShowErrorText(QStringLiteral("No home site to visit: \"%1\" names no host. Start the player "
+                                 "with --home-host HOST, or set home-host in its settings file.")
+                      .arg(QString::fromStdString(config_.home_host)));
+    return;
+  }
+  OpenInBrowser(HomePageAddress(config_.home_host));
+}
 
 void TForm1::SkinEdit1ButtonClick() {
   controller_->Catalogue().Search(ToGbkText(SkinEdit1->text()));

@@ -43,7 +43,10 @@ class TWorkerThreadBase;
 namespace djkivo::app {
 
 struct AudioChain;
+class DesktopObserver;
 class MprisService;
+class SleepInhibitor;
+class SongNotifier;
 class PlayerController;
 class QtTrayDesktop;
 class TPaintPanel;
@@ -55,7 +58,7 @@ class TStatusPanel;
 struct TForm1Config {
   std::string catalogue_host;  // `CatalogueHost`, "NAME" or "NAME:PORT"
   std::string home_host;       // `HomeSiteHost`
-  /// `MyListFileName`; empty: "mylist.txt" in the executable's folder.
+  /// `MyListFileName`; empty: the desktop's place for it (`PlayListFileFor`).
   std::string my_list_file_name;
   /// The sound device: "portaudio" (default when empty), "null" or "wav:PATH".
   std::string device;
@@ -63,6 +66,8 @@ struct TForm1Config {
   std::function<std::unique_ptr<SoundDevice>()> device_factory;
   /// Where the volume, play mode and window geometry are remembered; empty: nowhere.
   QString settings_file;
+  /// A desktop notification names each song that starts while the window is out of sight.
+  bool notifications = true;
   /// Shows an error message (the standard error box); empty: a modal critical message box.
   std::function<void(const QString& message)> error_box;
   /// Shows an information box (the about box); empty: a modal information message box.
@@ -253,6 +258,10 @@ class TForm1 final : public QMainWindow, private PlayerView {
   std::unique_ptr<TTrayIcon> TrayIcon1;
   /// Null when the session bus is missing or refused the service.
   std::unique_ptr<MprisService> Mpris1;
+  /// The desktop's notifications, the sleep inhibition, and what they hear of the player.
+  std::unique_ptr<SongNotifier> Notifier1;
+  std::unique_ptr<SleepInhibitor> Inhibitor1;
+  std::unique_ptr<DesktopObserver> DesktopObserver1;
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -90,14 +90,10 @@ void DrawEmblem(QPainter& p, const QRectF& rect) {
 }  // namespace
 
 QIcon ProgramIcon() {
+  // packaging/djkivo.svg rendered at build time, the same files the desktop's icon theme gets.
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    DrawEmblem(p, QRectF(0, 0, size, size));
-    icon.addPixmap(pixmap);
-  }
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/%1/djkivo.png").arg(size), QSize(size, size));
   return icon;
 }
 

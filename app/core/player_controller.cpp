@@ -8,7 +8,7 @@ namespace djkivo::app {
 PlayerController::PlayerController(PlayerConfig config, CataloguePages& pages, AudioChain& chain,
                                    PlayerView& view, MainThread& main_thread)
     : view_(view),
-      my_list_(std::move(config.my_list_file_name)),
+      my_list_(std::move(config.my_list_file_name), config.my_list_makes_folders),
       catalogue_(config.catalogue_host, pages, my_list_, view),
       playback_(config.catalogue_host, pages, chain, my_list_, view, main_thread, config.timing) {
   playback_.AddObserver(*this);

@@ -44,6 +44,8 @@ namespace djkivo::app {
 struct PlayerConfig {
   std::string catalogue_host;     // `CatalogueHost`: "NAME" or "NAME:PORT"
   std::string my_list_file_name;  // `MyListFileName`, the play list file
+  /// The file is in the desktop's data folder, whose missing folders its first save makes.
+  bool my_list_makes_folders = false;
   PlaybackTiming timing;
 };
 

@@ -7,7 +7,8 @@ std::vector<CommandLineOption> SharedOptionTable(SharedOptions& o) {
       {"--catalogue-host", "HOST[:PORT]", "the catalogue site (lists, songs, streams)",
        &o.catalogue_host},
       {"--home-host", "HOST[:PORT]", "the home site (version file, home page)", &o.home_host},
-      {"--playlist", "PATH", "the play list file (default: beside the program)", &o.playlist},
+      {"--playlist", "PATH", "the play list file (default: ~/.local/share/djkivo/mylist.txt)",
+       &o.playlist},
       {"--device", "DEVICE", "portaudio (the default), null or wav:PATH", &o.device},
       {"--help", "", "print this help and exit", &o.help, "-h"},
       {"--version", "", "print the version and exit", &o.version},
@@ -18,6 +19,8 @@ std::vector<CommandLineOption> WindowOptionTable(WindowOptions& o) {
   std::vector<CommandLineOption> table = {
       {"--demo", "", "run on the embedded demo site", &o.demo},
       {"--screenshot", "PNG", "play a song, save a picture of the window, quit", &o.screenshot},
+      {"--new-instance", "", "run beside a running player, on another play list", &o.new_instance},
+      {"--no-notifications", "", "no desktop notification when a song starts", &o.no_notifications},
   };
   for (const CommandLineOption& option : SharedOptionTable(o))
     table.push_back(option);

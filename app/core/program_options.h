@@ -38,6 +38,12 @@ struct WindowOptions : SharedOptions {
   /// --screenshot PATH: open "最新推荐", play its first song, save a PNG of the window to PATH
   /// and quit (for the documentation and the screenshot script).
   std::string screenshot;
+  /// --new-instance: start even while another player runs in the session (on another play
+  /// list only; a start on a list in use raises the player that has it).
+  bool new_instance = false;
+  /// --no-notifications: no desktop notification when a song starts (as "notifications=false"
+  /// in the settings file).
+  bool no_notifications = false;
 };
 
 /// The window's table, bound to `options`: its own options, then the shared ones.
