@@ -73,9 +73,10 @@ void THttpClient::Exchange(bool reused) {
 }
 
 void THttpClient::TakeBody(std::string* out, bool decode) {
-  net::ReadResponseBody(*connection_, request_.method, response_, decode ? compressor_ : nullptr,
-                        out);
-  keep_alive_ = response_.KeepAlive(connection_->PeerClosed());
+  const TBodyFraming framing = net::ReadResponseBody(*connection_, request_.method, response_,
+                                                     decode ? compressor_ : nullptr, out);
+  keep_alive_ =
+      framing != TBodyFraming::kAbandoned && response_.KeepAlive(connection_->PeerClosed());
 }
 
 void THttpClient::ThrowProtocolError() {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "net/http_framing.h"
 #include "tests/support/compressed.h"
 #include "tests/support/scripted_peer.h"
 
@@ -275,6 +276,23 @@ TEST(HttpClientRedirectTest, ConnectionIsReplacedWhenItMayNotBeReused) {
   }
 }
 
+// A redirect whose body comes after the client stopped waiting for it: those bytes must never be
+// read as the head of the next response on the same connection.
+TEST(HttpClientRedirectTest, ALateRedirectBodyIsNeverReadAsTheNextResponse) {
+  const std::string forged = OkResponse("forged");
+  ScriptedPeer peer({{PeerStep::ReadRequest(),
+                      PeerStep::Send("HTTP/1.1 302 Found\r\nLocation: /b\r\nContent-Length: " +
+                                     std::to_string(forged.size()) + "\r\n\r\n"),
+                      PeerStep::Pause(kRedirectBodyWait + 700ms), PeerStep::Send(forged),
+                      PeerStep::ReadRequest(), PeerStep::Send(OkResponse("wrong"))},
+                     ScriptedPeer::Answer(OkResponse("right"))});
+  const Outcome outcome = Load(
+      peer.Url("/a"), [](THttpClient& client) { client.SetReadTimeout(kRedirectBodyWait + 3s); });
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(outcome.body, "right");
+  EXPECT_EQ(peer.Accepted(), 2);
+}
+
 TEST(HttpClientRedirectTest, AbsoluteLocationToAnotherPeer) {
   ScriptedPeer target({ScriptedPeer::Answer(OkResponse("there"))});
   ScriptedPeer first({ScriptedPeer::AnswerEach({Redirect(target.Url("/x/y.html"))})});
@@ -341,6 +359,22 @@ TEST(HttpClientCookieTest, CookiesPassAlongTheRedirectChainOnly) {
   ScriptedPeer again({ScriptedPeer::Answer(OkResponse("x"))});
   ASSERT_TRUE(Load(again.Url("/dance/sort/b.html")).ok);
   EXPECT_EQ(again.Requests().at(0).find("Cookie:"), std::string::npos);
+}
+
+TEST(HttpClientCookieTest, AHugeMaxAgeKeepsTheCookie) {
+  // Seconds beyond what a nanosecond clock can add without overflowing.
+  ScriptedPeer peer({ScriptedPeer::AnswerEach(
+      {Redirect("/b",
+                "Set-Cookie: long=1; Max-Age=9300000000\r\n"
+                "Set-Cookie: longer=2; Max-Age=99999999999999999999\r\n"
+                "Set-Cookie: far=3; Expires=Fri, 31 Dec 9999 23:59:59 GMT\r\n"
+                "Content-Length: 0\r\n"),
+       OkResponse("done")})});
+  const Outcome outcome = Load(peer.Url("/a"));
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  ASSERT_EQ(peer.Requests().size(), 2u);
+  EXPECT_TRUE(peer.Requests()[1].ends_with("\r\nCookie: long=1; longer=2; far=3\r\n\r\n"))
+      << peer.Requests()[1];
 }
 
 // --- failures -----------------------------------------------------------------------------
@@ -439,6 +473,37 @@ TEST(HttpClientFailureTest, FailuresCarryTheirMessages) {
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, c.error);
     EXPECT_EQ(outcome.body, "");  // nothing of a failed body is left in the stream
+  }
+}
+
+// A length the client cannot trust frames nothing reliably: an empty or partial page must not
+// come back as a success.
+TEST(HttpClientFailureTest, ContentLengthThatIsNotOneNumberFailsTheLoad) {
+  const std::vector<FailureCase> kCases = {
+      {"not a number", ScriptedPeer::Answer(Ok("Content-Length: abc\r\n", "hello")),
+       "Invalid Content-Length."},
+      {"negative", ScriptedPeer::Answer(Ok("Content-Length: -5\r\n", "hello")),
+       "Invalid Content-Length."},
+      {"two different lines",
+       ScriptedPeer::Answer(Ok("Content-Length: 2\r\nContent-Length: 5\r\n", "hello")),
+       "Invalid Content-Length."},
+      {"two different values in one line",
+       ScriptedPeer::Answer(Ok("Content-Length: 5, 2\r\n", "hello")), "Invalid Content-Length."},
+  };
+  for (const FailureCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScriptedPeer peer({c.script});
+    const Outcome outcome = Load(peer.Url("/p"));
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.error, c.error);
+  }
+  // The same value twice is one length.
+  for (const char* lengths :
+       {"Content-Length: 5\r\nContent-Length: 5\r\n", "Content-Length: 5, 5\r\n"}) {
+    ScriptedPeer peer({ScriptedPeer::Answer(Ok(lengths, "hello"))});
+    const Outcome outcome = Load(peer.Url("/p"));
+    EXPECT_TRUE(outcome.ok) << lengths << outcome.error;
+    EXPECT_EQ(outcome.body, "hello");
   }
 }
 
