@@ -122,7 +122,9 @@ void TCookieStore::AddServerCookies(const std::vector<std::string>& set_cookie_v
         cookie.expires = ParseHttpDate(std::string(value), now);
       }
     }
-    if (!domain_ok)
+    // Only a secure page may set a Secure cookie: a plain one could otherwise plant a cookie
+    // that a later https page of the same site trusts.
+    if (!domain_ok || (cookie.secure && !IEquals(address.protocol, "https")))
       continue;
     if (max_age)  // Max-Age wins over Expires
       cookie.expires = ExpiryAfter(now, *max_age);

@@ -4,7 +4,9 @@
 namespace djkivo::net {
 
 ESocketError::ESocketError(int error, const std::string& text)
-    : EHttpClientError("Socket Error # " + std::to_string(error) + "\r\n" + text), error_(error) {}
+    : EHttpClientError("Socket Error # " + std::to_string(error) + "\r\n" + text),
+      error_(error),
+      text_(text) {}
 
 EDecompressionError::EDecompressionError(int zlib_code)
     : EHttpClientError("ZLib Error (" + std::to_string(zlib_code) + ")"), code_(zlib_code) {}

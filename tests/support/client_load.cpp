@@ -1,0 +1,34 @@
+#include "tests/support/client_load.h"
+
+namespace djkivo::test {
+
+LoadOutcome Load(const std::string& url, const std::function<void(net::THttpClient&)>& setup) {
+  net::THttpDecompressor decompressor;
+  net::THttpClient client;
+  client.SetHandleRedirects(true);
+  client.SetCompressor(&decompressor);
+  client.SetReadTimeout(kTestReadTimeout);
+  client.SetNetworkSettings({});
+  client.SetEnvironment([](const char*) { return std::optional<std::string>(); });
+  client.Request().accept_encoding = "gzip, deflate";
+  client.Request().user_agent = "TestAgent/1.0";
+  if (setup)
+    setup(client);
+  LoadOutcome outcome;
+  try {
+    client.GetToStream(url, outcome.body);
+    outcome.ok = true;
+  } catch (const net::EHttpProtocolError& error) {
+    outcome.error = error.what();
+    outcome.code = error.ErrorCode();
+    outcome.error_body = error.ErrorMessage();
+  } catch (const net::ECertificateError& error) {
+    outcome.error = error.what();
+    outcome.certificate_problem = error.Problem();
+  } catch (const net::EHttpClientError& error) {
+    outcome.error = error.what();
+  }
+  return outcome;
+}
+
+}  // namespace djkivo::test
