@@ -7,33 +7,24 @@
 
 #include <stdexcept>
 
+#include "net/openssl_reason.h"
 #include "net/tls_socket_bio.h"
 
 namespace djkivo::demo {
-
-namespace {
-
-std::string Reason() {
-  const unsigned long code = ERR_get_error();
-  ERR_clear_error();
-  const char* reason = code ? ERR_reason_error_string(code) : nullptr;
-  return reason ? reason : "unknown error";
-}
-
-}  // namespace
 
 TlsServerContext::TlsServerContext(const std::string& certificate_file,
                                    const std::string& key_file) {
   context_ = SSL_CTX_new(TLS_server_method());
   if (!context_)
-    throw std::runtime_error("TLS cannot be set up: " + Reason());
+    throw std::runtime_error("TLS cannot be set up: " + net::TakeOpenSslReason());
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
   SSL_CTX_set_mode(context_, SSL_MODE_ENABLE_PARTIAL_WRITE);
   std::string failed;
   if (SSL_CTX_use_certificate_chain_file(context_, certificate_file.c_str()) != 1)
-    failed = "Cannot read the certificate \"" + certificate_file + "\": " + Reason();
+    failed =
+        "Cannot read the certificate \"" + certificate_file + "\": " + net::TakeOpenSslReason();
   else if (SSL_CTX_use_PrivateKey_file(context_, key_file.c_str(), SSL_FILETYPE_PEM) != 1)
-    failed = "Cannot read the key \"" + key_file + "\": " + Reason();
+    failed = "Cannot read the key \"" + key_file + "\": " + net::TakeOpenSslReason();
   else if (SSL_CTX_check_private_key(context_) != 1)
     failed = "The key \"" + key_file + "\" does not belong to the certificate \"" +
              certificate_file + "\"";

@@ -34,6 +34,8 @@ class EHttpProtocolError : public EHttpClientError {
 class ESocketError : public EHttpClientError {
  public:
   ESocketError(int error, const std::string& text);
+  /// The error for the system's error number `error`, with strerror's text.
+  static ESocketError FromErrno(int error);
   int LastError() const { return error_; }
   /// The error's text alone ("Connection refused").
   const std::string& Text() const { return text_; }

@@ -20,8 +20,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-[[noreturn]] void ThrowErrno(int error) { throw ESocketError(error, std::strerror(error)); }
-
 int PollMs(std::chrono::milliseconds wait) {
   return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, INT_MAX));
 }
@@ -67,7 +65,7 @@ class Attempts {
   int Wait(std::chrono::milliseconds wait, int& error, int& family) {
     const int ready = ::poll(entries_.data(), entries_.size(), PollMs(wait));
     if (ready < 0 && errno != EINTR)
-      ThrowErrno(errno);
+      throw ESocketError::FromErrno(errno);
     for (std::size_t i = 0; ready > 0 && i < entries_.size();) {
       if (entries_[i].revents == 0) {
         ++i;
@@ -113,7 +111,7 @@ int ConnectToFirst(const std::vector<TSocketAddress>& addresses, std::chrono::mi
       continue;
     }
     if (attempts.Empty())
-      ThrowErrno(error);
+      throw ESocketError::FromErrno(error);
     if (Clock::now() >= deadline)
       throw EConnectTimeout();
     const Clock::time_point wake =
@@ -137,7 +135,7 @@ std::vector<TSocketAddress> ResolveHost(const std::string& host, const std::stri
   // Name resolution is bounded by the system resolver's own time-outs and attempts.
   if (const int status = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &found); status != 0) {
     if (status == EAI_SYSTEM)
-      ThrowErrno(errno);
+      throw ESocketError::FromErrno(errno);
     throw ESocketError(status, ::gai_strerror(status));
   }
   std::vector<TSocketAddress> addresses;
@@ -163,7 +161,7 @@ bool WaitForSocket(int fd, short events, std::chrono::milliseconds wait) {
     if (ready == 0)
       return false;
     if (errno != EINTR)
-      ThrowErrno(errno);
+      throw ESocketError::FromErrno(errno);
   }
 }
 
@@ -195,10 +193,10 @@ void TSocketConnection::Send(std::string_view bytes) {
       if (!WaitForSocket(fd_, POLLOUT, allowed)) {
         if (allowed < read_timeout_)
           throw ELoadTimeout();
-        ThrowErrno(ETIMEDOUT);
+        throw ESocketError::FromErrno(ETIMEDOUT);
       }
     } else if (errno != EINTR) {
-      ThrowErrno(errno);
+      throw ESocketError::FromErrno(errno);
     }
   }
 }
@@ -212,7 +210,7 @@ long TSocketConnection::Receive(char* buffer, std::size_t max, std::chrono::mill
     if (received >= 0)
       return static_cast<long>(received);
     if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-      ThrowErrno(errno);
+      throw ESocketError::FromErrno(errno);
   }
 }
 

@@ -9,24 +9,10 @@
 #include <cstring>
 
 #include "net/http_errors.h"
+#include "net/openssl_reason.h"
 #include "net/tls_socket_bio.h"
 
 namespace djkivo::net {
-
-namespace {
-
-// The reason of the first error OpenSSL queued for this thread, in its words.
-std::string QueuedReason(int* reason_code = nullptr) {
-  const unsigned long code = ERR_peek_error();
-  if (reason_code)
-    *reason_code = code ? ERR_GET_REASON(code) : 0;
-  const char* reason = code ? ERR_reason_error_string(code) : nullptr;
-  return reason ? reason : "unknown error";
-}
-
-[[noreturn]] void ThrowErrno(int error) { throw ESocketError(error, std::strerror(error)); }
-
-}  // namespace
 
 TTlsConnection::TTlsConnection(std::unique_ptr<TSocketConnection> socket, const std::string& host,
                                const std::string& port, std::shared_ptr<TTlsContext> context,
@@ -76,7 +62,6 @@ void TTlsConnection::Handshake() {
       return;
     const int error = SSL_get_error(ssl_, result);
     if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-      broken_ = true;
       ThrowHandshakeFailure(error);
     }
     const std::chrono::milliseconds allowed = WaitWithinDeadline(read_timeout_);
@@ -88,35 +73,39 @@ void TTlsConnection::Handshake() {
   }
 }
 
+TTlsConnection::Failure TTlsConnection::Classify(int error) {
+  broken_ = true;
+  if (error == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
+    throw ESocketError::FromErrno(errno);
+  Failure failure;
+  failure.text = TakeOpenSslReason(&failure.reason);
+  failure.cut_off =
+      error == SSL_ERROR_SYSCALL || failure.reason == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+  return failure;
+}
+
 void TTlsConnection::ThrowHandshakeFailure(int error) {
   if (failure_.verify_error != 0)
     throw CertificateError(failure_, host_);
+  const Failure failure = Classify(error);
   const std::string failed = "TLS handshake with " + host_ + " failed: ";
-  if (error == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
-    ThrowErrno(errno);
-  int reason = 0;
-  const std::string text = QueuedReason(&reason);
-  ERR_clear_error();
-  if (error == SSL_ERROR_SYSCALL || reason == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+  if (failure.cut_off)
     throw ETlsError(failed + "the server closed the connection.");
   // Plain HTTP, or anything else, where a TLS record was expected.
-  if (reason == SSL_R_WRONG_VERSION_NUMBER || reason == SSL_R_PACKET_LENGTH_TOO_LONG)
-    throw ETlsError(failed + text + " (the server does not speak TLS on this port).");
-  if (reason == SSL_R_UNSUPPORTED_PROTOCOL || reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION)
-    throw ETlsError(failed + text + " (the server offers no TLS version from 1.2 on).");
-  throw ETlsError(failed + text + ".");
+  if (failure.reason == SSL_R_WRONG_VERSION_NUMBER ||
+      failure.reason == SSL_R_PACKET_LENGTH_TOO_LONG)
+    throw ETlsError(failed + failure.text + " (the server does not speak TLS on this port).");
+  if (failure.reason == SSL_R_UNSUPPORTED_PROTOCOL ||
+      failure.reason == SSL_R_TLSV1_ALERT_PROTOCOL_VERSION)
+    throw ETlsError(failed + failure.text + " (the server offers no TLS version from 1.2 on).");
+  throw ETlsError(failed + failure.text + ".");
 }
 
 void TTlsConnection::ThrowSessionFailure(int error) {
-  broken_ = true;
-  if (error == SSL_ERROR_SYSCALL && errno != 0 && ERR_peek_error() == 0)
-    ThrowErrno(errno);
-  int reason = 0;
-  const std::string text = QueuedReason(&reason);
-  ERR_clear_error();
-  if (error == SSL_ERROR_SYSCALL || reason == SSL_R_UNEXPECTED_EOF_WHILE_READING)
+  const Failure failure = Classify(error);
+  if (failure.cut_off)
     throw ETlsTruncated();
-  throw ETlsError("TLS error on the connection to " + host_ + ": " + text + ".");
+  throw ETlsError("TLS error on the connection to " + host_ + ": " + failure.text + ".");
 }
 
 void TTlsConnection::Send(std::string_view bytes) {
@@ -136,7 +125,7 @@ void TTlsConnection::Send(std::string_view bytes) {
     if (!WaitForSocket(socket_->Fd(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, allowed)) {
       if (allowed < read_timeout_)
         throw ELoadTimeout();
-      ThrowErrno(ETIMEDOUT);
+      throw ESocketError::FromErrno(ETIMEDOUT);
     }
   }
 }

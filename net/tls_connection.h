@@ -43,7 +43,16 @@ class TTlsConnection final : public TConnection {
   long Receive(char* buffer, std::size_t max, std::chrono::milliseconds wait) override;
 
  private:
+  // What a failed SSL call came to, when it was not a system error (thrown as ESocketError).
+  struct Failure {
+    bool cut_off = false;  // the input ended without close_notify
+    int reason = 0;        // OpenSSL's reason code
+    std::string text;      // and its words
+  };
+
   void Handshake();
+  // Marks the session broken and sorts the failure of an SSL call that gave `error`.
+  Failure Classify(int error);
   [[noreturn]] void ThrowHandshakeFailure(int error);
   [[noreturn]] void ThrowSessionFailure(int error);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "net/http_errors.h"
+#include "net/openssl_reason.h"
 
 namespace djkivo::net {
 
@@ -21,13 +22,6 @@ void FreeServerName(void*, void* pointer, CRYPTO_EX_DATA*, int, long, void*) {
 int ServerSlot() {
   static const int slot = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, FreeServerName);
   return slot;
-}
-
-std::string OpenSslReason() {
-  const unsigned long code = ERR_get_error();
-  ERR_clear_error();
-  const char* reason = code ? ERR_reason_error_string(code) : nullptr;
-  return reason ? reason : "unknown error";
 }
 
 }  // namespace
@@ -51,14 +45,14 @@ std::shared_ptr<TTlsContext> TTlsContext::Shared(const std::string& ca_file) {
 TTlsContext::TTlsContext(const std::string& ca_file) {
   context_ = SSL_CTX_new(TLS_client_method());
   if (!context_)
-    throw ETlsError("TLS cannot be set up: " + OpenSslReason());
+    throw ETlsError("TLS cannot be set up: " + TakeOpenSslReason());
   SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
   SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
   // Without a usable system store only the CA file is trusted; that is no reason to fail.
   SSL_CTX_set_default_verify_paths(context_);
   ERR_clear_error();
   if (!ca_file.empty() && SSL_CTX_load_verify_locations(context_, ca_file.c_str(), nullptr) != 1) {
-    const std::string reason = OpenSslReason();
+    const std::string reason = TakeOpenSslReason();
     SSL_CTX_free(context_);
     throw ETlsError("Cannot read the CA file \"" + ca_file + "\": " + reason);
   }

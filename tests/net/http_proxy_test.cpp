@@ -7,7 +7,6 @@
 #include <string>
 
 #include "net/http_client.h"
-#include "net/tls_context.h"
 #include "tests/support/client_load.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/test_certificates.h"
@@ -26,9 +25,8 @@ using test::TestCertificates;
 
 // A load through `proxy` that trusts the test CA.
 LoadOutcome LoadVia(const std::string& proxy, const std::string& url) {
-  return Load(url, [&](THttpClient& client) {
+  return test::LoadTrustingTestCa(url, [&](THttpClient& client) {
     client.SetNetworkSettings({.proxy = proxy, .ca_file = TestCertificates::Get().CaFile()});
-    client.SetTlsContext(std::make_shared<TTlsContext>(TestCertificates::Get().CaFile()));
   });
 }
 

@@ -1,23 +1,19 @@
 // The client over TLS: the certificate check (one table of cases against scripted TLS peers),
 // peers that misbehave during the handshake or cut the session short, redirects across
-// schemes with their cookies, session resumption, IPv6, and nginx speaking HTTPS.
+// schemes with their cookies, session resumption, and IPv6. nginx speaking HTTPS:
+// tests/net/http_nginx_test.cpp.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/http_client.h"
 #include "net/tls_connection.h"
 #include "net/tls_context.h"
 #include "tests/support/client_load.h"
-#include "tests/support/compressed.h"
-#include "tests/support/nginx_server.h"
 #include "tests/support/scripted_peer.h"
-#include "tests/support/temp_folder.h"
 #include "tests/support/test_certificates.h"
 
 namespace djkivo::net {
@@ -26,6 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::Load;
 using test::LoadOutcome;
+using test::LoadTrustingTestCa;
 using test::OkResponse;
 using test::PeerOptions;
 using test::PeerScript;
@@ -36,17 +33,6 @@ using test::TestCertificates;
 
 const demo::TlsServerContext* Tls(ServerCertificate which = ServerCertificate::kGood) {
   return &TestCertificates::Get().Context(which);
-}
-
-// A load that trusts the test CA, with a context of its own (no session from another test).
-LoadOutcome LoadTrusting(const std::string& url,
-                         const std::function<void(THttpClient&)>& setup = {}) {
-  return Load(url, [&](THttpClient& client) {
-    client.SetNetworkSettings({.proxy = "", .ca_file = TestCertificates::Get().CaFile()});
-    client.SetTlsContext(std::make_shared<TTlsContext>(TestCertificates::Get().CaFile()));
-    if (setup)
-      setup(client);
-  });
 }
 
 bool HasIpv6Loopback() {
@@ -92,7 +78,7 @@ TEST(HttpsCertificateTest, EachProblemFailsTheLoadInPlainWords) {
     SCOPED_TRACE(c.name);
     ScriptedPeer peer({ScriptedPeer::Answer(OkResponse("secret page"))},
                       {.tls = Tls(c.certificate)});
-    const LoadOutcome outcome = LoadTrusting(peer.Url("/p"));
+    const LoadOutcome outcome = LoadTrustingTestCa(peer.Url("/p"));
     EXPECT_EQ(outcome.certificate_problem, c.problem) << outcome.error;
     if (!c.problem) {
       EXPECT_TRUE(outcome.ok) << outcome.error;
@@ -113,7 +99,7 @@ TEST(HttpsCertificateTest, TheHostNameIsCheckedForNamesAndAddresses) {
       {ScriptedPeer::Answer(OkResponse("by name")), ScriptedPeer::Answer(OkResponse("unseen"))},
       {.tls = Tls()});
   const std::string port = std::to_string(peer.Port());
-  const LoadOutcome by_name = LoadTrusting("https://localhost:" + port + "/");
+  const LoadOutcome by_name = LoadTrustingTestCa("https://localhost:" + port + "/");
   EXPECT_TRUE(by_name.ok) << by_name.error;
   // Only the system store: the test CA is unknown there.
   const LoadOutcome untrusted = Load(peer.Url("/"), [](THttpClient& client) {
@@ -124,7 +110,7 @@ TEST(HttpsCertificateTest, TheHostNameIsCheckedForNamesAndAddresses) {
   if (!HasIpv6Loopback())
     GTEST_SKIP() << "no IPv6 loopback on this machine: [::1] cannot be tested";
   ScriptedPeer six({ScriptedPeer::Answer(OkResponse("over IPv6"))}, {.ipv6 = true, .tls = Tls()});
-  const LoadOutcome over_six = LoadTrusting(six.Url("/p"));
+  const LoadOutcome over_six = LoadTrustingTestCa(six.Url("/p"));
   EXPECT_TRUE(over_six.ok) << over_six.error;
   EXPECT_EQ(over_six.body, "over IPv6");
   EXPECT_TRUE(six.Requests().at(0).find("\r\nHost: [::1]:" + std::to_string(six.Port()) + "\r\n") !=
@@ -132,7 +118,7 @@ TEST(HttpsCertificateTest, TheHostNameIsCheckedForNamesAndAddresses) {
       << six.Requests().at(0);
   ScriptedPeer six_other({ScriptedPeer::Answer(OkResponse("x"))},
                          {.ipv6 = true, .tls = Tls(ServerCertificate::kOtherHost)});
-  EXPECT_EQ(LoadTrusting(six_other.Url("/")).error,
+  EXPECT_EQ(LoadTrustingTestCa(six_other.Url("/")).error,
             "The certificate of ::1 was issued for other.example, not for ::1.");
 }
 
@@ -211,7 +197,7 @@ TEST(HttpsFailureTest, ABrokenHandshakeOrSessionFailsTheLoad) {
     ScriptedPeer peer({c.script}, options);
     const std::string url = "https://127.0.0.1:" + std::to_string(peer.Port()) + "/p";
     const auto started = std::chrono::steady_clock::now();
-    const LoadOutcome outcome = LoadTrusting(url);
+    const LoadOutcome outcome = LoadTrustingTestCa(url);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, c.error);
     EXPECT_EQ(outcome.body, "");
@@ -221,7 +207,7 @@ TEST(HttpsFailureTest, ABrokenHandshakeOrSessionFailsTheLoad) {
 
 TEST(HttpsFailureTest, ABodyReadUpToAProperCloseArrivesWhole) {
   ScriptedPeer peer({ScriptedPeer::Answer("HTTP/1.1 200 OK\r\n\r\nall of it")}, {.tls = Tls()});
-  const LoadOutcome outcome = LoadTrusting(peer.Url("/"));
+  const LoadOutcome outcome = LoadTrustingTestCa(peer.Url("/"));
   EXPECT_TRUE(outcome.ok) << outcome.error;
   EXPECT_EQ(outcome.body, "all of it");
 }
@@ -229,11 +215,11 @@ TEST(HttpsFailureTest, ABodyReadUpToAProperCloseArrivesWhole) {
 TEST(HttpsFailureTest, AHandshakeThatTricklesIsCutByTheLoadLimit) {
   ScriptedPeer peer({{PeerStep::Stall()}});
   const auto started = std::chrono::steady_clock::now();
-  const LoadOutcome outcome = LoadTrusting("https://127.0.0.1:" + std::to_string(peer.Port()) + "/",
-                                           [](THttpClient& client) {
-                                             client.SetReadTimeout(30s);
-                                             client.SetLoadTimeout(700ms);
-                                           });
+  const LoadOutcome outcome = LoadTrustingTestCa(
+      "https://127.0.0.1:" + std::to_string(peer.Port()) + "/", [](THttpClient& client) {
+        client.SetReadTimeout(30s);
+        client.SetLoadTimeout(700ms);
+      });
   EXPECT_EQ(outcome.error, "Load timed out.");
   EXPECT_LT(std::chrono::steady_clock::now() - started, 20s);
 }
@@ -261,7 +247,7 @@ struct SchemeChain {
 
 TEST(HttpsRedirectTest, RedirectsCrossSchemesAndSecureCookiesStayOnHttps) {
   SchemeChain chain;
-  const LoadOutcome outcome = LoadTrusting(chain.first.Url("/start"));
+  const LoadOutcome outcome = LoadTrustingTestCa(chain.first.Url("/start"));
   ASSERT_TRUE(outcome.ok) << outcome.error;
   EXPECT_EQ(outcome.body, "final");
   const std::string plain = chain.back_to_plain.Requests().at(0);
@@ -272,7 +258,7 @@ TEST(HttpsRedirectTest, RedirectsCrossSchemesAndSecureCookiesStayOnHttps) {
 
 TEST(HttpsRedirectTest, TheRedirectLimitCountsAcrossSchemes) {
   SchemeChain chain;
-  const LoadOutcome outcome = LoadTrusting(
+  const LoadOutcome outcome = LoadTrustingTestCa(
       chain.first.Url("/start"), [](THttpClient& client) { client.SetRedirectMaximum(3); });
   EXPECT_EQ(outcome.error, "Too many redirects.");
   EXPECT_TRUE(chain.last.Requests().empty());
@@ -303,96 +289,6 @@ TEST(HttpsSessionTest, ASecondConnectionResumesTheSession) {
   EXPECT_EQ(context->RememberedSessions(), 1u);
   context->ForgetSessions();
   EXPECT_EQ(context->RememberedSessions(), 0u);
-}
-
-// --- nginx speaking HTTPS ------------------------------------------------------------------
-
-class HttpsNginxTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (!test::NginxServer::Available())
-      return;
-    root_ = new test::TempFolder();
-    page_ = new std::string(test::PageText(60000, 3));
-    big_ = new std::string(test::PageText(5 << 20, 4));
-    root_->Write("page.html", *page_);
-    root_->Write("plain/page.html", *page_);
-    root_->Write("chunked/page.html", *page_);
-    root_->Write("big.html", *big_);
-    const test::ServerFiles& files = TestCertificates::Get().Files(ServerCertificate::kGood);
-    nginx_ = new test::NginxServer(
-        "gzip on; gzip_types text/html; gzip_min_length 0; gzip_http_version 1.0;\n"
-        "location /plain/ { gzip off; }\n"
-        "location /chunked/ { gzip off; sub_filter '</nothing>' ''; }\n"
-        "location = /to-https { return 301 https://127.0.0.1:{tls_port}/plain/page.html; }\n"
-        "location = /to-http { return 302 http://127.0.0.1:{port}/chunked/page.html; }\n",
-        root_->Path(), {.certificate_file = files.certificate_file, .key_file = files.key_file});
-  }
-  static void TearDownTestSuite() {
-    delete nginx_;
-    delete root_;
-    delete page_;
-    delete big_;
-  }
-  void SetUp() override {
-    if (!nginx_)
-      GTEST_SKIP() << "nginx is not installed";
-  }
-
-  static test::TempFolder* root_;
-  static test::NginxServer* nginx_;
-  static std::string* page_;
-  static std::string* big_;
-};
-
-test::TempFolder* HttpsNginxTest::root_ = nullptr;
-test::NginxServer* HttpsNginxTest::nginx_ = nullptr;
-std::string* HttpsNginxTest::page_ = nullptr;
-std::string* HttpsNginxTest::big_ = nullptr;
-
-TEST_F(HttpsNginxTest, PagesArriveDecodedWhateverTheFramingAndTheRedirect) {
-  const std::string kUrls[] = {
-      nginx_->TlsUrl("/page.html"),          // gzip, chunked
-      nginx_->TlsUrl("/plain/page.html"),    // Content-Length
-      nginx_->TlsUrl("/chunked/page.html"),  // chunked
-      nginx_->Url("/to-https"),              // http -> https
-      nginx_->TlsUrl("/to-http"),            // https -> http
-  };
-  for (const std::string& url : kUrls) {
-    SCOPED_TRACE(url);
-    const LoadOutcome outcome = LoadTrusting(url);
-    EXPECT_EQ(outcome.error, "");
-    EXPECT_TRUE(outcome.body == *page_) << "body of " << outcome.body.size() << " bytes";
-  }
-  const LoadOutcome big = LoadTrusting(nginx_->TlsUrl("/big.html"));
-  EXPECT_EQ(big.error, "");
-  EXPECT_TRUE(big.body == *big_) << big.body.size();
-  EXPECT_EQ(LoadTrusting(nginx_->TlsUrl("/missing.html")).error, "HTTP/1.1 404 Not Found");
-}
-
-// Loads on several threads at once share one context and its session cache, as the window's
-// load threads and the worker thread do.
-TEST_F(HttpsNginxTest, LoadsOnSeveralThreadsShareTheSessions) {
-  auto context = std::make_shared<TTlsContext>(TestCertificates::Get().CaFile());
-  constexpr int kThreads = 4;
-  constexpr int kLoads = 6;
-  std::atomic<int> whole{0};
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&] {
-      for (int i = 0; i < kLoads; ++i) {
-        const LoadOutcome outcome = Load(nginx_->TlsUrl("/page.html"), [&](THttpClient& client) {
-          client.SetTlsContext(context);
-          client.SetReadTimeout(30s);
-        });
-        if (outcome.ok && outcome.body == *page_)
-          ++whole;
-      }
-    });
-  for (std::thread& thread : threads)
-    thread.join();
-  EXPECT_EQ(whole.load(), kThreads * kLoads);
-  EXPECT_EQ(context->RememberedSessions(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,10 @@
 #include "tests/support/client_load.h"
 
+#include <memory>
+
+#include "net/tls_context.h"
+#include "tests/support/test_certificates.h"
+
 namespace djkivo::test {
 
 LoadOutcome Load(const std::string& url, const std::function<void(net::THttpClient&)>& setup) {
@@ -29,6 +34,17 @@ LoadOutcome Load(const std::string& url, const std::function<void(net::THttpClie
     outcome.error = error.what();
   }
   return outcome;
+}
+
+LoadOutcome LoadTrustingTestCa(const std::string& url,
+                               const std::function<void(net::THttpClient&)>& setup) {
+  return Load(url, [&](net::THttpClient& client) {
+    const std::string& ca_file = TestCertificates::Get().CaFile();
+    client.SetNetworkSettings({.proxy = "", .ca_file = ca_file});
+    client.SetTlsContext(std::make_shared<net::TTlsContext>(ca_file));
+    if (setup)
+      setup(client);
+  });
 }
 
 }  // namespace djkivo::test

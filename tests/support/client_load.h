@@ -29,4 +29,9 @@ struct LoadOutcome {
 /// before the load.
 LoadOutcome Load(const std::string& url, const std::function<void(net::THttpClient&)>& setup = {});
 
+/// `Load` trusting the test CA (TestCertificates) beside the system store, with a TLS context of
+/// its own (no session from another load); `setup` runs after that.
+LoadOutcome LoadTrustingTestCa(const std::string& url,
+                               const std::function<void(net::THttpClient&)>& setup = {});
+
 }  // namespace djkivo::test
