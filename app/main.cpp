@@ -12,13 +12,14 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QSettings>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 
-#include "app/core/window_options.h"
+#include "app/core/program_options.h"
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
+#include "app/song_list.h"
 #include "demo/demo_site.h"
 
 namespace {
@@ -35,7 +36,7 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
   QTimer::singleShot(0, &form, [&form, path] {
     form.SkinHeaderListBox1->setCurrentRow(1);
     form.SkinHeaderListBox1Items1Click();
-    if (form.SkinListView1->rowCount() > 0) {
+    if (form.SkinListView1->model()->rowCount() > 0) {
       form.SkinListView1->selectRow(0);
       form.SkinListView1DblClick();
     }
@@ -61,25 +62,27 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
   using namespace djkivo;
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("djkivo"));
-  QApplication::setOrganizationName(QStringLiteral("djkivo"));
-
+  // The options are read before the Qt application exists, so --help, --version and wrong
+  // usage need no display. Qt gets no arguments of its own: its settings come from its
+  // environment variables (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE, ...), and none of our option
+  // values can be taken for one of its options.
   app::WindowOptions options;
   try {
-    QStringList arguments = QApplication::arguments();
-    std::vector<std::string> args;
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-      args.push_back(arguments[i].toStdString());
-    options = app::ParseWindowOptions(args);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::kWindowUsage);
-    return 64;
+    options = app::ParseWindowOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const EUsageError& error) {
+    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::WindowUsageText().c_str());
+    return app::kExitUsage;
   }
-  if (options.help) {
-    std::fputs(app::kWindowUsage, stdout);
-    return 0;
+  if (options.help || options.version) {
+    const std::string text = options.help ? app::WindowUsageText() : app::VersionText("djkivo");
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
+
+  int qt_argc = 1;
+  QApplication application(qt_argc, argv);
+  QApplication::setApplicationName(QStringLiteral("djkivo"));
+  QApplication::setOrganizationName(QStringLiteral("djkivo"));
 
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("djkivo"),
                      QStringLiteral("djkivo"));

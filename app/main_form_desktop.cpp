@@ -11,13 +11,13 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "app/core/gbk_text.h"
+#include "app/core/player_controller.h"
 #include "app/core/version_check.h"
-#include "app/gbk_qstring.h"
 #include "app/main_form.h"
 #include "app/mpris.h"
+#include "app/song_list.h"
 #include "app/tray_area.h"
-#include "audio/output/sound_out.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 
@@ -28,16 +28,17 @@ namespace {
 constexpr int kVersionCheckDelay = 1000;  // ms after start-up: the window is up by then
 constexpr int kNoticeDelay = 100;         // ms from the worker's request to the notice
 
-// The output's status as the session bus names it (0 playing, 1 paused, 2 idle).
-QString PlaybackStatusName(int status) {
-  switch (status) {
-    case 0:
+// The player's state as the session bus names it.
+QString PlaybackStatusName(PlaybackState state) {
+  switch (state) {
+    case PlaybackState::kPlaying:
       return QStringLiteral("Playing");
-    case 1:
+    case PlaybackState::kPaused:
       return QStringLiteral("Paused");
-    default:
-      return QStringLiteral("Stopped");
+    case PlaybackState::kIdle:
+      break;
   }
+  return QStringLiteral("Stopped");
 }
 
 }  // namespace
@@ -163,19 +164,19 @@ void TForm1::StartMpris() {
   player.quit = [this] { N9Click(); };
   player.play_pause = [this] { N7Click(); };
   player.play = [this] {
-    if (SoundOut1->Status() != 0)
+    if (controller_->Playback().State() != PlaybackState::kPlaying)
       PlayButtonClick();
   };
   player.pause = [this] {
-    if (SoundOut1->Status() == 0)
+    if (controller_->Playback().State() == PlaybackState::kPlaying)
       PauseButtonClick();
   };
   player.next = [this] { SkinButton2Click(); };
   player.previous = [this] { SkinButton1Click(); };
-  player.playback_status = [this] { return PlaybackStatusName(SoundOut1->Status()); };
+  player.playback_status = [this] { return PlaybackStatusName(controller_->Playback().State()); };
   player.title = [this] {
-    const TMyListDj* entry = my_list_.Current();
-    return entry ? FromGbkText(entry->name) : QString();
+    const DisplayLine line = controller_->Playback().Display();
+    return line.song ? ShownSongName(line.song->name) : QString();
   };
   // The bus's volume runs from 0 to 1 over the bar's whole range.
   player.volume = [this] {

@@ -9,7 +9,7 @@
 #include <QMenu>
 #include <QWidget>
 
-#include "app/core/gbk_text.h"
+#include "base/gbk_text.h"
 
 namespace djkivo::app {
 

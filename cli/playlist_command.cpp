@@ -95,7 +95,8 @@ int PlayList(const CliOptions& options, const std::vector<std::string>& given) {
   return UsageError();
 }
 
-RegisterCommand playlist_command({"playlist", kUsage, PlayList});
-
 }  // namespace
+
+const Command kPlaylistCommand = {"playlist", kUsage, PlayList};
+
 }  // namespace djkivo::cli

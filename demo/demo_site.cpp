@@ -12,6 +12,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/ascii.h"
+#include "base/query_value.h"
 #include "demo/audio_store.h"
 #include "demo/certificates.h"
 #include "demo/pages.h"
@@ -72,8 +74,8 @@ std::string StreamHost(const HttpRequest& request, const std::string& own) {
   if (host.empty() || host.size() > 255)
     return own;
   for (char c : host)
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-          c == '-' || c == ':' || c == '[' || c == ']'))
+    if (!(IsAsciiAlnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' ||
+          c == '[' || c == ']'))
       return own;
   return host;
 }

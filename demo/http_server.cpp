@@ -16,6 +16,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/ascii.h"
+
 namespace djkivo::demo {
 namespace {
 
@@ -38,34 +40,18 @@ constexpr std::size_t kMaxConnections = 256;
 // Chunk sizes used in turn by the chunked switch: tiny, odd and large, to exercise parsers.
 constexpr std::size_t kChunkSizes[] = {1000, 7, 4096, 333, 1};
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
-}
-
 // Parses a request head (without the blank line); nullopt when malformed.
 std::optional<HttpRequest> ParseHead(std::string_view head) {
   HttpRequest request;
   request.head = std::string(head);
   std::size_t line_end = head.find('\n');
-  std::string_view line = Trim(head.substr(0, line_end));
+  std::string_view line = Trimmed(head.substr(0, line_end));
   std::size_t sp1 = line.find(' ');
   std::size_t sp2 = line.rfind(' ');
   if (sp1 == std::string_view::npos || sp2 == sp1)
     return std::nullopt;
   request.method = std::string(line.substr(0, sp1));
-  request.target = std::string(Trim(line.substr(sp1 + 1, sp2 - sp1 - 1)));
+  request.target = std::string(Trimmed(line.substr(sp1 + 1, sp2 - sp1 - 1)));
   request.version = std::string(line.substr(sp2 + 1));
   // The absolute form, which proxies send, names the same resource (RFC 9112, 3.2.2).
   if (request.target.starts_with("http://")) {
@@ -87,7 +73,7 @@ std::optional<HttpRequest> ParseHead(std::string_view head) {
     if (colon == std::string_view::npos || colon == 0)
       return std::nullopt;
     request.headers.emplace_back(std::string(line.substr(0, colon)),
-                                 std::string(Trim(line.substr(colon + 1))));
+                                 std::string(Trimmed(line.substr(colon + 1))));
   }
   return request;
 }
@@ -131,7 +117,7 @@ std::string Chunked(std::string_view body) {
 // {size, 0} when it cannot be satisfied.
 std::optional<std::pair<std::int64_t, std::int64_t>> ParseRange(std::string_view value,
                                                                 std::int64_t size) {
-  value = Trim(value);
+  value = Trimmed(value);
   if (value.substr(0, 6) != "bytes=" || value.find(',') != std::string_view::npos)
     return std::nullopt;
   value.remove_prefix(6);
@@ -166,9 +152,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> ParseRange(std::string_view
 }  // namespace
 
 std::string HttpRequest::Header(std::string_view name) const {
-  std::string wanted = Lower(name);
   for (const auto& [key, value] : headers)
-    if (Lower(key) == wanted)
+    if (IEquals(key, name))
       return value;
   return {};
 }
@@ -453,7 +438,7 @@ void HttpServer::Serve(Connection* connection) {
     if (closed)
       break;
 
-    std::string connection_header = Lower(request->Header("Connection"));
+    std::string connection_header = AsciiLowered(request->Header("Connection"));
     bool keep_alive = request->version == "HTTP/1.1"
                           ? connection_header.find("close") == std::string::npos
                           : connection_header.find("keep-alive") != std::string::npos;
@@ -511,7 +496,8 @@ bool HttpServer::Respond(Connection& connection, const HttpRequest& request, Htt
   // A gzip body is a different representation: a Range request then gets all of it (200).
   int status = response.status;
   std::string reason = response.reason;
-  if (faults.gzip && Lower(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
+  if (faults.gzip &&
+      AsciiLowered(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
     body = GzipCompress(body);
     extra += "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n";
   } else if (response.range_capable && status == 200) {

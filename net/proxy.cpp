@@ -8,15 +8,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "base/hex_digit.h"
 #include "net/http_errors.h"
-#include "net/http_text.h"
 #include "net/http_url.h"
 
 namespace djkivo::net {
 
 namespace {
 
+// The user name or password of a proxy address: "%XX" becomes its byte. Unlike a query value,
+// a "+" stays a "+" (it is no space in the authority of an address).
 std::string PercentDecoded(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {

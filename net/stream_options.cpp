@@ -12,8 +12,8 @@
 #include <mutex>
 #include <sstream>
 
+#include "base/ascii.h"
 #include "net/http_errors.h"
-#include "net/http_text.h"
 #include "net/http_url.h"
 
 namespace djkivo::net {

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "base/query_value.h"
+
 namespace djkivo::app {
 
 namespace {
@@ -34,7 +36,7 @@ std::string CategoryAddress(std::string_view host, int category_index, std::stri
 std::string SearchAddress(std::string_view host, std::string_view keyword, std::string_view page) {
   std::string address = SiteOrigin(host);
   address.append("/search.html?pageid=").append(page).append("&keyword=");
-  address.append(EncodeKeyword(keyword)).append("&keytype=1");
+  address.append(EncodeQueryValue(keyword)).append("&keytype=1");
   return address;
 }
 
@@ -62,28 +64,6 @@ std::string CategoryFirstPageAddress(std::string_view host, int category_index) 
 
 std::string CategoryTemplateAddress(std::string_view host, int category_index) {
   return CategoryAddress(host, category_index, kPagePlaceholder);
-}
-
-std::string EncodeKeyword(std::string_view keyword) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  static constexpr std::string_view kCopied = "*@._-$!'()";
-  std::string encoded;
-  encoded.reserve(keyword.size() * 3);
-  for (const char c : keyword) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool alnum = (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
-                       (byte >= 'A' && byte <= 'Z');
-    if (alnum || kCopied.find(c) != std::string_view::npos) {
-      encoded.push_back(c);
-    } else if (c == ' ') {
-      encoded.push_back('+');
-    } else {
-      encoded.push_back('%');
-      encoded.push_back(kHex[byte >> 4]);
-      encoded.push_back(kHex[byte & 0x0F]);
-    }
-  }
-  return encoded;
 }
 
 std::string SearchFirstPageAddress(std::string_view host, std::string_view keyword) {

@@ -38,12 +38,8 @@ std::string CategoryFirstPageAddress(std::string_view host, int category_index);
 /// "http://HOST/dance/sort/WORD_[page].html". Empty for an index that is no catalogue category.
 std::string CategoryTemplateAddress(std::string_view host, int category_index);
 
-/// The search keyword as the site expects it in its query: ASCII letters, digits and
-/// "*@._-$!'()" are copied, a space becomes "+", every other byte (each byte of a GBK character,
-/// every control byte) becomes "%" and two upper-case hexadecimal digits. `keyword` is GBK bytes.
-std::string EncodeKeyword(std::string_view keyword);
-
-/// "http://HOST/search.html?pageid=1&keyword=K&keytype=1", K the encoded `keyword`.
+/// "http://HOST/search.html?pageid=1&keyword=K&keytype=1", K the `keyword` (GBK bytes) as
+/// base/query_value.h's EncodeQueryValue encodes it.
 std::string SearchFirstPageAddress(std::string_view host, std::string_view keyword);
 /// "http://HOST/search.html?pageid=[page]&keyword=K&keytype=1", K the encoded `keyword`.
 std::string SearchTemplateAddress(std::string_view host, std::string_view keyword);

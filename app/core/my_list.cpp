@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/core/text.h"
 #include "base/gbk.h"
 
 namespace djkivo::app {

@@ -7,8 +7,8 @@
 #include <QTextBrowser>
 #include <QTimer>
 
-#include "app/core/gbk_text.h"
 #include "app/tray_area.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 #include "tests/app/window_fixture.h"

@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "demo/certificates.h"
-#include "tests/demo/test_peer.h"
 #include "tests/support/client_load.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/wire_client.h"
 
 namespace djkivo::demo {
 namespace {
@@ -84,13 +84,13 @@ std::string ReadLine(int fd, std::chrono::milliseconds timeout) {
 TEST(DemoSiteProgramTest, PrintsItsAddressServesAndEndsOnSigterm) {
   if (!std::filesystem::exists(kProgram))
     GTEST_SKIP() << "djkivo-demo-site is not built";
-  testing::TempFolder cache;
-  Child child =
-      Spawn({"--port", "0", "--cache", cache.path(), "--version-body", "7", "--fault", "chunked"});
+  test::TempFolder cache;
+  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "7",
+                       "--fault", "chunked"});
   std::string line = ReadLine(child.out, 30s);
   ASSERT_TRUE(line.starts_with("http://127.0.0.1:")) << line;
   auto port = static_cast<std::uint16_t>(std::stoi(line.substr(17)));
-  testing::WireResponse response = testing::Get(port, "/djKivodata/ver.txt");
+  test::WireResponse response = test::Get(port, "/djKivodata/ver.txt");
   EXPECT_EQ(response.body, "7");
   EXPECT_EQ(response.headers["transfer-encoding"], "chunked");
   kill(child.pid, SIGTERM);
@@ -103,8 +103,8 @@ TEST(DemoSiteProgramTest, ServesHttpsWithTheGivenCertificate) {
     GTEST_SKIP() << "djkivo-demo-site is not built";
   test::TempFolder folder;
   const ThrowawayCertificate files = MakeThrowawayCertificate(folder.Path().string());
-  testing::TempFolder cache;
-  Child child = Spawn({"--port", "0", "--cache", cache.path(), "--version-body", "8", "--tls",
+  test::TempFolder cache;
+  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "8", "--tls",
                        files.certificate_file, files.key_file});
   std::string line = ReadLine(child.out, 30s);
   ASSERT_TRUE(line.starts_with("https://127.0.0.1:")) << line;

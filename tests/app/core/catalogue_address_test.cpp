@@ -25,22 +25,6 @@ TEST(CatalogueAddressTest, CategoryAddressesByItemIndex) {
   EXPECT_EQ(CategoryByPathWord("kushiyaki"), std::nullopt);
 }
 
-TEST(CatalogueAddressTest, KeywordEncoding) {
-  const struct {
-    const char* keyword;
-    const char* encoded;
-  } kCases[] = {
-      {"\xB9\xB7\xCE\xB2\xB2\xDD", "%B9%B7%CE%B2%B2%DD"},  // the default keyword "狗尾草"
-      {"a b", "a+b"},
-      {"", ""},
-      {"AZaz09*@._-$!'()", "AZaz09*@._-$!'()"},
-      {"&=+/?%#~\"", "%26%3D%2B%2F%3F%25%23%7E%22"},
-      {"\t\r\n\x7f\xff", "%09%0D%0A%7F%FF"},
-  };
-  for (const auto& c : kCases)
-    EXPECT_EQ(EncodeKeyword(c.keyword), c.encoded) << c.keyword;
-}
-
 TEST(CatalogueAddressTest, SearchPlayAndHomeAddresses) {
   EXPECT_EQ(SearchFirstPageAddress("h", "a b"),
             "http://h/search.html?pageid=1&keyword=a+b&keytype=1");
