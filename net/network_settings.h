@@ -7,13 +7,17 @@
 namespace djkivo::net {
 
 /// What the user set for the network (the `--proxy` and `--ca-file` options, or the config
-/// keys of the same names). Empty fields mean "not set".
+/// keys of the same names). Empty fields mean "not set"; each may be left out of a designated
+/// initializer.
 struct TNetworkSettings {
   /// The proxy for every request, "[http://][user:password@]host[:port]"; it wins over the
   /// environment's (`http_proxy`, `https_proxy`, `all_proxy`). `no_proxy` applies to both.
-  std::string proxy;
+  std::string proxy = {};
   /// A PEM file of CA certificates trusted beside the system store (a private mirror's CA).
-  std::string ca_file;
+  std::string ca_file = {};
+  /// Hosts always reached directly, in `no_proxy`'s form, beside the environment's `no_proxy`
+  /// (the embedded demo site on loopback).
+  std::string no_proxy = {};
 
   bool operator==(const TNetworkSettings&) const = default;
 };

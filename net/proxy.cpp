@@ -226,7 +226,7 @@ std::optional<TProxy> ProxyFor(const TNetworkSettings& settings, std::string_vie
     setting = FirstSet(environment, {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"});
   else
     setting = FirstSet(environment, {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"});
-  if (!setting)
+  if (!setting || NoProxyMatches(settings.no_proxy, host, port))
     return std::nullopt;
   if (const std::optional<std::string> no_proxy = FirstSet(environment, {"no_proxy", "NO_PROXY"});
       no_proxy && NoProxyMatches(*no_proxy, host, port))

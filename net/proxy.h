@@ -54,7 +54,8 @@ std::optional<std::string> ProcessEnvironment(const char* name);
 /// The proxy for a request to `host`:`port` with `scheme` ("http" or "https"):
 /// `settings.proxy` if set, or else the environment's `http_proxy` or `https_proxy` by the
 /// scheme, then `all_proxy` (each lower case first, then upper case; an empty value is
-/// unset). None when there is none or `no_proxy` (or `NO_PROXY`) exempts the host. Throws
+/// unset). None when there is none, or `settings.no_proxy` or the environment's `no_proxy` (or
+/// `NO_PROXY`) exempts the host. Throws
 /// EProxyError for a proxy setting that cannot be used.
 std::optional<TProxy> ProxyFor(const TNetworkSettings& settings, std::string_view scheme,
                                std::string_view host, std::string_view port,

@@ -106,5 +106,30 @@ TEST(FetchCommandTest, HttpsTrustsTheSystemStoreAndSaysWhyACertificateFails) {
   EXPECT_EQ(trusted.out, "secure");
 }
 
+TEST(FetchCommandTest, CaFileAndProxyOptions) {
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  ScriptedPeer secure({ScriptedPeer::Answer(test::OkResponse("secure"))},
+                      {.tls = &certificates.Context(test::ServerCertificate::kGood)});
+  const test::ProcessResult trusted = test::RunProcess(
+      {DJKIVO_CLI_PATH, "--ca-file", certificates.CaFile(), "fetch", secure.Url("/")});
+  EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
+  EXPECT_EQ(trusted.out, "secure");
+
+  ScriptedPeer proxy({ScriptedPeer::Answer(test::OkResponse("via proxy"))});
+  const test::ProcessResult proxied =
+      test::RunProcess({DJKIVO_CLI_PATH, "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
+                        "fetch", "http://site.example/page.html"});
+  EXPECT_EQ(proxied.exit_code, 0) << proxied.err;
+  EXPECT_EQ(proxied.out, "via proxy");
+  EXPECT_TRUE(proxy.Requests().at(0).starts_with("GET http://site.example/page.html HTTP/1.1\r\n"))
+      << proxy.Requests().at(0);
+
+  const test::ProcessResult unsupported = test::RunProcess(
+      {DJKIVO_CLI_PATH, "--proxy", "socks5://127.0.0.1:1080", "fetch", secure.Url("/")});
+  EXPECT_EQ(unsupported.exit_code, 1);
+  EXPECT_EQ(unsupported.err,
+            "Proxy \"socks5://127.0.0.1:1080\" is not supported: only http:// proxies are.\n");
+}
+
 }  // namespace
 }  // namespace djkivo

@@ -137,9 +137,15 @@ TEST(ProxyTest, TheSettingWinsThenTheSchemesVariableThenAllProxy) {
       return found == c.environment.end() ? std::nullopt : std::optional(found->second);
     };
     const std::optional<TProxy> proxy =
-        ProxyFor({.proxy = c.setting, .ca_file = ""}, c.scheme, "site.example", "80", environment);
+        ProxyFor({.proxy = c.setting}, c.scheme, "site.example", "80", environment);
     EXPECT_EQ(proxy ? std::optional(proxy->host) : std::nullopt, c.host);
   }
+  // The settings' own exemptions, beside the environment's (the demo site on loopback).
+  const TEnvironment proxied = [](const char* name) -> std::optional<std::string> {
+    return std::string(name) == "http_proxy" ? std::optional<std::string>("h:1") : std::nullopt;
+  };
+  EXPECT_FALSE(ProxyFor({.no_proxy = "127.0.0.1"}, "http", "127.0.0.1", "8080", proxied));
+  EXPECT_TRUE(ProxyFor({.no_proxy = "127.0.0.1"}, "http", "site.example", "80", proxied));
   const TEnvironment bad = [](const char* name) -> std::optional<std::string> {
     return std::string(name) == "http_proxy" ? std::optional<std::string>("socks5://x:1")
                                              : std::nullopt;
