@@ -104,8 +104,8 @@ TEST(DemoSiteProgramTest, ServesHttpsWithTheGivenCertificate) {
   test::TempFolder folder;
   const ThrowawayCertificate files = MakeThrowawayCertificate(folder.Path().string());
   test::TempFolder cache;
-  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "8", "--tls",
-                       files.certificate_file, files.key_file});
+  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "8",
+                       "--tls", files.certificate_file, files.key_file});
   std::string line = ReadLine(child.out, 30s);
   ASSERT_TRUE(line.starts_with("https://127.0.0.1:")) << line;
   line.resize(line.find_last_not_of("/\n") + 1);
