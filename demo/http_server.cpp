@@ -302,25 +302,80 @@ void HttpServer::ReapConnections(bool all) {
     connection->thread.join();
 }
 
-bool HttpServer::SendAll(int fd, std::string_view data) {
+bool HttpServer::SendAll(Connection& connection, std::string_view data) {
   while (!data.empty()) {
-    ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    short events = POLLOUT;
+    long sent = 0;
+    if (connection.tls) {
+      TlsServerSession::Want want = TlsServerSession::Want::kWrite;
+      sent = connection.tls->Write(data.data(), data.size(), want);
+      if (sent == 0)
+        return false;
+      events = want == TlsServerSession::Want::kRead ? POLLIN : POLLOUT;
+    } else {
+      sent = send(connection.fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return false;
+    }
     if (sent > 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
       continue;
     }
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-      return false;
-    if (WaitFd(fd, POLLOUT, kTransferTimeout) != Wait::kReady)
+    if (WaitFd(connection.fd, events, kTransferTimeout) != Wait::kReady)
       return false;
   }
   return !Stopping();
+}
+
+long HttpServer::Receive(Connection& connection, char* buffer, std::size_t size,
+                         std::chrono::milliseconds timeout) {
+  for (;;) {
+    short events = POLLIN;
+    if (connection.tls) {
+      TlsServerSession::Want want = TlsServerSession::Want::kRead;
+      const long got = connection.tls->Read(buffer, size, want);
+      if (got >= 0)
+        return got;
+      events = want == TlsServerSession::Want::kWrite ? POLLOUT : POLLIN;
+    } else {
+      const ssize_t got = recv(connection.fd, buffer, size, MSG_DONTWAIT);
+      if (got >= 0)
+        return got;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return 0;
+    }
+    if (WaitFd(connection.fd, events, timeout) != Wait::kReady)
+      return -1;
+  }
+}
+
+bool HttpServer::Handshake(Connection& connection) {
+  try {
+    connection.tls = std::make_unique<TlsServerSession>(*tls_, connection.fd);
+    for (;;) {
+      const TlsServerSession::Want want = connection.tls->Handshake();
+      if (want == TlsServerSession::Want::kNothing)
+        return true;
+      const short events = want == TlsServerSession::Want::kRead ? POLLIN : POLLOUT;
+      if (WaitFd(connection.fd, events, kTransferTimeout) != Wait::kReady)
+        return false;
+    }
+  } catch (const std::runtime_error&) {
+    return false;  // a client that does not trust the certificate, or no TLS client at all
+  }
 }
 
 void HttpServer::Serve(Connection* connection) {
   const int fd = connection->fd;
   std::string buffer;
   bool reset = false;
+  // The connection ends cleanly (with close_notify under TLS) unless a response was cut short.
+  bool clean = true;
+  if (tls_ && !Handshake(*connection)) {
+    close(fd);
+    connection->done.store(true, std::memory_order_release);
+    return;
+  }
   for (;;) {
     std::size_t head_size = 0;
     std::size_t head_end;
@@ -330,19 +385,14 @@ void HttpServer::Serve(Connection* connection) {
     bool closed = false;
     while ((head_end = FindHeadEnd(buffer, &head_size)) == std::string::npos) {
       if (buffer.size() > kMaxHeadBytes) {
-        SendAll(fd, StatusHead(431, "Request Header Fields Too Large") +
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        closed = true;
-        break;
-      }
-      if (WaitFd(fd, POLLIN, buffer.empty() ? kIdleTimeout : kTransferTimeout) != Wait::kReady) {
+        SendAll(*connection, StatusHead(431, "Request Header Fields Too Large") +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n");
         closed = true;
         break;
       }
       char chunk[16384];
-      ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-      if (got < 0 && (errno == EAGAIN || errno == EINTR))
-        continue;
+      const long got = Receive(*connection, chunk, sizeof chunk,
+                               buffer.empty() ? kIdleTimeout : kTransferTimeout);
       if (got <= 0) {
         closed = true;
         break;
@@ -354,13 +404,13 @@ void HttpServer::Serve(Connection* connection) {
     std::optional<HttpRequest> request = ParseHead(std::string_view(buffer).substr(0, head_size));
     buffer.erase(0, head_end);
     if (!request) {
-      SendAll(fd,
+      SendAll(*connection,
               StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     if (!request->Header("Transfer-Encoding").empty()) {
-      SendAll(fd, StatusHead(501, "Not Implemented") +
-                      "Content-Length: 0\r\nConnection: close\r\n\r\n");
+      SendAll(*connection, StatusHead(501, "Not Implemented") +
+                               "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     std::int64_t body_left = 0;
@@ -368,8 +418,8 @@ void HttpServer::Serve(Connection* connection) {
       auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), body_left);
       if (error != std::errc() || end != length.data() + length.size() || body_left < 0 ||
           body_left > kMaxRequestBody) {
-        SendAll(fd, StatusHead(413, "Content Too Large") +
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        SendAll(*connection, StatusHead(413, "Content Too Large") +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n");
         break;
       }
     }
@@ -380,11 +430,9 @@ void HttpServer::Serve(Connection* connection) {
       if (body_left == 0)
         break;
       char chunk[16384];
-      if (WaitFd(fd, POLLIN, kTransferTimeout) != Wait::kReady)
-        closed = true;
-      else if (ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT); got > 0)
+      if (const long got = Receive(*connection, chunk, sizeof chunk, kTransferTimeout); got > 0)
         buffer.append(chunk, static_cast<std::size_t>(got));
-      else if (got == 0 || (errno != EAGAIN && errno != EINTR))
+      else
         closed = true;
     }
     if (closed)
@@ -406,27 +454,33 @@ void HttpServer::Serve(Connection* connection) {
     }
     if (Stopping())
       break;
-    if (!Respond(fd, *request, std::move(response), keep_alive, &reset) || !keep_alive)
+    if (!Respond(*connection, *request, std::move(response), keep_alive, &reset)) {
+      clean = false;
+      break;
+    }
+    if (!keep_alive)
       break;
   }
   if (reset) {
     linger hard{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   } else if (!Stopping()) {
+    // A response cut short goes without close_notify, as a cut connection would.
+    if (connection->tls && clean)
+      connection->tls->CloseNotify();
     shutdown(fd, SHUT_WR);
     auto deadline = std::chrono::steady_clock::now() + kLingerTimeout;
     char sink[4096];
     while (std::chrono::steady_clock::now() < deadline &&
-           WaitFd(fd, POLLIN, kLingerTimeout) == Wait::kReady &&
-           recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+           Receive(*connection, sink, sizeof sink, kLingerTimeout) > 0) {
     }
   }
   close(fd);
   connection->done.store(true, std::memory_order_release);
 }
 
-bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
-                         bool* reset) {
+bool HttpServer::Respond(Connection& connection, const HttpRequest& request, HttpResponse response,
+                         bool keep_alive, bool* reset) {
   const Faults& faults = response.faults;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
@@ -505,8 +559,8 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     std::int64_t end = std::min(cut, sent + slice);
     if (stall_at > sent && stall_at < end)
       end = stall_at;
-    if (!SendAll(fd, std::string_view(wire).substr(static_cast<std::size_t>(sent),
-                                                   static_cast<std::size_t>(end - sent))))
+    if (!SendAll(connection, std::string_view(wire).substr(static_cast<std::size_t>(sent),
+                                                           static_cast<std::size_t>(end - sent))))
       return false;
     sent = end;
     if (sent == stall_at && WaitForStop(std::chrono::seconds(faults.stall_seconds)))

@@ -21,15 +21,18 @@ extern "C" {
 }
 
 #include "audio/media_reader.h"
+#include "net/http_errors.h"
+#include "net/stream_options.h"
 
 namespace djkivo {
 namespace {
 
 // Protocols an address taken from a page may use: network streaming only, so a page can never
-// make the player read local files or chain other protocols.
-constexpr const char* kNetworkProtocols = "http,https,tcp,tls,mmsh,mmst";
+// make the player read local files or chain other protocols. "httpproxy" is the CONNECT tunnel
+// an https stream takes through a proxy.
+constexpr const char* kNetworkProtocols = "http,https,httpproxy,tcp,tls,mmsh,mmst";
 // An address the user typed may also be a local file.
-constexpr const char* kUserProtocols = "file,http,https,tcp,tls,mmsh,mmst";
+constexpr const char* kUserProtocols = "file,http,https,httpproxy,tcp,tls,mmsh,mmst";
 
 // A network read that gets no byte for this long fails and is retried by a reconnect at the same
 // byte. Well inside the stream input's 10 s wait for a block, so a connection that went silent
@@ -301,6 +304,16 @@ int FfmpegMediaReader::OpenInput() {
   av_dict_set(&options, "reconnect_delay_max", kReconnectDelayMaxSeconds, 0);
   av_dict_set(&options, "probesize", kProbeSizeBytes, 0);
   av_dict_set(&options, "analyzeduration", kAnalyzeDurationMicroseconds, 0);
+  // The stream takes the pages' way (proxy, trust) and is checked as they are; a proxy set on
+  // the stream input itself wins.
+  try {
+    for (const auto& [name, value] :
+         net::StreamNetworkOptions(net::InstalledNetworkSettings(), address_))
+      av_dict_set(&options, name.c_str(), value.c_str(), 0);
+  } catch (const net::EHttpClientError&) {
+    av_dict_free(&options);
+    return AVERROR(EINVAL);  // a proxy setting that cannot be used: never a silent way around it
+  }
   if (!proxy_host_.empty()) {
     std::string proxy = "http://" + proxy_host_;
     if (proxy_port_ != 0)
