@@ -28,16 +28,17 @@ namespace {
 constexpr int kVersionCheckDelay = 1000;  // ms after start-up: the window is up by then
 constexpr int kNoticeDelay = 100;         // ms from the worker's request to the notice
 
-// The output's status as the session bus names it (0 playing, 1 paused, 2 idle).
-QString PlaybackStatusName(int status) {
+// The output's status as the session bus names it.
+QString PlaybackStatusName(OutputStatus status) {
   switch (status) {
-    case 0:
+    case OutputStatus::kPlaying:
       return QStringLiteral("Playing");
-    case 1:
+    case OutputStatus::kPaused:
       return QStringLiteral("Paused");
-    default:
-      return QStringLiteral("Stopped");
+    case OutputStatus::kIdle:
+      break;
   }
+  return QStringLiteral("Stopped");
 }
 
 }  // namespace
@@ -163,11 +164,11 @@ void TForm1::StartMpris() {
   player.quit = [this] { N9Click(); };
   player.play_pause = [this] { N7Click(); };
   player.play = [this] {
-    if (SoundOut1->Status() != 0)
+    if (SoundOut1->Status() != OutputStatus::kPlaying)
       PlayButtonClick();
   };
   player.pause = [this] {
-    if (SoundOut1->Status() == 0)
+    if (SoundOut1->Status() == OutputStatus::kPlaying)
       PauseButtonClick();
   };
   player.next = [this] { SkinButton2Click(); };

@@ -30,11 +30,6 @@ namespace djkivo::app {
 
 namespace {
 
-// `TAudioOutput::Status` values.
-constexpr int kStatusPlaying = 0;
-constexpr int kStatusPaused = 1;
-constexpr int kStatusIdle = 2;
-
 // Buffering the stream input asks of the reader before each song, in seconds.
 constexpr std::uint16_t kBufferingSeconds = 2;
 
@@ -128,10 +123,10 @@ void TForm1::PlayButtonClick() {
   }
   try {
     switch (SoundOut1->Status()) {
-      case kStatusPaused:
+      case OutputStatus::kPaused:
         SoundOut1->Resume();
         break;
-      case kStatusIdle:
+      case OutputStatus::kIdle:
         SoundOut1->Run();
         break;
       default:
@@ -151,7 +146,7 @@ void TForm1::PauseButtonClick() {
 }
 
 void TForm1::N7Click() {
-  if (SoundOut1->Status() != kStatusPlaying)
+  if (SoundOut1->Status() != OutputStatus::kPlaying)
     PlayButtonClick();
   else
     PauseButtonClick();
@@ -215,7 +210,7 @@ void TForm1::SkinButton4Click() {
 bool TForm1::SequentialMode() const { return SkinButton5->isChecked(); }
 
 void TForm1::Timer1Timer() {
-  const bool playing = SoundOut1->Status() == kStatusPlaying;
+  const bool playing = SoundOut1->Status() == OutputStatus::kPlaying;
   if (PlayButton->isHidden() != playing) {
     PlayButton->setVisible(!playing);
     PauseButton->setVisible(playing);
@@ -258,7 +253,7 @@ void TForm1::SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R) {
   const int right = R.left() + R.width();  // the rectangle's right edge, exclusive
 
   // The spectrum behind the texts: eight bars, only while something plays.
-  if (SoundOut1->Status() == kStatusPlaying) {
+  if (SoundOut1->Status() == OutputStatus::kPlaying) {
     QColor bar = kSkinAccentColor;
     bar.setAlpha(90);
     const int bands = static_cast<int>(levels_.size());

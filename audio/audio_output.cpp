@@ -102,10 +102,10 @@ void TAudioOutput::Resume() {
   thread_->RequestResume(kResumeWait);
 }
 
-int TAudioOutput::Status() const {
+OutputStatus TAudioOutput::Status() const {
   if (!busy_.load())
-    return 2;
-  return thread_->Paused() ? 1 : 0;
+    return OutputStatus::kIdle;
+  return thread_->Paused() ? OutputStatus::kPaused : OutputStatus::kPlaying;
 }
 
 int TAudioOutput::Progress() const {

@@ -17,6 +17,15 @@ namespace djkivo {
 class TAudioThread;
 class TEventHandler;
 
+/// What an output is doing, as `TAudioOutput::Status` reports it. The values are the ones the
+/// output has always reported (0 playing, 1 paused, 2 idle), so a log or a test that prints
+/// them reads the same.
+enum class OutputStatus : int {
+  kPlaying = 0,  ///< a run is in progress and not paused
+  kPaused = 1,   ///< a run is parked in a pause (or a pause was asked for and not reached yet)
+  kIdle = 2,     ///< no run
+};
+
 /// The end of the chain. It owns a `TAudioThread`, created with it, that pulls blocks through
 /// the chain during a run.
 ///
@@ -58,8 +67,8 @@ class TAudioOutput : public TComponent {
   void Pause();
   /// Resumes a paused run.
   void Resume();
-  /// 0 playing, 1 paused, 2 idle.
-  int Status() const;
+  /// Idle without a run; paused while the run is parked in a pause; playing otherwise.
+  OutputStatus Status() const;
   /// Percent of the input consumed (0..100); -1 when the input's size is unknown; 0 without
   /// input or with size 0.
   int Progress() const;

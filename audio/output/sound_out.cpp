@@ -151,7 +151,7 @@ void TSoundOut::Pause() {
 
 void TSoundOut::Resume() {
   // Re-priming a run that is not paused would restart its buffer from offset 0 mid-play.
-  if (end_of_input_.load() || Status() != 1)
+  if (end_of_input_.load() || Status() != OutputStatus::kPaused)
     return;
   first_fill_.store(true);
   TAudioOutput::Resume();

@@ -247,7 +247,7 @@ TEST_F(AudioCacheChainTest, ALongPauseFillsTheRingAndPlaybackResumesFromIt) {
   output.SetOnDone([&](TComponent*) { ++done; });
   output.Run();
   output.Pause();
-  ASSERT_EQ(output.Status(), 1);
+  ASSERT_EQ(output.Status(), OutputStatus::kPaused);
   const std::uint64_t played = output.bytes();
   const std::uint64_t read = SettledReads(source);
   EXPECT_LE(read - played, kRing) << "the ring never holds more than its capacity";
@@ -274,7 +274,7 @@ TEST_F(AudioCacheChainTest, StopWhileTheCacheWaitsOnAStalledSourceIsPrompt) {
   const auto started = std::chrono::steady_clock::now();
   output.Stop(false);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   EXPECT_FALSE(source.Busy());
   EXPECT_EQ(output.mismatch_at(), -1);
 }

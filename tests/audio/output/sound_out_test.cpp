@@ -299,14 +299,14 @@ TEST_F(SoundOutTest, PauseStopsTheBufferAndResumePrimesAgain) {
   StartClock();
   ASSERT_TRUE(Parked());
   out_->Pause();
-  EXPECT_EQ(out_->Status(), 1);
+  EXPECT_EQ(out_->Status(), OutputStatus::kPaused);
   StopClock();
   const std::uint64_t before = device_->BytesPlayed();
   device_->Advance(4000);
   EXPECT_EQ(device_->BytesPlayed(), before) << "a paused buffer does not play";
   StartClock();
   out_->Resume();
-  EXPECT_EQ(out_->Status(), 0);
+  EXPECT_EQ(out_->Status(), OutputStatus::kPlaying);
   ASSERT_TRUE(
       main_.PumpUntil([&] { return device_->BytesPlayed() > before + 17640; }, milliseconds(5000)));
   StopClock();
@@ -387,7 +387,7 @@ TEST_F(SoundOutTest, StopReturnsWhileTheDeviceIsStalled) {
   out_->Run();
   ASSERT_TRUE(Parked());  // nobody will ever advance the clock
   out_->Stop(false);
-  EXPECT_EQ(out_->Status(), 2);
+  EXPECT_EQ(out_->Status(), OutputStatus::kIdle);
 }
 
 TEST_F(SoundOutTest, LatencyIsSavedAndRestoredThroughTheIniFile) {
