@@ -2,14 +2,15 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "audio/audio_error.h"
 #include "audio/audio_thread.h"
 #include "audio/event_handler.h"
+#include "audio/output/ini_file.h"
 
 namespace djkivo {
 
@@ -26,53 +27,6 @@ std::string BufferError(SoundResult code) {
   char text[64];
   std::snprintf(text, sizeof text, "Failed to create DirectSound buffer%08X", code);
   return text;
-}
-
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos)
-    return {};
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-bool SameName(const std::string& a, const char* b) {
-  const std::string other = b;
-  if (a.size() != other.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(other[i])))
-      return false;
-  return true;
-}
-
-// The lines of an INI file and where the latency key (or its section) lies in them.
-struct IniLines {
-  std::vector<std::string> lines;
-  int section = -1;  // index of the "[AudioOutput]" line
-  int key = -1;      // index of its "Latency=" line
-};
-
-IniLines ReadIni(const std::string& path) {
-  IniLines ini;
-  std::ifstream in(path);
-  std::string line;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    const std::string trimmed = Trim(line);
-    const int index = static_cast<int>(ini.lines.size());
-    if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
-      inside = SameName(Trim(trimmed.substr(1, trimmed.size() - 2)), kIniSection);
-      if (inside && ini.section < 0)
-        ini.section = index;
-    } else if (inside && ini.key < 0) {
-      const auto equals = trimmed.find('=');
-      if (equals != std::string::npos && SameName(Trim(trimmed.substr(0, equals)), kIniKey))
-        ini.key = index;
-    }
-    ini.lines.push_back(line);
-  }
-  return ini;
 }
 
 }  // namespace
@@ -97,14 +51,12 @@ void TSoundOut::SetINIFile(const std::string& path) {
 void TSoundOut::ReadIniFile() {
   if (ini_file_.empty())
     return;
-  const IniLines ini = ReadIni(ini_file_);
-  if (ini.key < 0)
+  const std::optional<std::string> value = ReadIniValue(ini_file_, kIniSection, kIniKey);
+  if (!value || value->empty() || (*value)[0] == '-')
     return;
-  const std::string& line = ini.lines[static_cast<std::size_t>(ini.key)];
-  const std::string value = Trim(line.substr(line.find('=') + 1));
   char* end = nullptr;
-  const unsigned long latency = std::strtoul(value.c_str(), &end, 10);
-  if (!value.empty() && *end == '\0' && value[0] != '-' && latency <= UINT32_MAX)
+  const unsigned long latency = std::strtoul(value->c_str(), &end, 10);
+  if (*end == '\0' && latency <= UINT32_MAX)
     latency_.store(static_cast<std::uint32_t>(latency));
 }
 
@@ -112,21 +64,9 @@ void TSoundOut::WriteIniFile() {
   if (ini_file_.empty() || !calibrate_.load())
     return;
   try {
-    IniLines ini = ReadIni(ini_file_);
-    const std::string entry = std::string(kIniKey) + "=" + std::to_string(latency_.load());
-    if (ini.key >= 0) {
-      ini.lines[static_cast<std::size_t>(ini.key)] = entry;
-    } else if (ini.section >= 0) {
-      ini.lines.insert(ini.lines.begin() + ini.section + 1, entry);
-    } else {
-      ini.lines.push_back(std::string("[") + kIniSection + "]");
-      ini.lines.push_back(entry);
-    }
-    std::ofstream out(ini_file_, std::ios::trunc);
-    for (const std::string& line : ini.lines)
-      out << line << '\n';
-  } catch (...) {
     // Saving the calibrated latency is a convenience; a failure must not stop the exit.
+    WriteIniValue(ini_file_, kIniSection, kIniKey, std::to_string(latency_.load()));
+  } catch (...) {
   }
 }
 
