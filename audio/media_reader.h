@@ -1,8 +1,8 @@
 // The media reader the stream input drives: opens an address, demuxes and decodes it on threads
 // of its own, and calls back with statuses and PCM sample blocks.
 //
-// Two implementations live in audio/reader/: the FFmpeg reader (the real one) and a scripted
-// fake for fault tests. The stream input relies only on what this header promises.
+// The real implementation is the FFmpeg reader in audio/reader/; tests plug in a scripted fake
+// (tests/support/fake_reader.h). The stream input relies only on what this header promises.
 //
 // Methods a reader implements, and who calls them:
 //   Set*/AddLoggingUrl/ResetLoggingUrlList  configuration; before Open (ResetLoggingUrlList

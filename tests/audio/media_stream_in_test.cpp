@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "audio/audio_error.h"
-#include "audio/reader/fake_reader.h"
 #include "base/main_thread.h"
+#include "tests/support/fake_reader.h"
 #include "tests/support/media_peer.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/poll.h"
@@ -24,6 +24,9 @@ namespace djkivo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeMediaReader;
+using test::FakeReaderLog;
+using test::FakeReaderScript;
 using test::TestMedia;
 
 constexpr std::uint64_t kSecond = 10'000'000;  // 100-ns units

@@ -13,7 +13,7 @@
 
 #include "audio/media_reader.h"
 
-namespace djkivo {
+namespace djkivo::test {
 
 /// What a fake reader does. Every result code defaults to success.
 struct FakeReaderScript {
@@ -105,4 +105,4 @@ class FakeMediaReader final : public MediaReader {
   bool closing_ = false;
 };
 
-}  // namespace djkivo
+}  // namespace djkivo::test

@@ -1,9 +1,9 @@
-// The scripted fake reader. Used by tests/audio/media_stream_in_test.cpp.
-#include "audio/reader/fake_reader.h"
+// The scripted fake reader.
+#include "tests/support/fake_reader.h"
 
 #include <cerrno>
 
-namespace djkivo {
+namespace djkivo::test {
 
 FakeMediaReader::FakeMediaReader(FakeReaderScript script, std::shared_ptr<FakeReaderLog> log)
     : script_(std::move(script)), log_(std::move(log)) {}
@@ -175,4 +175,4 @@ void FakeMediaReader::Run() {
     callback_->OnStatus(ReaderStatus::kClosed, -EIO);
 }
 
-}  // namespace djkivo
+}  // namespace djkivo::test
