@@ -19,10 +19,10 @@
 
 #include <gtest/gtest.h>
 
-#include "audio/audio_error.h"
 #include "audio/media_stream_in.h"
 #include "base/main_thread.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_audio_stages.h"
 #include "tests/support/test_media.h"
 
 extern char** environ;
@@ -132,7 +132,7 @@ class StreamInDemoTest : public ::testing::Test {
     const std::string mp3 = site_->Get("/audio/" + song_ + ".mp3");
     if (mp3.empty())
       return;
-    song_pcm_ = Decode(folder_->Write("song.mp3", mp3).string());
+    song_pcm_ = test::ToolPcm(folder_->Write("song.mp3", mp3).string());
   }
   static void TearDownTestSuite() {
     delete site_;
@@ -149,35 +149,12 @@ class StreamInDemoTest : public ::testing::Test {
     MainThread::Install(nullptr);
   }
 
-  static std::string Decode(const std::string& path) {
-    const std::vector<std::uint8_t> pcm = test::DecodeWithFfmpegTool(path);
-    return std::string(pcm.begin(), pcm.end());
-  }
-
   std::string Song(const std::string& faults, const char* extension = ".mp3") const {
     return site_->Url((faults.empty() ? "" : "/_f/" + faults) + "/audio/" + song_ + extension);
   }
 
-  std::string OpenMessage() {
-    try {
-      input_->Open();
-      return "(opened)";
-    } catch (const EAudioError& error) {
-      return error.what();
-    }
-  }
-
-  std::string ReadAll() {
-    std::string out;
-    while (true) {
-      std::uint8_t* buffer = nullptr;
-      std::uint32_t bytes = 65536;
-      input_->GetData(buffer, bytes);
-      if (bytes == 0)
-        return out;
-      out.append(reinterpret_cast<const char*>(buffer), bytes);
-    }
-  }
+  std::string OpenMessage() { return test::OpenMessage(*input_); }
+  std::string ReadAll() { return test::ReadAll(*input_); }
 
   static DemoSiteProcess* site_;
   static std::string song_;

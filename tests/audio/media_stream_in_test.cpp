@@ -18,6 +18,7 @@
 #include "tests/support/media_peer.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/poll.h"
+#include "tests/support/test_audio_stages.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
@@ -55,28 +56,8 @@ class StreamInTest : public ::testing::Test {
     input_->SetFileName("http://127.0.0.1:9/song.mp3");
   }
 
-  // Opens through the chain's Open; the message of the failure, or "(opened)".
-  std::string OpenMessage() {
-    try {
-      input_->Open();
-      return "(opened)";
-    } catch (const EAudioError& error) {
-      return error.what();
-    }
-  }
-
-  // Pulls everything through GetData (with the given request size) until it answers no data.
-  std::string ReadAll(std::uint32_t request = 65536) {
-    std::string out;
-    while (true) {
-      std::uint8_t* buffer = nullptr;
-      std::uint32_t bytes = request;
-      input_->GetData(buffer, bytes);
-      if (bytes == 0)
-        return out;
-      out.append(reinterpret_cast<const char*>(buffer), bytes);
-    }
-  }
+  std::string OpenMessage() { return test::OpenMessage(*input_); }
+  std::string ReadAll(std::uint32_t request = 65536) { return test::ReadAll(*input_, request); }
 
   QueueMainThread main_;
   std::shared_ptr<FakeReaderLog> log_ = std::make_shared<FakeReaderLog>();
@@ -357,11 +338,6 @@ TEST_F(StreamInTest, PauseAndResumeReachTheReader) {
 
 // --- The FFmpeg reader underneath.
 
-std::string ToolPcm(const std::string& path) {
-  const std::vector<std::uint8_t> pcm = test::DecodeWithFfmpegTool(path);
-  return std::string(pcm.begin(), pcm.end());
-}
-
 struct SongCase {
   TestMedia media;
   std::uint32_t rate;
@@ -388,7 +364,7 @@ TEST_P(SongTest, PlaysLikeTheTool) {
   EXPECT_NEAR(static_cast<double>(size), static_cast<double>(test::kTestMediaSeconds * per_second),
               0.1 * per_second);
   const std::string ours = ReadAll(4096);
-  const std::string tool = ToolPcm(path);
+  const std::string tool = test::ToolPcm(path);
   EXPECT_EQ(ours.size(), std::min<std::size_t>(tool.size(), size));
   EXPECT_TRUE(ours == tool.substr(0, ours.size()));
   input_->Close();
@@ -428,7 +404,7 @@ TEST_F(StreamInTest, SongsFromNginx) {
     ASSERT_EQ(OpenMessage(), "(opened)");
     EXPECT_EQ(input_->TotalTime(), static_cast<std::uint32_t>(test::kTestMediaSeconds));
     const std::string ours = ReadAll();
-    const std::string tool = ToolPcm(test::TestMediaPath(media));
+    const std::string tool = test::ToolPcm(test::TestMediaPath(media));
     EXPECT_GT(ours.size(), tool.size() * 9 / 10);
     EXPECT_TRUE(ours == tool.substr(0, ours.size()));
     input_->Close();
@@ -451,7 +427,7 @@ TEST_F(StreamInTest, SongThroughAnHttpProxy) {
   input_->SetProxyPort(static_cast<std::uint32_t>(proxy.Port()));
   input_->SetFileName("http://127.0.0.1:9/song.mp3");
   ASSERT_EQ(OpenMessage(), "(opened)");
-  EXPECT_TRUE(ReadAll() == ToolPcm(test::TestMediaPath(TestMedia::kMp3Cbr128)));
+  EXPECT_TRUE(ReadAll() == test::ToolPcm(test::TestMediaPath(TestMedia::kMp3Cbr128)));
   EXPECT_GE(proxy.Requests(), 1);
 }
 

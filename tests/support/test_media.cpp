@@ -169,4 +169,9 @@ std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path) {
   return std::vector<std::uint8_t>(result.out.begin(), result.out.end());
 }
 
+std::string ToolPcm(const std::string& path) {
+  const std::vector<std::uint8_t> pcm = DecodeWithFfmpegTool(path);
+  return std::string(pcm.begin(), pcm.end());
+}
+
 }  // namespace djkivo::test

@@ -43,6 +43,9 @@ std::string TestMediaFolder();
 /// own rate and channel count. Throws std::runtime_error when the tool fails.
 std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path);
 
+/// The same decode as bytes in a string, for comparing with what a stage handed out.
+std::string ToolPcm(const std::string& path);
+
 /// The `ffmpeg` tool the test media are made and checked with.
 inline constexpr const char* kFfmpegTool = "/usr/bin/ffmpeg";
 

@@ -3,7 +3,6 @@
 // a latency change while playing, calibration, device and volume errors, a stalled device.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -14,6 +13,7 @@
 #include "audio/output/null_device.h"
 #include "audio/output/sound_out.h"
 #include "base/main_thread.h"
+#include "tests/support/recording_device.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_audio_stages.h"
 
@@ -21,36 +21,18 @@ namespace djkivo {
 namespace {
 
 using std::chrono::milliseconds;
+using test::RecordingDevice;
 using test::TMemoryPcmSource;
 
-// A null device that keeps every byte the play cursor passed.
-class RecordingDevice : public NullDevice {
- public:
-  explicit RecordingDevice(bool manual_clock, int devices = 1)
-      : NullDevice(devices, manual_clock) {}
-
-  std::vector<std::uint8_t> Played() {
-    std::lock_guard lock(region_mutex_);
-    return played_;
-  }
-
- protected:
-  void Consumed(const std::uint8_t* data, std::uint32_t bytes) override {
-    played_.insert(played_.end(), data, data + bytes);  // under region_mutex_
-  }
-
- private:
-  std::vector<std::uint8_t> played_;
-};
+// The source's blocks are smaller than a half buffer, so a half takes several reads.
+constexpr std::uint32_t kBlockBytes = 3000;
 
 TMemoryPcmSource::Config Source(std::uint64_t bytes, std::uint32_t rate = 44100,
                                 std::uint32_t channels = 2, std::uint32_t bits = 16) {
-  TMemoryPcmSource::Config config;
-  config.data_bytes = bytes;
+  TMemoryPcmSource::Config config = test::MemorySource(bytes, -2, kBlockBytes);
   config.sample_rate = rate;
   config.channels = channels;
   config.bits = bits;
-  config.block_bytes = 3000;
   return config;
 }
 

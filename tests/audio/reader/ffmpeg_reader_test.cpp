@@ -106,11 +106,6 @@ class Collector : public MediaReaderCallback {
   MediaReader* reader_ = nullptr;
 };
 
-std::string ToolPcm(const std::string& path) {
-  const std::vector<std::uint8_t> pcm = test::DecodeWithFfmpegTool(path);
-  return std::string(pcm.begin(), pcm.end());
-}
-
 // Opens `address`, checks the one audio output's format, and (started) decodes to the end.
 struct Opened {
   std::unique_ptr<MediaReader> reader;
@@ -154,7 +149,7 @@ TEST_P(FileFormatTest, DecodesLikeTheToolWithTheStreamsOwnFormat) {
   EXPECT_TRUE(opened.collector.Has(ReaderStatus::kStarted));
   EXPECT_TRUE(opened.collector.Has(ReaderStatus::kEndOfFile));
   const std::string ours = opened.collector.Pcm();
-  const std::string tool = ToolPcm(path);
+  const std::string tool = test::ToolPcm(path);
   ASSERT_EQ(ours.size(), tool.size());
   EXPECT_TRUE(ours == tool) << "decoded PCM differs from the tool's";
   if (format.media != TestMedia::kTruncatedMp3) {
@@ -202,7 +197,7 @@ TEST_F(ServedTest, StreamsOverHttpDecodeLikeTheFiles) {
                  AddressOrigin::kNetwork);
     ASSERT_TRUE(opened.collector.WaitForEnd(30s));
     EXPECT_TRUE(opened.collector.Has(ReaderStatus::kEndOfFile));
-    EXPECT_TRUE(opened.collector.Pcm() == ToolPcm(test::TestMediaPath(media)));
+    EXPECT_TRUE(opened.collector.Pcm() == test::ToolPcm(test::TestMediaPath(media)));
     std::uint64_t bitrate = 0;
     if (media == TestMedia::kMp3Cbr128) {
       ASSERT_EQ(opened.reader->GetAttribute("Bitrate", &bitrate), kReaderOk);
@@ -308,7 +303,7 @@ TEST(FfmpegReaderTest, HoldsBackWhileBlocksWaitAndGoesOnWhenConsumed) {
   EXPECT_FALSE(opened.collector.Has(ReaderStatus::kEndOfFile));
   opened.collector.SetConsume(true);
   ASSERT_TRUE(opened.collector.WaitForEnd(30s));
-  EXPECT_EQ(opened.collector.Pcm().size(), ToolPcm(path).size());
+  EXPECT_EQ(opened.collector.Pcm().size(), test::ToolPcm(path).size());
 }
 
 // A connection dropped mid-song is reopened at the byte where it broke (HTTP Range), and the
@@ -322,7 +317,7 @@ TEST(FfmpegReaderTest, ReconnectsAfterADroppedConnection) {
     OpenAndStart(opened, peer.Url("song.mp3"), AddressOrigin::kNetwork);
     ASSERT_TRUE(opened.collector.WaitForEnd(30s));
     EXPECT_TRUE(opened.collector.Has(ReaderStatus::kEndOfFile));
-    EXPECT_TRUE(opened.collector.Pcm() == ToolPcm(path));
+    EXPECT_TRUE(opened.collector.Pcm() == test::ToolPcm(path));
     ASSERT_FALSE(peer.RangeStarts().empty());
     EXPECT_GT(peer.RangeStarts().back(), 0);
   }
@@ -332,7 +327,7 @@ TEST(FfmpegReaderTest, ReconnectsAfterADroppedConnection) {
     Opened opened;
     OpenAndStart(opened, peer.Url("song.mp3"), AddressOrigin::kNetwork);
     ASSERT_TRUE(opened.collector.WaitForEnd(30s));
-    EXPECT_LT(opened.collector.Pcm().size(), ToolPcm(path).size());
+    EXPECT_LT(opened.collector.Pcm().size(), test::ToolPcm(path).size());
   }
 }
 
@@ -350,7 +345,7 @@ TEST(FfmpegReaderTest, ResumesAfterTheServerDroppedAPausedStream) {
   opened.collector.SetConsume(true);
   ASSERT_TRUE(opened.collector.WaitForEnd(60s));
   EXPECT_TRUE(opened.collector.Has(ReaderStatus::kEndOfFile));
-  EXPECT_TRUE(opened.collector.Pcm() == ToolPcm(path));
+  EXPECT_TRUE(opened.collector.Pcm() == test::ToolPcm(path));
 }
 
 }  // namespace
