@@ -241,8 +241,8 @@ void TForm1::SpectrumAnalyser1GainData() {
   // Elapsed is measured where the output takes the audio (the analyser's position), not where
   // the source reads: the cache reads up to half a minute ahead of what is heard. Both count
   // bytes of the same PCM, so the source's size still gives the proportion.
-  TimeTexts texts = ComputeTimeTexts(MediaStreamIn1->TotalTime(), SpectrumAnalyser1->Position(),
-                                     MediaStreamIn1->Size());
+  TimeTexts texts = ComputeTimeTexts(MediaStreamIn1->KnownTotalTime(),
+                                     SpectrumAnalyser1->Position(), MediaStreamIn1->Size());
   elapsed_text_ = std::move(texts.elapsed);
   total_text_ = std::move(texts.total);
   levels_ = SpectrumAnalyser1->Levels();

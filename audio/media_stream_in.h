@@ -101,6 +101,10 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   std::uint32_t Bitrate() const { return bitrate_.load(); }
   /// Whole seconds from the stream's attributes (rounded to nearest); 0 when absent.
   std::int64_t Duration() const { return duration_.load(); }
+  /// The length the last opened stream declared, in whole seconds (0 when it declared none),
+  /// kept after it closes. Unlike `TotalTime` it never opens anything, so a display may call it
+  /// on the main thread at any time, even after a stop or while the next song opens.
+  std::uint32_t KnownTotalTime() const { return static_cast<std::uint32_t>(duration_.load()); }
 
   // --- Operations of the chain.
   /// Opens the source if needed, then `Duration`.
