@@ -70,6 +70,11 @@ void TAudioConverter::CancelRead() {
     input->CancelRead();
 }
 
+void TAudioConverter::ResetCancel() {
+  if (TAudioInput* input = input_.load())
+    input->ResetCancel();
+}
+
 void TAudioConverter::SetInput(TAudioInput* input) {
   if (input == this)
     return;

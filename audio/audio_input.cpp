@@ -89,4 +89,6 @@ void TAudioInput::Jump(int) {}
 
 void TAudioInput::CancelRead() {}
 
+void TAudioInput::ResetCancel() {}
+
 }  // namespace djkivo

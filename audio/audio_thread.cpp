@@ -162,7 +162,11 @@ void TAudioThread::PauseHere() {
 void TAudioThread::RunOnce() {
   TAudioOutput& out = *output_;
   try {
-    // A stop that arrived before the run began skips it; the run still finishes and reports.
+    // A cancel left from the last run is dropped before the stop check: a stop that comes after
+    // the check cancels the open below, one that comes before it skips the run, which still
+    // finishes and reports.
+    if (TAudioInput* input = out.Input())
+      input->ResetCancel();
     if (!StopFlag()) {
       out.OpenOutput();
       out.active_.store(true);

@@ -193,6 +193,9 @@ void TMediaStreamIn::OpenSource() {
   const std::string address = FileName();
   if (address.empty())
     throw EAudioError("File name or URL is not assigned");
+  // The chain is stopping (the stop may have come just before this open): do not start one.
+  if (cancelled_.load())
+    throw EAudioError("");
 
   std::string proxy_protocol, proxy_host, logging_url;
   ReaderFactory factory;
@@ -336,11 +339,6 @@ void TMediaStreamIn::CloseSource() {
   open_count_.store(0);
 }
 
-void TMediaStreamIn::OpenStage() {
-  cancelled_.store(false);
-  TAudioTaggedFileIn::OpenStage();
-}
-
 void TMediaStreamIn::CloseStage() {
   TAudioTaggedFileIn::CloseStage();
   reading_.reset();
@@ -426,6 +424,8 @@ void TMediaStreamIn::ResumeInput() {
   if (std::shared_ptr<ReaderRecord> record = CurrentRecord())
     record->WithReader([](MediaReader& reader) { reader.Resume(); });
 }
+
+void TMediaStreamIn::ResetCancel() { cancelled_.store(false); }
 
 void TMediaStreamIn::CancelRead() {
   cancelled_.store(true);

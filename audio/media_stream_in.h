@@ -115,12 +115,11 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   void PauseInput() override;
   void ResumeInput() override;
   /// Ends a wait for data, or an open's wait for the reader's answer, at once; reads answer
-  /// no data until the next open.
+  /// no data, and opens fail at once, until `ResetCancel`.
   void CancelRead() override;
+  void ResetCancel() override;
 
  protected:
-  /// Clears a cancel left from the last run, then opens as every file source does.
-  void OpenStage() override;
   /// Closes as every file source does, then lets the last handed-out block go.
   void CloseStage() override;
   /// Opens a fresh reader record and waits for the reader's answer (see the class comment).

@@ -147,6 +147,26 @@ TEST_F(StreamInTest, CancelReadEndsAnOpenStillWaitingForTheReader) {
   EXPECT_FALSE(input_->Busy());
 }
 
+// A stop that lands after the output's thread checked for one but before the stream opens (the
+// cancel comes first, the open after it) ends that open at once instead of waiting out MaxWait;
+// the next run's ResetCancel lets the stream open again.
+TEST_F(StreamInTest, ACancelBeforeTheOpenIsNotLost) {
+  FakeReaderScript script;
+  script.outputs = {kStereo16};
+  script.report_opened = false;
+  UseFake(script);
+  input_->SetMaxWaitMilliseconds(60000);
+  input_->CancelRead();
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(OpenMessage(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+  EXPECT_FALSE(input_->Busy());
+  input_->Close();
+  input_->ResetCancel();
+  UseFake({.outputs = {kStereo16}});
+  EXPECT_EQ(OpenMessage(), "(opened)");
+}
+
 TEST_F(StreamInTest, EmptyAddressMessagesDependOnTheWayIn) {
   EXPECT_EQ(OpenMessage(), "The file name is not assigned");
   try {
