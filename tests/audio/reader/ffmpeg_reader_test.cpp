@@ -113,8 +113,13 @@ struct Opened {
   ReaderMediaType type;
 };
 
-void OpenAndStart(Opened& opened, const std::string& address, AddressOrigin origin) {
+// Reconnects as the player does, for a time that suits a test.
+constexpr auto kReconnectTime = 10s;
+
+void OpenAndStart(Opened& opened, const std::string& address, AddressOrigin origin,
+                  std::chrono::milliseconds reconnect_time = kReconnectTime) {
   opened.reader = CreateMediaReader(origin);
+  opened.reader->SetReconnectTime(reconnect_time);
   opened.collector.Attach(opened.reader.get());
   ASSERT_EQ(opened.reader->Open(address, &opened.collector), kReaderOk);
   ASSERT_TRUE(opened.collector.WaitForStatus(ReaderStatus::kOpened, 10s));
@@ -325,9 +330,10 @@ TEST(FfmpegReaderTest, ReconnectsAfterADroppedConnection) {
     test::MediaPeer peer(
         body, {.drop_after = static_cast<std::int64_t>(body.size() / 3), .refuse_reconnect = true});
     Opened opened;
-    OpenAndStart(opened, peer.Url("song.mp3"), AddressOrigin::kNetwork);
+    OpenAndStart(opened, peer.Url("song.mp3"), AddressOrigin::kNetwork, 1500ms);
     ASSERT_TRUE(opened.collector.WaitForEnd(30s));
     EXPECT_LT(opened.collector.Pcm().size(), test::ToolPcm(path).size());
+    EXPECT_EQ(opened.collector.Failure(), kReaderReconnectTimedOut);
   }
 }
 
