@@ -223,6 +223,10 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     return response;
   }
   response = faults.not_found ? NotFound(request.target) : Route(request, path, query, host);
+  if (faults.grow_bytes > 0 && response.status == 200)
+    response.body.append(static_cast<std::size_t>(faults.grow_bytes), '\0');
+  if (faults.no_range)
+    response.range_capable = false;
   response.faults = faults;
   return response;
 }

@@ -2,6 +2,7 @@
 // streams of a small fake catalogue, served on loopback by the project's own HTTP server.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -93,6 +94,9 @@ class DemoSite {
   void SetVersionBody(std::string body);
   void SetPageFaults(const Faults& faults);
   void SetStreamFaults(const Faults& faults);
+  /// When the connections refused after a `drop` switch are taken again (the past when none
+  /// are refused).
+  std::chrono::steady_clock::time_point RefusedUntil() const { return server_.RefusedUntil(); }
 
   /// The path of the song's stream file in the cache folder, encoding it first if needed.
   /// Throws std::runtime_error when encoding fails.

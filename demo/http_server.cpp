@@ -270,8 +270,61 @@ HttpServer::Wait HttpServer::WaitFd(int fd, short events, std::chrono::milliseco
   }
 }
 
+void HttpServer::RefuseConnections(std::chrono::milliseconds duration) {
+  std::lock_guard lock(refuse_mutex_);
+  refused_until_ = std::max(refused_until_, std::chrono::steady_clock::now() + duration);
+  if (!refusing_) {
+    refusing_ = true;
+    // A listener that is shut down refuses connections at once, and wakes the accept loop.
+    shutdown(listen_fd_, SHUT_RD);
+  }
+}
+
+std::chrono::steady_clock::time_point HttpServer::RefusedUntil() const {
+  std::lock_guard lock(refuse_mutex_);
+  return refused_until_;
+}
+
+bool HttpServer::ListenAfterRefusal() {
+  for (;;) {
+    std::chrono::steady_clock::time_point until;
+    {
+      std::lock_guard lock(refuse_mutex_);
+      if (!refusing_)
+        return true;
+      until = refused_until_;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < until) {
+      if (WaitForStop(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) + 1ms))
+        return false;
+      continue;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    // The port was let go with the listener; take it again (another program may hold it for
+    // a moment, so retry).
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(listen_fd_, 64) == 0) {
+      std::lock_guard lock(refuse_mutex_);
+      refusing_ = false;
+      if (std::chrono::steady_clock::now() < refused_until_) {
+        refusing_ = true;  // extended meanwhile
+        shutdown(listen_fd_, SHUT_RD);
+      }
+      continue;
+    }
+    if (WaitForStop(100ms))
+      return false;
+  }
+}
+
 void HttpServer::AcceptLoop() {
   for (;;) {
+    if (!ListenAfterRefusal())
+      return;
     Wait wait = WaitFd(listen_fd_, POLLIN, 3600s);
     if (wait == Wait::kStopped || wait == Wait::kError)
       return;
@@ -443,6 +496,9 @@ void HttpServer::Serve(Connection* connection) {
 bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
                          bool* reset) {
   const Faults& faults = response.faults;
+  if (faults.delay_milliseconds > 0 &&
+      WaitForStop(std::chrono::milliseconds(faults.delay_milliseconds)))
+    return false;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
     return false;
@@ -457,6 +513,7 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   // A gzip body is a different representation: a Range request then gets all of it (200).
   int status = response.status;
   std::string reason = response.reason;
+  std::int64_t body_start = 0;  // the resource offset of the body's first byte
   if (faults.gzip && Lower(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
     body = GzipCompress(body);
     extra += "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n";
@@ -475,6 +532,7 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
         extra += "Content-Range: bytes " + std::to_string(range->first) + "-" +
                  std::to_string(range->first + range->second - 1) + "/" + std::to_string(size) +
                  "\r\n";
+        body_start = range->first;
         body = body.substr(static_cast<std::size_t>(range->first),
                            static_cast<std::size_t>(range->second));
       }
@@ -484,7 +542,10 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   for (const auto& [name, value] : response.headers)
     head += name + ": " + value + "\r\n";
   head += extra;
-  if (faults.chunked) {
+  // Without framing the body ends with the connection.
+  if (faults.no_length)
+    keep_alive = false;
+  else if (faults.chunked) {
     head += "Transfer-Encoding: chunked\r\n";
     body = Chunked(body);
   } else {
@@ -508,6 +569,14 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     cut = head_size + faults.reset_at;
     *reset = true;
   }
+  // The network's drop, at a byte of the resource: a body that starts at it or past it (the
+  // rest asked for after the drop) is not dropped.
+  bool dropped = false;
+  if (faults.drop_at > body_start && head_size + faults.drop_at - body_start < cut) {
+    cut = head_size + faults.drop_at - body_start;
+    *reset = true;
+    dropped = true;
+  }
   const std::int64_t stall_at =
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
   const std::int64_t slice =
@@ -528,7 +597,9 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(pause))
       return false;
   }
-  return cut == total;
+  if (dropped)
+    RefuseConnections(std::chrono::seconds(faults.drop_seconds));
+  return cut == total && keep_alive;
 }
 
 }  // namespace djkivo::demo

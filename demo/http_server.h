@@ -79,6 +79,13 @@ class HttpServer {
   /// Sleeps for `duration` or until Stop begins; true when Stop began.
   bool WaitForStop(std::chrono::milliseconds duration) const;
 
+  /// The network goes away for `duration` from now: every new connection is refused (the
+  /// listener stops listening), open ones are left alone. A longer refusal already under way
+  /// is kept. Any thread.
+  void RefuseConnections(std::chrono::milliseconds duration);
+  /// When the refusal under way ends (the past when there is none).
+  std::chrono::steady_clock::time_point RefusedUntil() const;
+
  private:
   struct Connection {
     int fd = -1;
@@ -88,6 +95,8 @@ class HttpServer {
   enum class Wait { kReady, kTimeout, kStopped, kError };
 
   void AcceptLoop();
+  // Waits out a refusal, then listens again; false when Stop began.
+  bool ListenAfterRefusal();
   void Serve(Connection* connection);
   Wait WaitFd(int fd, short events, std::chrono::milliseconds timeout) const;
   bool SendAll(int fd, std::string_view data);
@@ -107,6 +116,9 @@ class HttpServer {
   std::atomic<bool> stopping_{false};
   std::mutex stop_mutex_;  // serialises Stop calls
   bool stopped_ = false;   // guarded by stop_mutex_
+  mutable std::mutex refuse_mutex_;
+  std::chrono::steady_clock::time_point refused_until_{};  // guarded by refuse_mutex_
+  bool refusing_ = false;                                  // guarded by refuse_mutex_
   std::mutex connections_mutex_;
   std::list<std::unique_ptr<Connection>> connections_;  // guarded by connections_mutex_
 };

@@ -16,7 +16,8 @@ constexpr const char* kUsage =
     "                        [--fault SWITCHES] [--stream-fault SWITCHES]\n"
     "Serves the demo catalogue on 127.0.0.1 until interrupted. SWITCHES is a comma-separated\n"
     "list of gzip, chunked, redirect=N, slow=BYTES_PER_S, stall=S[@BYTES], truncate=BYTES,\n"
-    "reset[=BYTES], 404; --fault applies to pages, --stream-fault to the audio streams.\n";
+    "reset[=BYTES], 404, drop=S@BYTE, delay=MS, norange, nolength, grow=BYTES; --fault\n"
+    "applies to pages, --stream-fault to the audio streams.\n";
 
 }  // namespace
 
