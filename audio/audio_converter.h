@@ -34,6 +34,7 @@ class TAudioConverter : public TAudioInput {
   void Jump(int per_mille) override;
   void CancelRead() override;
   void ResetCancel() override;
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
   /// The stage this converter pulls from, or null.
   TAudioInput* Input() const { return input_.load(); }

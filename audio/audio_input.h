@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "audio/audio_component.h"
@@ -65,6 +67,15 @@ class TAudioInput : public TComponent {
   /// needed; `end_of_input` tells whether the last `ReadStage` answered no data. Neither reads
   /// nor sets `AtEnd`. Returns the bytes copied; 0 when `dest` is null.
   std::uint32_t ReadInput(void* dest, std::uint32_t count, bool& end_of_input);
+  /// The same, but it asks `ready` before each `ReadStage` and stops (with what it has and
+  /// `end_of_input` false) when `ready` says no: the output reads no longer than the device
+  /// can wait.
+  std::uint32_t ReadInput(void* dest, std::uint32_t count, bool& end_of_input,
+                          const std::function<bool()>& ready);
+  /// Waits up to `timeout` until a read of this stage would not block: data is there, or the
+  /// stage has ended (or was cancelled). True when it would not. On the pulling thread; takes
+  /// no `DataLock`. Base: true (a stage that never blocks); converters ask their input.
+  virtual bool WaitReadable(std::chrono::milliseconds timeout);
   /// `Close` with any failure swallowed; then the stage is no longer `Busy`.
   virtual void Reset();
 

@@ -105,7 +105,14 @@ void TAudioOutput::Resume() {
 OutputStatus TAudioOutput::Status() const {
   if (!busy_.load())
     return OutputStatus::kIdle;
-  return thread_->Paused() ? OutputStatus::kPaused : OutputStatus::kPlaying;
+  return thread_->Paused() || thread_->PausePending() ? OutputStatus::kPaused
+                                                      : OutputStatus::kPlaying;
+}
+
+bool TAudioOutput::RunCalledOff() const { return thread_->StopFlag() || thread_->PausePending(); }
+
+bool TAudioOutput::PauseAndWait(std::chrono::milliseconds timeout) {
+  return busy_.load() && thread_->RequestPause(timeout);
 }
 
 int TAudioOutput::Progress() const {

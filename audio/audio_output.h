@@ -40,8 +40,10 @@ enum class OutputStatus : int {
 /// dispatcher; `OnSyncDone` runs on the output's thread at the end of every run.
 class TAudioOutput : public TComponent {
  public:
-  /// How long `Pause` waits for the thread to honour the pause.
-  static constexpr std::chrono::milliseconds kPauseWait{5000};
+  /// How long `Pause` waits for the thread to honour the pause. Short: a thread in the middle
+  /// of a long step (an open waiting for the server) honours it at its next step, after `Pause`
+  /// has returned, so the window is never held.
+  static constexpr std::chrono::milliseconds kPauseWait{250};
   /// How long `Resume` waits for the thread to leave the pause.
   static constexpr std::chrono::milliseconds kResumeWait{5000};
   /// The longest a synchronous `Stop` waits for the run to end. Every stage bounds its own
@@ -62,12 +64,13 @@ class TAudioOutput : public TComponent {
   /// main-thread calls while it waits. Raises "You are trying to stop this thread from the
   /// thread itself!" on the output's thread (from `OnSyncDone`, say).
   void Stop(bool async);
-  /// Pauses a run: waits up to `kPauseWait` for the thread to park in its pause, then tells
-  /// the input. "Input is not assigned." without input.
+  /// Pauses a run: the thread parks before its next step (`Status` says paused at once); waits
+  /// up to `kPauseWait` for that, then tells the input. "Input is not assigned." without input.
   void Pause();
   /// Resumes a paused run.
   void Resume();
-  /// Idle without a run; paused while the run is parked in a pause; playing otherwise.
+  /// Idle without a run; paused while the run is parked in a pause or a pause it has not
+  /// reached yet is pending; playing otherwise.
   OutputStatus Status() const;
   /// Percent of the input consumed (0..100); -1 when the input's size is unknown; 0 without
   /// input or with size 0.
@@ -115,6 +118,16 @@ class TAudioOutput : public TComponent {
   virtual bool OutputStep(bool abort) = 0;
   /// Releases the device and closes `Input` after a run. Output's thread.
   virtual void CloseOutput() = 0;
+  /// The run is about to park in a pause (stop the device where it is) and has just left it
+  /// (by a resume or a stop). Output's thread, between two steps. Base: nothing.
+  virtual void PauseOutput() {}
+  virtual void ResumeOutput() {}
+
+  /// A stop or a pause is waiting for the step in progress to end: a step waiting for data
+  /// asks between short waits. Output's thread.
+  bool RunCalledOff() const;
+  /// Asks for a pause and waits up to `timeout` for the run to park in it; true when it did.
+  bool PauseAndWait(std::chrono::milliseconds timeout);
 
   /// Drops `Input` when that stage is destroyed.
   void Notification(TComponent* removed) override;

@@ -57,7 +57,7 @@ bool TAudioThread::StopFlag() const {
   return stop_flag_;
 }
 
-bool TAudioThread::PauseRequested() const {
+bool TAudioThread::PausePending() const {
   std::lock_guard lock(mutex_);
   return pause_requested_;
 }
@@ -178,8 +178,10 @@ void TAudioThread::RunOnce() {
           if (TOutputProgressEvent on_progress = out.OnProgress())
             out.events_->PostProgress(&out, std::move(on_progress));
         }
-        if (PauseRequested()) {
+        if (PausePending()) {
+          out.PauseOutput();
           PauseHere();
+          out.ResumeOutput();
           continue;  // a stop may have ended the pause
         }
         more = out.OutputStep(StopFlag());

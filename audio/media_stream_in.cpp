@@ -501,6 +501,26 @@ void TMediaStreamIn::ResumeInput() {
 
 void TMediaStreamIn::ResetCancel() { cancelled_.store(false); }
 
+bool TMediaStreamIn::WaitReadable(std::chrono::milliseconds timeout) {
+  const std::shared_ptr<ReaderRecord> record = CurrentRecord();
+  if (!record || !record->has_audio)
+    return true;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    const ReaderStatus status = record->Status();
+    if (record->HasBlock() || status == ReaderStatus::kClosed ||
+        status == ReaderStatus::kEndOfFile || record->ended.load() || record->closing.load() ||
+        cancelled_.load())
+      return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+      return false;
+    // A signal this wait takes is not lost to a read: reads look at the queue before waiting.
+    record->sample_event.WaitFor(left);
+  }
+}
+
 void TMediaStreamIn::CancelRead() {
   cancelled_.store(true);
   std::lock_guard lock(record_lock_);

@@ -147,6 +147,8 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   /// no data, and opens fail at once, until `ResetCancel`.
   void CancelRead() override;
   void ResetCancel() override;
+  /// Waits for a block, or for the stream's end. The pulling thread.
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
  protected:
   /// Closes as every file source does, then lets the last handed-out block go.

@@ -83,19 +83,35 @@ void TSoundOut::SetVolume(std::int32_t value) {
     throw std::runtime_error("Control not available");
 }
 
-void TSoundOut::Pause() {
-  TAudioOutput::Pause();
-  if (!end_of_input_.load())
-    SndOutStop(snd_);
-}
+void TSoundOut::Pause() { TAudioOutput::Pause(); }
 
 void TSoundOut::Resume() {
-  // Re-priming a run that is not paused would restart its buffer from offset 0 mid-play.
   if (end_of_input_.load() || Status() != OutputStatus::kPaused)
     return;
-  first_fill_.store(true);
   TAudioOutput::Resume();
-  SndOutRestart(snd_);
+}
+
+void TSoundOut::PauseOutput() {
+  // Stopped here, between two steps, the buffer is never stopped under a step that still waits
+  // on it (which would then loop its last stretch, or time out as a dead device).
+  if (end_of_input_.load() || closed_.load())
+    return;
+  SndOutStop(snd_);
+  stopped_for_pause_.store(true);
+}
+
+void TSoundOut::ResumeOutput() {
+  // Playback goes on where the buffer stopped, with what it still held; a buffer rebuilt
+  // meanwhile (a latency change) is primed afresh by the next step instead.
+  if (stopped_for_pause_.exchange(false) && !first_fill_.load())
+    SndOutRestart(snd_);
+}
+
+std::chrono::microseconds TSoundOut::HalfPlayTime() const {
+  const std::uint64_t bytes_per_second =
+      static_cast<std::uint64_t>(bits_ / 8) * channels_ * device_rate_.load();
+  return std::chrono::microseconds(
+      bytes_per_second ? buffer_bytes_.load() / 2 * std::uint64_t{1000000} / bytes_per_second : 0);
 }
 
 std::chrono::milliseconds TSoundOut::HalfWaitBound() const {
@@ -151,6 +167,10 @@ void TSoundOut::OpenOutput() {
   BuildBuffer();
   first_fill_.store(true);
   end_of_input_.store(false);
+  stopped_for_pause_.store(false);
+  underruns_.store(0);
+  starving_ = false;
+  recovered_ = false;
   closed_.store(false);
 }
 
@@ -158,7 +178,9 @@ void TSoundOut::BuildBuffer() {
   const std::uint32_t rate = device_rate_.load();
   const std::uint32_t bytes = (bits_ / 8) * FrameCount(latency_.load(), rate) * channels_;
   buffer_bytes_.store(bytes);
-  scratch_.assign(bytes, 0);
+  // Kept when the size stays: a device opened again keeps the half waiting to be written.
+  if (scratch_.size() != bytes)
+    scratch_.assign(bytes, 0);
   silence_ = bits_ == 8 ? 0x80 : 0;
   const SoundResult result = SndOutInitBuffer(snd_, MakeWaveFormat(channels_, rate, bits_), bytes);
   if (result != kSoundOk) {
@@ -175,7 +197,7 @@ void TSoundOut::SetLatency(std::uint32_t value) {
     latency_.store(value);
     return;
   }
-  Pause();
+  PauseAndWait(kRebuildPauseWait);
   std::string failure;
   {
     std::lock_guard lock(rebuild_lock_);
@@ -200,32 +222,91 @@ void TSoundOut::SetLatency(std::uint32_t value) {
 }
 
 std::uint32_t TSoundOut::ReadHalf(std::uint32_t count) {
+  TAudioInput* input = Input();
+  const bool realtime = snd_.device->RealTime();
+  // Half the play time of the half being read: the write then still comes well before the
+  // device reaches it.
+  const auto deadline = std::chrono::steady_clock::now() + HalfPlayTime() / 2;
   bool end = false;
-  const std::uint32_t got = Input()->ReadInput(scratch_.data(), count, end);
+  std::uint32_t got = input->ReadInput(scratch_.data(), count, end, [&] {
+    if (!realtime)
+      return WaitForAudio();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return input->WaitReadable(std::max(left, std::chrono::milliseconds(0)));
+  });
   if (end)
     end_of_input_.store(true);
+  if (got < count && !end && realtime) {
+    // Nothing more in time: the device plays silence here, never its last stretch again.
+    std::fill(scratch_.begin() + got, scratch_.begin() + count, silence_);
+    got = count;
+    if (!starving_) {
+      starving_ = true;
+      bool seen = false;
+      NoteUnderrun(seen);
+    }
+  } else if (got == count) {
+    starving_ = false;
+  }
   return got;
+}
+
+bool TSoundOut::WaitForAudio() {
+  TAudioInput* input = Input();
+  while (!input->WaitReadable(kAudioWaitSlice))
+    if (RunCalledOff())
+      return false;
+  return true;
+}
+
+void TSoundOut::Prime(std::uint32_t count) {
+  SndOutWrite(snd_, scratch_.data(), count);
+  // A device without volume control plays at its own level rather than not at all; the
+  // missing control is reported to whoever sets `Volume`.
+  SndOutSetVolume(snd_, volume_.load());
+  SndOutStart(snd_);
+  first_fill_.store(false);
 }
 
 void TSoundOut::NoteUnderrun(bool& underrun_seen) {
   underrun_seen = true;
+  underruns_.fetch_add(1);
   std::lock_guard lock(handler_lock_);
   if (on_underrun_)
     events_->PostEvent(this, on_underrun_);
 }
 
-void TSoundOut::WaitHalf(int which, bool& underrun_seen) {
+bool TSoundOut::WaitHalf(int which, bool& underrun_seen) {
   switch (SndOutWaitHalf(snd_, which, HalfWaitBound())) {
     case HalfWait::kSet:
-      return;
+      return true;
     case HalfWait::kBothSet:
       SndOutClearHalf(snd_, 1 - which);
       NoteUnderrun(underrun_seen);
-      return;
+      return true;
     case HalfWait::kTimedOut:
-      SndOutStop(snd_);
-      throw EAudioError("The sound device stopped responding");
+      break;
   }
+  if (recovered_) {
+    SndOutStop(snd_);
+    throw EAudioError("The sound device stopped responding");
+  }
+  // A headset unplugged, a sound server restarted, a resume from suspend: the song goes on on
+  // the default device. What the old device still held is lost, nothing more.
+  recovered_ = true;
+  ReopenDefaultDevice();
+  return false;
+}
+
+void TSoundOut::ReopenDefaultDevice() {
+  std::lock_guard lock(rebuild_lock_);
+  SndOutClose(snd_);
+  if (SndOutCreate(snd_, 0) != kSoundOk) {
+    closed_.store(true);
+    throw EAudioError("Failed to create DirectSound device");
+  }
+  BuildBuffer();
 }
 
 void TSoundOut::CheckUnderrunFlag(bool& underrun_seen) {
@@ -263,16 +344,14 @@ bool TSoundOut::OutputStep(bool abort) {
   const std::uint32_t half = buffer_bytes_.load() / 2;
 
   if (first_fill_.load()) {
+    // A song, or a resume, starts with its audio, not with silence while the audio comes.
+    if (!WaitForAudio())
+      return true;  // a stop or a pause came first
     std::uint32_t count = 0;
     SndOutFreeSpace(snd_, &count);
     if (count == 0)
       count = half;
-    SndOutWrite(snd_, scratch_.data(), ReadHalf(count));
-    // A device without volume control plays at its own level rather than not at all; the
-    // missing control is reported to whoever sets `Volume`.
-    SndOutSetVolume(snd_, volume_.load());
-    SndOutStart(snd_);
-    first_fill_.store(false);
+    Prime(ReadHalf(count));
   }
 
   if (end_of_input_.load()) {
@@ -283,7 +362,10 @@ bool TSoundOut::OutputStep(bool abort) {
 
   bool underrun_seen = false;
   std::uint32_t got = ReadHalf(half);
-  WaitHalf(0, underrun_seen);
+  if (!WaitHalf(0, underrun_seen)) {
+    Prime(got);  // the device was replaced: its new buffer starts with this half
+    return true;
+  }
   std::uint32_t free = 0;
   SndOutFreeSpace(snd_, &free);
   CheckUnderrunFlag(underrun_seen);
@@ -294,7 +376,10 @@ bool TSoundOut::OutputStep(bool abort) {
       return true;
     }
     got = ReadHalf(half);
-    WaitHalf(1, underrun_seen);
+    if (!WaitHalf(1, underrun_seen)) {
+      Prime(got);
+      return true;
+    }
     SndOutFreeSpace(snd_, &free);
     CheckUnderrunFlag(underrun_seen);
     if (free > 0) {

@@ -93,6 +93,19 @@ bool TMemoryPcmSource::WaitStalled(std::chrono::milliseconds timeout) {
   return stall_changed_.wait_for(lock, timeout, [this] { return stalled_; });
 }
 
+bool TMemoryPcmSource::WaitReadable(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(stall_lock_);
+  return stall_changed_.wait_for(lock, timeout, [this] {
+    const std::uint64_t offset = offset_.load();
+    const std::uint64_t next =
+        std::min<std::uint64_t>({config_.block_bytes, kMaxBlock,
+                                 config_.data_bytes - std::min(offset, config_.data_bytes)});
+    const bool stalls = config_.stall_at >= 0 && next > 0 &&
+                        offset + next > static_cast<std::uint64_t>(config_.stall_at);
+    return !stalls || released_ || cancelled_;
+  });
+}
+
 void TMemoryPcmSource::OpenSource() {
   std::lock_guard lock(open_lock_);
   if (!config_.fail_open.empty())

@@ -67,6 +67,8 @@ class TMemoryPcmSource : public TAudioFileIn {
   void CancelRead() override;
   /// Waits up to `timeout` until a read is stalled.
   bool WaitStalled(std::chrono::milliseconds timeout);
+  /// Not readable while the next read would stall.
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
   bool SeekSample(std::int64_t& sample) override;
   void GetData(std::uint8_t*& buffer, std::uint32_t& bytes) override;
