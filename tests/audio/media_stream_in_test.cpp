@@ -299,26 +299,35 @@ TEST_F(StreamInTest, ReadsHandOutOneBlockAtMostWithoutCopying) {
   EXPECT_EQ(started, 1);
 }
 
-// How a stream ends: at the end of file at once (not after a wait), after MaxWait without a
-// block, at once for a closed reader and for a stream without audio, and when the read is
-// cancelled.
+// How a stream ends, and what it says of it: at the end of file at once (not after a wait),
+// after MaxWait without a block, at once for a closed reader, after a reconnect the reader gave
+// up, and when the read is cancelled (during a stall or a reconnect). A stop is no failure.
 TEST_F(StreamInTest, EndsOfStream) {
   const struct {
     const char* name;
     FakeReaderScript::End end;
     std::uint32_t max_wait;
     bool cancel;
+    const char* failure;
   } kCases[] = {
-      {"end of file", FakeReaderScript::End::kEndOfFile, 30000, false},
-      {"closed", FakeReaderScript::End::kClosed, 30000, false},
-      {"stall", FakeReaderScript::End::kStall, 300, false},
-      {"cancelled stall", FakeReaderScript::End::kStall, 30000, true},
+      {"end of file", FakeReaderScript::End::kEndOfFile, 30000, false, ""},
+      {"closed", FakeReaderScript::End::kClosed, 30000, false,
+       "The stream ended early: fake failure -5"},
+      {"stall", FakeReaderScript::End::kStall, 300, false,
+       "The stream ended early: it sent nothing for 1 s"},
+      {"given up", FakeReaderScript::End::kGiveUp, 100, false,
+       "The stream ended early: the connection did not come back in time"},
+      {"cancelled stall", FakeReaderScript::End::kStall, 30000, true, ""},
+      {"cancelled reconnect", FakeReaderScript::End::kGiveUp, 100, true, ""},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     input_ = std::make_unique<TMediaStreamIn>();
     input_->SetMaxWaitMilliseconds(c.max_wait);
-    UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}}, .end = c.end});
+    UseFake({.outputs = {kStereo16},
+             .blocks = {{0, Bytes(64, 0)}},
+             .end = c.end,
+             .give_up_after = c.cancel ? 60s : 500ms});
     ASSERT_EQ(OpenMessage(), "(opened)");
     std::thread canceller;
     if (c.cancel)
@@ -330,10 +339,53 @@ TEST_F(StreamInTest, EndsOfStream) {
     EXPECT_EQ(ReadAll().size(), 64u);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
     EXPECT_TRUE(input_->AtEnd());
+    EXPECT_EQ(input_->Failure(), c.failure);
     if (canceller.joinable())
       canceller.join();
     input_->Close();
+    EXPECT_FALSE(input_->Reconnecting());
   }
+}
+
+// While the reader rides out a drop the wait for a block does not run out: the stream shows
+// it is reconnecting (and says so on the main thread as it starts and ends), and goes on with
+// the next block when the reader is back, however long past MaxWait that is.
+TEST_F(StreamInTest, AReconnectHoldsTheStreamPastMaxWait) {
+  input_->SetMaxWaitMilliseconds(200);
+  input_->SetReconnectTime(90s);
+  UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}, {0, Bytes(32, 100), 1500ms}}});
+  int events = 0;
+  input_->SetOnReconnect([&](TComponent*) { ++events; });
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  std::atomic<bool> shown{false};
+  std::thread watcher(
+      [&] { shown = test::PollUntil([&] { return input_->Reconnecting(); }, 10s); });
+  EXPECT_EQ(ReadAll().size(), 96u);
+  watcher.join();
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(input_->Reconnecting());
+  EXPECT_EQ(input_->Failure(), "");
+  EXPECT_TRUE(main_.PumpUntil([&] { return events == 2; }, 5000ms))
+      << "one as it starts, one as it ends";
+  std::lock_guard lock(log_->mutex);
+  EXPECT_EQ(log_->reconnect_time, 90s);
+}
+
+// The desktop reports the network back: the reconnect tries at once instead of waiting out its
+// back-off.
+TEST_F(StreamInTest, RetryNowCutsTheReconnectWaitShort) {
+  UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}, {0, Bytes(32, 100), 60s}}});
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  std::thread retry([this] {
+    test::PollUntil([this] { return input_->Reconnecting(); }, 10s);
+    input_->RetryNow();
+  });
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadAll().size(), 96u);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+  retry.join();
+  std::lock_guard lock(log_->mutex);
+  EXPECT_EQ(log_->retries, 1);
 }
 
 // With Loop set the end of the stream reopens the address and plays it again.
