@@ -300,15 +300,20 @@ bool HttpServer::ListenAfterRefusal() {
         return false;
       continue;
     }
+    // A listener that was shut down cannot be trusted to listen on its port again: a new one
+    // takes the port (another program may hold it for a moment, so retry).
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port_);
-    // The port was let go with the listener; take it again (another program may hold it for
-    // a moment, so retry).
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        listen(listen_fd_, 64) == 0) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int one = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(fd, 64) == 0) {
       std::lock_guard lock(refuse_mutex_);
+      close(listen_fd_);
+      listen_fd_ = fd;
       refusing_ = false;
       if (std::chrono::steady_clock::now() < refused_until_) {
         refusing_ = true;  // extended meanwhile
@@ -316,6 +321,8 @@ bool HttpServer::ListenAfterRefusal() {
       }
       continue;
     }
+    if (fd >= 0)
+      close(fd);
     if (WaitForStop(100ms))
       return false;
   }

@@ -116,6 +116,8 @@ class HttpServer {
   std::atomic<bool> stopping_{false};
   std::mutex stop_mutex_;  // serialises Stop calls
   bool stopped_ = false;   // guarded by stop_mutex_
+  // Guards the refusal and the listener's replacement (RefuseConnections shuts the listener
+  // down from a connection thread; the accept thread swaps it for a new one afterwards).
   mutable std::mutex refuse_mutex_;
   std::chrono::steady_clock::time_point refused_until_{};  // guarded by refuse_mutex_
   bool refusing_ = false;                                  // guarded by refuse_mutex_

@@ -239,6 +239,12 @@ int ResumableHttpInput::Reopen() {
   // read is skipped.
   const std::int64_t start = ranges_ignored_ ? 0 : position_ - static_cast<std::int64_t>(check);
   int result = OpenInner(start);
+  if (result == AVERROR(EPERM) && start > 0) {
+    // FFmpeg refuses an answer that does not start where it asked (a 200 to the Range): the
+    // server cannot resume. Ask for the whole stream and skip what was already read.
+    ranges_ignored_ = true;
+    return Reopen();
+  }
   if (result < 0)
     return result;
   const std::int64_t size = avio_size(inner_);

@@ -23,8 +23,8 @@ namespace djkivo {
 /// When a connection breaks (a reset, a read that times out, a body cut before its length) it
 /// asks for the rest again with `Range: bytes=N-`, where N is the next byte the demuxer wants,
 /// after a back-off (`ReconnectBackoff`), for up to the reconnect time. What comes back is
-/// checked against the bytes already read, since a status code alone cannot be trusted through
-/// FFmpeg (it accepts a 200 to a Range request as if it were the rest):
+/// checked against the bytes already read (a 200 to the Range, which FFmpeg refuses, is taken as
+/// the server's inability to resume):
 /// - it goes on from the last bytes read (a 206): the stream continues;
 /// - it starts again from the stream's first bytes (the server cannot resume): it is read from
 ///   the start once more and the first N bytes are skipped;
