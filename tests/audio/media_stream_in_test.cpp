@@ -472,6 +472,24 @@ INSTANTIATE_TEST_SUITE_P(Files, SongTest,
                                            SongCase{TestMedia::kWav8Mono, 11025, 1},
                                            SongCase{TestMedia::kWav16Stereo, 44100, 2}));
 
+// A VBR MP3 without a Xing or VBRI header: FFmpeg guesses its length from the first frames' bit
+// rate, here far short of the real one. The guess is shown (TotalTime, Size) but does not cut the
+// song: it plays to its real end, as the tool decodes it. Before, it ended at the guess.
+TEST_F(StreamInTest, AGuessedLengthDoesNotCutTheSong) {
+  const std::string path = test::TestMediaPath(TestMedia::kMp3VbrNoXing, 8);
+  input_->SetOrigin(AddressOrigin::kUser);
+  input_->SetFileName(path);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  const std::string tool = test::ToolPcm(path);
+  ASSERT_LT(input_->Size(), static_cast<std::int64_t>(tool.size()) * 3 / 4)
+      << "the file's guessed length should be far short of the real one";
+  EXPECT_GT(input_->TotalTime(), 0u);
+  EXPECT_LT(input_->TotalTime(), 8u);
+  const std::string ours = ReadAll(4096);
+  EXPECT_EQ(ours.size(), tool.size());
+  EXPECT_TRUE(ours == tool);
+}
+
 TEST_F(StreamInTest, FilesThatAreNotSongs) {
   input_->SetOrigin(AddressOrigin::kUser);
   input_->SetFileName(test::TestMediaPath(TestMedia::kVideoOnly));

@@ -16,6 +16,7 @@
 #include "audio/media_reader.h"
 #include "tests/support/media_peer.h"
 #include "tests/support/nginx_server.h"
+#include "tests/support/scripted_peer.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -253,6 +254,55 @@ TEST(FfmpegReaderTest, NetworkAddressesAreLimitedToNetworkProtocols) {
   Opened opened;
   OpenAndStart(opened, "file://" + path, AddressOrigin::kUser);
   EXPECT_TRUE(opened.collector.WaitForEnd(10s));
+}
+
+// A page's address may not be a playlist or manifest that makes FFmpeg fetch further addresses
+// of the page's choosing (loopback and LAN included): the song is not played and the address in
+// it never asked for. The user's own address may be one (which shows the playlists work).
+TEST(FfmpegReaderTest, PageAddressesOpenOnlyAudioContainers) {
+  test::MediaPeer segment(test::ReadFileBytes(test::TestMediaPath(TestMedia::kMp3Cbr128)), {});
+  const struct {
+    const char* name;
+    std::string body;
+    const char* type;
+  } kCases[] = {
+      {"HLS",
+       "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:6\n#EXTINF:5.0,\n" +
+           segment.Url("hls.mp3") + "\n#EXT-X-ENDLIST\n",
+       "application/vnd.apple.mpegurl"},
+      {"DASH",
+       "<?xml version=\"1.0\"?>\n<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\" type=\"static\" "
+       "mediaPresentationDuration=\"PT5S\" minBufferTime=\"PT1S\" "
+       "profiles=\"urn:mpeg:dash:profile:isoff-on-demand:2011\"><Period><AdaptationSet "
+       "mimeType=\"audio/mpeg\"><Representation id=\"a\" bandwidth=\"128000\"><BaseURL>" +
+           segment.Url("dash.mp3") + "</BaseURL></Representation></AdaptationSet></Period></MPD>\n",
+       "application/dash+xml"},
+  };
+  for (const auto& c : kCases) {
+    for (AddressOrigin origin : {AddressOrigin::kUser, AddressOrigin::kNetwork}) {
+      SCOPED_TRACE(std::string(c.name) + (origin == AddressOrigin::kUser ? " (user)" : ""));
+      const std::string answer =
+          test::OkResponse(c.body, std::string("Content-Type: ") + c.type + "\r\n");
+      test::ScriptedPeer playlist({test::ScriptedPeer::Answer(answer),
+                                   test::ScriptedPeer::Answer(answer),
+                                   test::ScriptedPeer::Answer(answer)});
+      const int before = segment.Requests();
+      Collector collector;
+      auto reader = CreateMediaReader(origin);
+      collector.Attach(reader.get());
+      ASSERT_EQ(reader->Open(playlist.Url("/list"), &collector), kReaderOk);
+      ASSERT_TRUE(collector.WaitForStatus(ReaderStatus::kOpened, 20s));
+      if (collector.Failure() == kReaderOk && reader->Start(1.0f) == kReaderOk)
+        collector.WaitForEnd(20s);
+      reader->Close();
+      if (origin == AddressOrigin::kUser) {
+        EXPECT_GT(segment.Requests(), before) << "the playlist does lead FFmpeg to its segment";
+      } else {
+        EXPECT_EQ(segment.Requests(), before);
+        EXPECT_EQ(collector.Pcm(), "");
+      }
+    }
+  }
 }
 
 TEST(FfmpegReaderTest, VideoOnlyFileOpensWithoutAudioOutput) {
