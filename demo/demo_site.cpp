@@ -140,6 +140,7 @@ std::vector<RequestRecord> DemoSite::Requests() const {
 void DemoSite::ClearRequests() {
   std::lock_guard lock(mutex_);
   counts_.clear();
+  dropped_.clear();
   log_.clear();
   total_ = 0;
 }
@@ -221,6 +222,12 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     response.faults.gzip = faults.gzip;
     response.faults.chunked = faults.chunked;
     return response;
+  }
+  if (faults.drop_at >= 0) {
+    // The network goes away once per resource: the resumed download comes through.
+    std::lock_guard lock(mutex_);
+    if (!dropped_.insert(request.target).second)
+      faults.drop_at = -1;
   }
   response = faults.not_found ? NotFound(request.target) : Route(request, path, query, host);
   if (faults.grow_bytes > 0 && response.status == 200)

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,6 +90,8 @@ class DemoSite {
   int TotalRequests() const;
   /// Every request received so far, oldest first (the newest 10000).
   std::vector<RequestRecord> Requests() const;
+  /// Forgets the requests received, and which resources a `drop` switch has cut (so they are
+  /// cut again).
   void ClearRequests();
 
   void SetVersionBody(std::string body);
@@ -117,6 +120,7 @@ class DemoSite {
   Faults page_faults_;
   Faults stream_faults_;
   std::map<std::string, int, std::less<>> counts_;  // by target
+  std::set<std::string> dropped_;                   // targets a drop switch has cut
   std::vector<RequestRecord> log_;
   int total_ = 0;
 };

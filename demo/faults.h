@@ -24,9 +24,9 @@ namespace djkivo::demo {
 /// - `reset=B`: the connection is reset after B bytes of the body
 /// - `404`: "404 Not Found" instead of the resource
 /// - `drop=S@B`: the network goes away when the body passes byte B of the resource: the
-///   connection is reset there and the site refuses every connection for S seconds. B counts
-///   from the resource's start, so a request for the rest from B on (a resumed download) is
-///   not dropped again
+///   connection is reset there and the site refuses every connection for S seconds. It happens
+///   once: only the first request for a resource is dropped (the demo site keeps count), and B
+///   counts from the resource's start, so a resumed download is never dropped again
 /// - `delay=MS`: every answer waits MS milliseconds before its status line (a slow site)
 /// - `norange`: a Range request gets the whole resource (200), as from a server that cannot
 ///   resume
