@@ -53,7 +53,11 @@ SoundResult LoopingDevice::InitBuffer(const WaveFormat& format, std::uint32_t si
     return kSoundInvalidArg;
   Close();
   buffer_ = std::make_unique<std::uint8_t[]>(size);
-  format_ = format;
+  {
+    // A test may look at the format from its own thread while a run opens the device again.
+    std::lock_guard lock(region_mutex_);
+    format_ = format;
+  }
   std::memset(buffer_.get(), SilenceByte(), size);
   play_.store(0, std::memory_order_release);
   last_write_end_.store(0, std::memory_order_release);

@@ -53,7 +53,10 @@ class NullDevice : public LoopingDevice {
   std::uint64_t BytesPlayed() const { return bytes_played_.load(); }
   /// The size and format of the current (or last) buffer.
   std::uint32_t CurrentBufferSize() const { return BufferSize(); }
-  const WaveFormat& CurrentFormat() const { return Format(); }
+  WaveFormat CurrentFormat() {
+    std::lock_guard lock(region_mutex_);
+    return Format();
+  }
   /// The last volume accepted, in hundredths of a decibel.
   std::int32_t Volume() const { return volume_.load(); }
   SoundResult SetVolume(std::int32_t hundredths_db) override;
