@@ -370,6 +370,9 @@ int ReaderCore::OpenInput() {
   if (origin_ == AddressOrigin::kNetwork)
     av_dict_set(&options, "format_whitelist", kNetworkFormats, 0);
   av_dict_set(&options, "rw_timeout", kReadTimeoutMicroseconds, 0);
+  // The same bound for a connect that gets no answer (a network that drops packets), so the
+  // reconnect attempts keep their pace.
+  av_dict_set(&options, "timeout", kReadTimeoutMicroseconds, 0);
   av_dict_set(&options, "probesize", kProbeSizeBytes, 0);
   av_dict_set(&options, "analyzeduration", kAnalyzeDurationMicroseconds, 0);
   if (!proxy_host_.empty()) {
