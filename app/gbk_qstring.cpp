@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "app/core/gbk_text.h"
-#include "app/core/text.h"
+#include "base/gbk.h"
+#include "base/gbk_text.h"
 
 namespace djkivo::app {
 

@@ -12,14 +12,18 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QSettings>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 
-#include "app/core/window_options.h"
+#include "app/core/play_list_location.h"
+#include "app/core/program_options.h"
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
+#include "app/single_instance.h"
+#include "app/song_list.h"
 #include "demo/demo_site.h"
+#include "net/network_settings.h"
 
 namespace {
 
@@ -35,7 +39,7 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
   QTimer::singleShot(0, &form, [&form, path] {
     form.SkinHeaderListBox1->setCurrentRow(1);
     form.SkinHeaderListBox1Items1Click();
-    if (form.SkinListView1->rowCount() > 0) {
+    if (form.SkinListView1->model()->rowCount() > 0) {
       form.SkinListView1->selectRow(0);
       form.SkinListView1DblClick();
     }
@@ -61,25 +65,29 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
   using namespace djkivo;
-  QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("djkivo"));
-  QApplication::setOrganizationName(QStringLiteral("djkivo"));
-
+  // The options are read before the Qt application exists, so --help, --version and wrong
+  // usage need no display. Qt gets no arguments of its own: its settings come from its
+  // environment variables (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE, ...), and none of our option
+  // values can be taken for one of its options.
   app::WindowOptions options;
   try {
-    QStringList arguments = QApplication::arguments();
-    std::vector<std::string> args;
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-      args.push_back(arguments[i].toStdString());
-    options = app::ParseWindowOptions(args);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::kWindowUsage);
-    return 64;
+    options = app::ParseWindowOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const EUsageError& error) {
+    std::fprintf(stderr, "djkivo: %s\n%s", error.what(), app::WindowUsageText().c_str());
+    return app::kExitUsage;
   }
-  if (options.help) {
-    std::fputs(app::kWindowUsage, stdout);
-    return 0;
+  if (options.help || options.version) {
+    const std::string text = options.help ? app::WindowUsageText() : app::VersionText("djkivo");
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
+
+  int qt_argc = 1;
+  QApplication application(qt_argc, argv);
+  QApplication::setApplicationName(QStringLiteral("djkivo"));
+  QApplication::setOrganizationName(QStringLiteral("djkivo"));
+  // The installed desktop entry, for Wayland's app id and the desktop's window matching.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.djkivo"));
 
   QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("djkivo"),
                      QStringLiteral("djkivo"));
@@ -88,22 +96,55 @@ int main(int argc, char** argv) {
         settings.value(QStringLiteral("catalogue-host")).toString().toStdString();
   if (options.home_host.empty())
     options.home_host = settings.value(QStringLiteral("home-host")).toString().toStdString();
+  // The home site is the catalogue's own unless one is named.
+  if (options.home_host.empty())
+    options.home_host = options.catalogue_host;
+  if (options.ca_file.empty())
+    options.ca_file = settings.value(QStringLiteral("ca-file")).toString().toStdString();
+  if (options.proxy.empty())
+    options.proxy = settings.value(QStringLiteral("proxy")).toString().toStdString();
+  net::TNetworkSettings network = app::NetworkSettings(options);
 
-  // No catalogue configured: the embedded demo site stands in for the real one.
+  // One player per desktop session: a second start shows the running one and ends. A
+  // screenshot run is a throw-away player of its own.
+  const std::string play_list = options.playlist.empty()
+                                    ? app::ChoosePlayListFile(app::CurrentPlayListPlaces()).path
+                                    : options.playlist;
+  app::SingleInstance instance(play_list, options.new_instance || !options.screenshot.empty());
+  switch (instance.TryClaim()) {
+    case app::SingleInstance::Claim::kFirst:
+      break;
+    case app::SingleInstance::Claim::kRaisedRunning:
+      return 0;
+    case app::SingleInstance::Claim::kNoAnswer:
+      std::fprintf(stderr, "djkivo: a running player does not answer; not starting another\n");
+      return 1;
+  }
+
+  // No catalogue configured: the embedded demo site stands in for the real one. It is reached
+  // directly whatever the proxy settings, and over HTTPS trusted for this run only.
   std::unique_ptr<demo::DemoSite> demo_site;
   if (options.demo || options.catalogue_host.empty()) {
     if (!options.demo)
       std::fprintf(stderr, "djkivo: no catalogue host configured; running on the demo site\n");
     try {
-      demo_site = std::make_unique<demo::DemoSite>();
+      demo::DemoSiteOptions demo_options;
+      demo_options.throwaway_tls = options.tls;
+      demo_site = std::make_unique<demo::DemoSite>(demo_options);
       demo_site->Start();
     } catch (const std::exception& error) {
       std::fprintf(stderr, "djkivo: cannot start the demo site: %s\n", error.what());
       return 1;
     }
-    options.catalogue_host = demo_site->HostPort();
-    options.home_host = demo_site->HostPort();
+    options.catalogue_host = demo_site->BaseAddress();
+    options.home_host = demo_site->BaseAddress();
+    network.no_proxy = "127.0.0.1";
+    if (demo_site->Tls())
+      network.ca_file = demo_site->CaFile();
+  } else if (options.tls) {
+    std::fprintf(stderr, "djkivo: --tls is for the demo site; ignored with a catalogue host\n");
   }
+  net::InstallNetworkSettings(network);
 
   QtMainThread main_thread;
   MainThread::Install(&main_thread);
@@ -124,6 +165,8 @@ int main(int argc, char** argv) {
     config.my_list_file_name = options.playlist;
     config.device = options.device;
     config.settings_file = settings.fileName();
+    config.notifications =
+        !options.no_notifications && settings.value(QStringLiteral("notifications"), true).toBool();
     std::unique_ptr<app::TForm1> form;
     try {
       form = std::make_unique<app::TForm1>(std::move(config));
@@ -132,10 +175,12 @@ int main(int argc, char** argv) {
       status = 1;
     }
     if (form) {
+      instance.on_raise = [&form] { form->N11Click(); };
       form->show();
       if (!options.screenshot.empty())
         TakeScreenshot(*form, QString::fromStdString(options.screenshot));
       status = application.exec();
+      instance.on_raise = nullptr;  // the window goes now
     }
   }
   app::Waiter::Install(nullptr);

@@ -1,5 +1,7 @@
 #include "app/main_form.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -7,38 +9,42 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QShortcut>
 #include <QSlider>
-#include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <cassert>
+#include <stdexcept>
+
+#include "app/core/audio_chain.h"
 #include "app/core/catalogue_address.h"
-#include "app/core/list_load.h"
-#include "app/core/paging.h"
-#include "app/core/text.h"
-#include "app/core/time_display.h"
+#include "app/core/play_list_location.h"
+#include "app/core/player_controller.h"
+#include "app/core/site_hosts.h"
+#include "app/desktop_observer.h"
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
+#include "app/sleep_inhibitor.h"
+#include "app/song_list.h"
+#include "app/song_notifier.h"
+#include "app/status_panel.h"
 #include "app/tray_area.h"
-#include "audio/analysis/spectrum_analyser.h"
-#include "audio/audio_cache.h"
-#include "audio/media_stream_in.h"
-#include "audio/output/sound_out.h"
+#include "audio/output/sound_device.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 
@@ -46,19 +52,14 @@ namespace djkivo::app {
 
 namespace {
 
-// Column of the song list holding each field; the id column has width 0 (hidden).
-constexpr int kNameColumn = 0;
-constexpr int kUploaderColumn = 1;
-constexpr int kIdColumn = 2;
-// Where a song-list cell keeps its field's GBK bytes, so a row goes back into the play list
-// byte for byte whatever its display form.
-constexpr int kBytesRole = Qt::UserRole;
-
 constexpr int kHeaderItemHeight = 20;
 constexpr int kItemHeight = 30;
 constexpr int kCategoryListWidth = 169;
+constexpr int kSongRowHeight = 22;
+constexpr int kPaintPanelHeight = 33;
+constexpr int kLayoutSpacing = 4;
 
-// The category list: caption and whether the item is a header (no handler).
+// The category list: caption and handler; a header item has none.
 struct CategoryItem {
   const char* caption;
   void (TForm1::*handler)();
@@ -120,18 +121,37 @@ QAction* MakeAction(QMenu* menu, const char* name, const QString& caption) {
 
 void AddSeparator(QMenu* menu, const char* name) { menu->addSeparator()->setObjectName(name); }
 
-std::string DefaultMyListFileName() {
-  return (QCoreApplication::applicationDirPath() + QStringLiteral("/mylist.txt")).toStdString();
+// The play list file of `given` (--playlist), or the desktop's default place for it.
+PlayListChoice MyListFor(const std::string& given) {
+  const PlayListChoice file = PlayListFileFor(given, CurrentPlayListPlaces());
+  if (!file.note.empty())
+    std::fprintf(stderr, "djkivo: %s\n", file.note.c_str());
+  return file;
+}
+
+// A failure's message on one line: the client's texts carry "\r\n" between their parts.
+QString OneLine(const std::string& message) {
+  return QString::fromUtf8(message)
+      .replace(QStringLiteral("\r\n"), QStringLiteral(" "))
+      .simplified();
 }
 
 }  // namespace
 
-TForm1::TForm1(TForm1Config config)
-    : config_(std::move(config)),
-      my_list_(config_.my_list_file_name.empty() ? DefaultMyListFileName()
-                                                 : config_.my_list_file_name) {
+TForm1::TForm1(TForm1Config config) : config_(std::move(config)) {
   if (!config_.settings_file.isEmpty())
     settings_ = std::make_unique<QSettings>(config_.settings_file, QSettings::IniFormat);
+  CreateAudioChain();
+  MainThread* main_thread = MainThread::Current();
+  assert(main_thread && "the main thread is installed before the window is made");
+  PlayerConfig player;
+  player.catalogue_host = config_.catalogue_host;
+  const PlayListChoice my_list = MyListFor(config_.my_list_file_name);
+  player.my_list_file_name = my_list.path;
+  player.my_list_makes_folders = my_list.in_data_folder;
+  PlayerView& view = *this;
+  controller_ =
+      std::make_unique<PlayerController>(std::move(player), pages_, *chain_, view, *main_thread);
   BuildLayout();
   WireHandlers();
   FormCreate();
@@ -139,11 +159,28 @@ TForm1::TForm1(TForm1Config config)
 
 TForm1::~TForm1() {
   // Stop while every component is still there: a stop runs the main thread's pending calls,
-  // and an analyser tick run then must not meet a half-destroyed chain.
-  closing_ = true;
+  // and an analyser tick run then must not meet a half-destroyed window.
   DestroyDesktopComponents();
-  if (SoundOut1)
-    SoundOut1->Stop(false);
+  controller_->Close();
+  SpectrumAnalyser1->SetOnGainData({});
+  SoundOut1->SetOnDone({});
+  SkinListView1->setModel(nullptr);  // the model reads the controller's rows
+  controller_.reset();
+}
+
+void TForm1::CreateAudioChain() {
+  std::unique_ptr<SoundDevice> device =
+      config_.device_factory ? config_.device_factory() : CreateSoundDevice(config_.device);
+  if (!device)
+    throw std::invalid_argument("unknown sound device: " + config_.device +
+                                " (portaudio, null or wav:PATH)");
+  chain_ = std::make_unique<AudioChain>(std::move(device));
+  MediaStreamIn1 = &chain_->MediaStreamIn1;
+  AudioCache1 = &chain_->AudioCache1;
+  SpectrumAnalyser1 = &chain_->SpectrumAnalyser1;
+  SoundOut1 = &chain_->SoundOut1;
+  SpectrumAnalyser1->SetOnGainData([this](TComponent*) { SpectrumAnalyser1GainData(); });
+  SoundOut1->SetOnDone([this](TComponent*) { SoundOut1Done(); });
 }
 
 void TForm1::BuildLayout() {
@@ -152,16 +189,20 @@ void TForm1::BuildLayout() {
   setWindowIcon(ProgramIcon());
   setStyleSheet(DarkStyleSheet());
 
+  // The skin frame's menu strip carries no menu, and the window manager's frame already gives
+  // the title and the drag area: it stays in the layout under its name but is not drawn.
   SkinMainMenuBar1 = new QMenuBar(this);
   SkinMainMenuBar1->setObjectName(QStringLiteral("SkinMainMenuBar1"));
   SkinMainMenuBar1->setFixedHeight(22);
   setMenuBar(SkinMainMenuBar1);
+  SkinMainMenuBar1->hide();
 
   auto* central = new QWidget(this);
   setCentralWidget(central);
   auto* outer = new QVBoxLayout(central);
-  outer->setContentsMargins(8, 2, 8, 0);
-  outer->setSpacing(6);
+  // Tight enough that, at the default size, the category list shows every item unscrolled.
+  outer->setContentsMargins(8, 4, 8, 0);
+  outer->setSpacing(kLayoutSpacing);
 
   // Transport, search, volume and position.
   auto* top = new QHBoxLayout;
@@ -205,8 +246,8 @@ void TForm1::BuildLayout() {
 
   SkinPaintPanel1 = new TPaintPanel(central);
   SkinPaintPanel1->setObjectName(QStringLiteral("SkinPaintPanel1"));
-  SkinPaintPanel1->setMinimumSize(137, 33);
-  SkinPaintPanel1->setFixedHeight(40);
+  SkinPaintPanel1->setMinimumSize(137, kPaintPanelHeight);
+  SkinPaintPanel1->setFixedHeight(kPaintPanelHeight);
   outer->addWidget(SkinPaintPanel1);
 
   // The category list on the left, the home picture or the song list in the rest.
@@ -244,22 +285,25 @@ void TForm1::BuildLayout() {
   Image1->setScaledContents(true);
   Image1->setMinimumSize(1, 1);
   Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
-  SkinListView1 = new QTableWidget(0, 3, content);
+  SkinListView1 = new TSongListView(content);
   SkinListView1->setObjectName(QStringLiteral("SkinListView1"));
-  SkinListView1->setHorizontalHeaderLabels(
-      {QStringLiteral("歌曲名称"), QStringLiteral("上传者"), QStringLiteral("id")});
-  SkinListView1->setColumnWidth(kNameColumn, 400);
-  SkinListView1->setColumnWidth(kUploaderColumn, 100);
-  SkinListView1->setColumnWidth(kIdColumn, 0);
-  SkinListView1->setColumnHidden(kIdColumn, true);
+  song_list_model_ = new TSongListModel(controller_->Catalogue(), this);
+  SkinListView1->setModel(song_list_model_);
+  SkinListView1->setColumnWidth(TSongListModel::kNameColumn, TSongListView::kNameWidth);
+  SkinListView1->setColumnWidth(TSongListModel::kUploaderColumn, TSongListView::kUploaderWidth);
+  SkinListView1->setColumnWidth(TSongListModel::kIdColumn, 0);
+  SkinListView1->setColumnHidden(TSongListModel::kIdColumn, true);
   SkinListView1->setShowGrid(true);
   SkinListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
   SkinListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
   SkinListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   SkinListView1->setWordWrap(false);
+  // Rows of one fixed height: the view lays out only the rows on screen, however long the list.
   SkinListView1->verticalHeader()->hide();
-  SkinListView1->verticalHeader()->setDefaultSectionSize(22);
+  SkinListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  SkinListView1->verticalHeader()->setDefaultSectionSize(kSongRowHeight);
   SkinListView1->horizontalHeader()->setHighlightSections(false);
+  SkinListView1->horizontalHeader()->setStretchLastSection(false);
   SkinListView1->setContextMenuPolicy(Qt::CustomContextMenu);
   content_layout->addWidget(Image1, 0, 0);
   content_layout->addWidget(SkinListView1, 0, 0);
@@ -293,7 +337,7 @@ void TForm1::BuildLayout() {
   SkinEdit2->setFixedSize(32, 19);
   SkinButton7 = MakePagingButton(SkinStatusBar1, "SkinButton7", QStringLiteral("下一页"));
   SkinButton8 = MakePagingButton(SkinStatusBar1, "SkinButton8", QStringLiteral("跳转"));
-  SkinStatusPanel1 = new QLabel(SkinStatusBar1);
+  SkinStatusPanel1 = new TStatusPanel(SkinStatusBar1);
   SkinStatusPanel1->setObjectName(QStringLiteral("SkinStatusPanel1"));
   status->addWidget(SkinButton3);
   status->addWidget(SkinButton5);
@@ -343,8 +387,8 @@ void TForm1::WireHandlers() {
   connect(SkinButton7, &QPushButton::clicked, this, &TForm1::SkinButton7Click);
   connect(SkinButton8, &QPushButton::clicked, this, &TForm1::SkinButton8Click);
   connect(SkinEdit2, &QLineEdit::returnPressed, this, &TForm1::SkinButton8Click);
-  connect(SkinListView1, &QTableWidget::cellDoubleClicked, this, &TForm1::SkinListView1DblClick);
-  connect(SkinListView1, &QTableWidget::itemSelectionChanged, this,
+  connect(SkinListView1, &QAbstractItemView::doubleClicked, this, &TForm1::SkinListView1DblClick);
+  connect(SkinListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &TForm1::SkinListView1SelectItem);
   connect(SkinListView1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
     SkinPopupMenu2->popup(SkinListView1->viewport()->mapToGlobal(pos));
@@ -379,27 +423,20 @@ void TForm1::WireHandlers() {
 // --- Start-up and shut-down ----------------------------------------------------------------
 
 void TForm1::FormCreate() {
-  CreateAudioChain();
   resize(700, 500);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   SkinListView1->hide();
   Image1->show();
-  try {
-    my_list_.Load();
-  } catch (const EFileError& error) {
-    ShowError(QString::fromUtf8(error.what()));
-  }
-  SkinButton5->setChecked(true);
-  SkinButton4->setChecked(false);
+  controller_->LoadPlayList();
+  SkinButton5Click();
   Timer1->start();
 
   // What the user set last time: the volume, the play mode and where the window was.
   if (settings_) {
     VolumeBar->setValue(settings_->value(QStringLiteral("volume"), 0).toInt());
-    bool sequential = settings_->value(QStringLiteral("sequential"), true).toBool();
-    SkinButton5->setChecked(sequential);
-    SkinButton4->setChecked(!sequential);
+    controller_->Playback().SetRandomMode(
+        !settings_->value(QStringLiteral("sequential"), true).toBool());
     QByteArray geometry = settings_->value(QStringLiteral("geometry")).toByteArray();
     if (!geometry.isEmpty())
       restoreGeometry(geometry);
@@ -412,66 +449,75 @@ void TForm1::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TForm1::FormClose() {
+  SaveSettings();
+  controller_->Close();
+}
+
 void TForm1::SaveSettings() {
   if (!settings_)
     return;
   settings_->setValue(QStringLiteral("volume"), VolumeBar->value());
-  settings_->setValue(QStringLiteral("sequential"), SequentialMode());
+  settings_->setValue(QStringLiteral("sequential"), !controller_->Playback().RandomMode());
   settings_->setValue(QStringLiteral("geometry"), saveGeometry());
   settings_->sync();
 }
 
-// --- Views and lists -----------------------------------------------------------------------
+// --- State ---------------------------------------------------------------------------------
 
-void TForm1::ShowList() {
-  if (SkinListView1->isHidden()) {
-    SkinListView1->show();
-    Image1->hide();
-  }
+int TForm1::CategoryIndex() const { return controller_->Catalogue().CategoryIndex(); }
+int TForm1::CurrentIndex() const { return controller_->MyList().CurrentIndex(); }
+const std::string& TForm1::PageUrlTemplate() const {
+  return controller_->Catalogue().PageUrlTemplate();
 }
+int TForm1::CurrentPage() const { return controller_->Catalogue().CurrentPage(); }
+const TMyList& TForm1::MyList() const { return controller_->MyList(); }
+const std::string& TForm1::ElapsedText() const { return controller_->Playback().ElapsedText(); }
+const std::string& TForm1::TotalText() const { return controller_->Playback().TotalText(); }
 
-void TForm1::SkinHeaderListBox1Items12Click() {
-  category_index_ = kHomeCategory;
-  list_loads_.Begin();  // a list still loading is no longer wanted
-  if (!SkinListView1->isHidden()) {
-    SkinListView1->hide();
-    Image1->show();
-  }
-}
+// --- The song list's handlers ----------------------------------------------------------------
 
+void TForm1::SkinHeaderListBox1Items1Click() { controller_->Catalogue().OpenCategory(1); }
+void TForm1::SkinHeaderListBox1Items2Click() { controller_->Catalogue().OpenCategory(2); }
+void TForm1::SkinHeaderListBox1Items3Click() { controller_->Catalogue().OpenCategory(3); }
+void TForm1::SkinHeaderListBox1Items4Click() { controller_->Catalogue().OpenCategory(4); }
+void TForm1::SkinHeaderListBox1Items5Click() { controller_->ShowPlayList(); }
+void TForm1::SkinHeaderListBox1Items7Click() { controller_->Catalogue().OpenCategory(7); }
+void TForm1::SkinHeaderListBox1Items8Click() { controller_->Catalogue().OpenCategory(8); }
+void TForm1::SkinHeaderListBox1Items9Click() { controller_->Catalogue().OpenCategory(9); }
+void TForm1::SkinHeaderListBox1Items10Click() { controller_->Catalogue().OpenCategory(10); }
+void TForm1::SkinHeaderListBox1Items12Click() { controller_->Catalogue().ShowHome(); }
 void TForm1::SkinHeaderListBox1Items13Click() {
-  const QString address = QString::fromStdString(HomePageAddress(config_.home_host));
-  if (!QDesktopServices::openUrl(QUrl(address)))
-    ShowError(QStringLiteral("Cannot open a browser on %1").arg(address));
-}
-
-void TForm1::ClearRows() { SkinListView1->setRowCount(0); }
-
-void TForm1::AddRows(const std::vector<SongEntry>& songs) {
-  // One resize and one repaint for the whole page rather than one per row.
-  SkinListView1->setUpdatesEnabled(false);
-  int row = SkinListView1->rowCount();
-  SkinListView1->setRowCount(row + static_cast<int>(songs.size()));
-  for (const SongEntry& song : songs) {
-    auto put = [&](int column, const std::string& bytes) {
-      auto* item = new QTableWidgetItem(FromGbkText(bytes));
-      item->setData(kBytesRole, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-      SkinListView1->setItem(row, column, item);
-    };
-    put(kNameColumn, song.name);
-    put(kUploaderColumn, song.uploader);
-    put(kIdColumn, song.id);
-    ++row;
+  if (!NamesAHost(config_.home_host)) {
+    ShowErrorText(QStringLiteral("No home site to visit: \"%1\" names no host. Start the player "
+                                 "with --home-host HOST, or set home-host in its settings file.")
+                      .arg(QString::fromStdString(config_.home_host)));
+    return;
   }
-  SkinListView1->setUpdatesEnabled(true);
+  OpenInBrowser(HomePageAddress(config_.home_host));
 }
 
-SongEntry TForm1::RowSong(int row) const {
-  auto bytes = [&](int column) {
-    QTableWidgetItem* item = SkinListView1->item(row, column);
-    return item ? item->data(kBytesRole).toByteArray().toStdString() : std::string();
-  };
-  return SongEntry{bytes(kNameColumn), bytes(kUploaderColumn), bytes(kIdColumn)};
+void TForm1::SkinEdit1ButtonClick() {
+  controller_->Catalogue().Search(ToGbkText(SkinEdit1->text()));
+}
+void TForm1::SkinButton9Click() { controller_->Catalogue().FirstPage(); }
+void TForm1::SkinButton6Click() { controller_->Catalogue().PreviousPage(); }
+void TForm1::SkinButton7Click() { controller_->Catalogue().NextPage(); }
+void TForm1::SkinButton8Click() {
+  controller_->Catalogue().GoToPage(SkinEdit2->text().toStdString());
+}
+
+void TForm1::SkinListView1DblClick() { controller_->PlaySelected(LowestSelectedRow()); }
+void TForm1::SkinListView1SelectItem() {}
+void TForm1::N3Click() { controller_->AddToPlayList(LowestSelectedRow()); }
+void TForm1::N4Click() { controller_->DeleteEntry(LowestSelectedRow()); }
+void TForm1::N1Click() { controller_->ClearPlayList(); }
+
+void TForm1::SkinPopupMenu2Popup() {
+  const PlayListMenu menu = controller_->MenuState();
+  N3->setEnabled(menu.add);
+  N4->setEnabled(menu.remove);
+  N1->setEnabled(menu.clear);
 }
 
 int TForm1::LowestSelectedRow() const {
@@ -482,170 +528,15 @@ int TForm1::LowestSelectedRow() const {
   return lowest;
 }
 
-void TForm1::SelectRow(int row) {
-  if (row < 0 || row >= SkinListView1->rowCount()) {
-    SkinListView1->clearSelection();
-    return;
-  }
-  SkinListView1->selectRow(row);
-  SkinListView1->scrollToItem(SkinListView1->item(row, kNameColumn));
+// --- Messages and the site link --------------------------------------------------------------
+
+void TForm1::OpenInBrowser(const std::string& address) {
+  const QString url = QString::fromStdString(address);
+  if (!QDesktopServices::openUrl(QUrl(url)))
+    ShowErrorText(QStringLiteral("Cannot open a browser on %1").arg(url));
 }
 
-bool TForm1::LoadList(ListKind kind, const std::string& address) {
-  const ListLoadSequence::Ticket ticket = list_loads_.Begin();
-  ClearRows();
-  std::vector<SongEntry> songs;
-  try {
-    LoadListPage(address, kind, songs);
-  } catch (const std::exception&) {
-    // A page the patterns cannot take apart shows as an empty list, like a failed load.
-    songs.clear();
-  }
-  if (!list_loads_.IsLatest(ticket))
-    return false;  // a newer list command started while this one waited
-  AddRows(songs);
-  return true;
-}
-
-void TForm1::ParseCategoryPage(const std::string& address) {
-  LoadList(ListKind::kCategory, address);
-}
-
-void TForm1::ParseSearchPage(const std::string& address) { LoadList(ListKind::kSearch, address); }
-
-void TForm1::OpenCategory(int item_index) {
-  if (item_index == category_index_)
-    return;
-  SkinHeaderListBox1->setCurrentRow(item_index);
-  category_index_ = item_index;
-  ShowList();
-  if (!LoadList(ListKind::kCategory, CategoryFirstPageAddress(config_.catalogue_host, item_index)))
-    return;
-  page_url_template_ = CategoryTemplateAddress(config_.catalogue_host, item_index);
-  current_page_ = 1;
-  SkinEdit2->setText(QStringLiteral("1"));
-}
-
-void TForm1::SkinHeaderListBox1Items1Click() { OpenCategory(1); }
-void TForm1::SkinHeaderListBox1Items2Click() { OpenCategory(2); }
-void TForm1::SkinHeaderListBox1Items3Click() { OpenCategory(3); }
-void TForm1::SkinHeaderListBox1Items4Click() { OpenCategory(4); }
-void TForm1::SkinHeaderListBox1Items7Click() { OpenCategory(7); }
-void TForm1::SkinHeaderListBox1Items8Click() { OpenCategory(8); }
-void TForm1::SkinHeaderListBox1Items9Click() { OpenCategory(9); }
-void TForm1::SkinHeaderListBox1Items10Click() { OpenCategory(10); }
-
-void TForm1::SkinEdit1ButtonClick() {
-  category_index_ = kSearchCategory;
-  ShowList();
-  if (!LoadList(ListKind::kSearch,
-                SearchFirstPageAddress(config_.catalogue_host, ToGbkText(SkinEdit1->text()))))
-    return;
-  page_url_template_ = SearchTemplateAddress(config_.catalogue_host, ToGbkText(SkinEdit1->text()));
-  current_page_ = 1;
-}
-
-void TForm1::Paging(PagingButton button) {
-  std::optional<int> page;
-  try {
-    page = PagingTarget(button, category_index_, current_page_, SkinEdit2->text().toStdString());
-  } catch (const EConvertError& error) {
-    ShowError(QString::fromUtf8(error.what()));
-    return;
-  }
-  if (!page)
-    return;
-  current_page_ = *page;
-  SkinEdit2->setText(QString::number(*page));
-  LoadList(category_index_ == kSearchCategory ? ListKind::kSearch : ListKind::kCategory,
-           PageAddress(page_url_template_, *page));
-}
-
-void TForm1::SkinButton9Click() { Paging(PagingButton::kFirst); }
-void TForm1::SkinButton6Click() { Paging(PagingButton::kPrevious); }
-void TForm1::SkinButton7Click() { Paging(PagingButton::kNext); }
-void TForm1::SkinButton8Click() { Paging(PagingButton::kGoTo); }
-
-// --- The play list -------------------------------------------------------------------------
-
-void TForm1::SkinHeaderListBox1Items5Click() {
-  if (category_index_ == kMyListCategory)
-    return;
-  SkinHeaderListBox1->setCurrentRow(kMyListCategory);
-  category_index_ = kMyListCategory;
-  list_loads_.Begin();  // a list still loading must not add its rows to the play list view
-  ShowList();
-  ClearRows();
-  std::vector<SongEntry> rows;
-  for (const TMyListDj& entry : my_list_.MyList())
-    rows.push_back(SongEntry{entry.name, entry.uploader, entry.id});
-  AddRows(rows);
-  SelectRow(my_list_.CurrentIndex());
-}
-
-void TForm1::SkinPopupMenu2Popup() {
-  N3->setEnabled(category_index_ != kMyListCategory);
-  N4->setEnabled(category_index_ == kMyListCategory);
-  N1->setEnabled(category_index_ == kMyListCategory);
-}
-
-void TForm1::N3Click() {
-  int row = LowestSelectedRow();
-  if (row < 0)
-    return;
-  try {
-    my_list_.Add(RowSong(row));
-  } catch (const EFileError& error) {
-    // The entry stays in memory and is played: only the file is behind.
-    ShowError(QString::fromUtf8(error.what()));
-  }
-  PlayCurrent();
-}
-
-void TForm1::N4Click() {
-  if (category_index_ != kMyListCategory)
-    return;
-  int row = LowestSelectedRow();
-  if (row >= 0) {
-    my_list_.DeleteMyListEntry(row);
-    SkinListView1->removeRow(row);
-  }
-  try {
-    my_list_.SaveMyList();
-  } catch (const EFileError& error) {
-    ShowError(QString::fromUtf8(error.what()));
-  }
-}
-
-void TForm1::N1Click() {
-  if (category_index_ != kMyListCategory)
-    return;
-  ClearRows();
-  try {
-    my_list_.Clear();
-  } catch (const EFileError& error) {
-    ShowError(QString::fromUtf8(error.what()));
-  }
-  SkinPaintPanel1->update();
-}
-
-void TForm1::SkinListView1DblClick() {
-  if (category_index_ != kMyListCategory) {
-    N3Click();
-    return;
-  }
-  int row = LowestSelectedRow();
-  if (row < 0)
-    return;
-  my_list_.SetCurrentIndex(row);
-  PlayCurrent();
-}
-
-void TForm1::SkinListView1SelectItem() {}
-
-// --- Messages --------------------------------------------------------------------------------
-
-void TForm1::ShowError(const QString& message) {
+void TForm1::ShowErrorText(const QString& message) {
   if (config_.error_box)
     config_.error_box(message);
   else
@@ -671,5 +562,69 @@ void TForm1::N9Click() {
   if (in_tray)
     QCoreApplication::quit();
 }
+
+// --- The view the controller drives ------------------------------------------------------------
+
+void TForm1::ShowHomePicture(bool shown) {
+  SkinListView1->setVisible(!shown);
+  Image1->setVisible(shown);
+}
+
+void TForm1::HighlightCategory(int item_index) { SkinHeaderListBox1->setCurrentRow(item_index); }
+
+void TForm1::SetPageBox(const std::string& text) {
+  SkinEdit2->setText(QString::fromStdString(text));
+}
+
+void TForm1::RowsReset() { song_list_model_->Reset(); }
+
+void TForm1::RowsInserted(int first, int count) { song_list_model_->Inserted(first, count); }
+
+void TForm1::RowRemoved(int row) { song_list_model_->Removed(row); }
+
+void TForm1::SelectRow(int row) {
+  if (row < 0 || row >= song_list_model_->rowCount()) {
+    SkinListView1->clearSelection();
+    return;
+  }
+  SkinListView1->selectRow(row);
+  SkinListView1->scrollTo(song_list_model_->index(row, TSongListModel::kNameColumn));
+}
+
+void TForm1::ShowListState(ListState state, const std::string& error) {
+  switch (state) {
+    case ListState::kShown:
+      SkinListView1->ShowMessage({});
+      break;
+    case ListState::kLoading:
+      SkinListView1->ShowMessage(QStringLiteral("正在加载…"));
+      break;
+    case ListState::kFailed:
+      SkinListView1->ShowMessage(QStringLiteral("加载失败：%1").arg(OneLine(error)));
+      break;
+    case ListState::kNoSongs:
+      SkinListView1->ShowMessage(QStringLiteral("没有找到歌曲"));
+      break;
+  }
+}
+
+void TForm1::ShowNotice(const PlaybackNotice& notice) {
+  switch (notice.kind) {
+    case PlaybackNotice::Kind::kNone:
+      SkinStatusPanel1->ShowText({});
+      break;
+    case PlaybackNotice::Kind::kPlayPageFailed:
+      SkinStatusPanel1->ShowText(QStringLiteral("无法播放《%1》：%2")
+                                     .arg(ShownSongName(notice.song_name), OneLine(notice.reason)));
+      break;
+    case PlaybackNotice::Kind::kStopped:
+      SkinStatusPanel1->ShowText(QStringLiteral("连续 %1 首歌曲无法播放，已停止：%2")
+                                     .arg(notice.failed_songs)
+                                     .arg(OneLine(notice.reason)));
+      break;
+  }
+}
+
+void TForm1::ShowError(const std::string& message) { ShowErrorText(QString::fromUtf8(message)); }
 
 }  // namespace djkivo::app

@@ -1,21 +1,18 @@
-// TForm1: the player's window, its shared state and every handler of its controls.
+// TForm1: the player's window. Its controls and handlers keep the names of the layout; each
+// handler forwards to the Qt-free `PlayerController` (app/core/player_controller.h), which holds
+// the player's state and logic, and the window shows what the controller tells its view.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
-#include <vector>
 
 #include <QMainWindow>
 #include <QString>
 
-#include "app/core/list_load.h"
+#include "app/core/catalogue_pages.h"
 #include "app/core/my_list.h"
-#include "app/core/paging.h"
-#include "app/core/song_entry.h"
-#include "audio/analysis/spectrum_bands.h"
+#include "app/core/player_view.h"
 
 class QAction;
 class QLabel;
@@ -27,7 +24,6 @@ class QPainter;
 class QPushButton;
 class QSettings;
 class QSlider;
-class QTableWidget;
 class QTimer;
 class QToolButton;
 class QWidget;
@@ -46,15 +42,23 @@ class TWorkerThreadBase;
 
 namespace djkivo::app {
 
+struct AudioChain;
+class DesktopObserver;
 class MprisService;
+class SleepInhibitor;
+class SongNotifier;
+class PlayerController;
 class QtTrayDesktop;
 class TPaintPanel;
+class TSongListModel;
+class TSongListView;
+class TStatusPanel;
 
 /// What the window is started with (the program's options, or a test's).
 struct TForm1Config {
   std::string catalogue_host;  // `CatalogueHost`, "NAME" or "NAME:PORT"
   std::string home_host;       // `HomeSiteHost`
-  /// `MyListFileName`; empty: "mylist.txt" in the executable's folder.
+  /// `MyListFileName`; empty: the desktop's place for it (`PlayListFileFor`).
   std::string my_list_file_name;
   /// The sound device: "portaudio" (default when empty), "null" or "wav:PATH".
   std::string device;
@@ -62,6 +66,8 @@ struct TForm1Config {
   std::function<std::unique_ptr<SoundDevice>()> device_factory;
   /// Where the volume, play mode and window geometry are remembered; empty: nowhere.
   QString settings_file;
+  /// A desktop notification names each song that starts while the window is out of sight.
+  bool notifications = true;
   /// Shows an error message (the standard error box); empty: a modal critical message box.
   std::function<void(const QString& message)> error_box;
   /// Shows an information box (the about box); empty: a modal information message box.
@@ -69,73 +75,109 @@ struct TForm1Config {
 };
 
 /// The main window: the layout of controls under their component names (each widget's object
-/// name is its component name), the state the handlers share, and the handlers.
+/// name is its component name), and the handlers, each forwarding to the controller.
 ///
 /// Everything here runs on the GUI thread: the handlers, the page loads (which wait in a nested
 /// event loop, so other handlers may run while one waits) and the audio events.
-class TForm1 final : public QMainWindow {
+class TForm1 final : public QMainWindow, private PlayerView {
  public:
   explicit TForm1(TForm1Config config);
   ~TForm1() override;
 
   // --- Handlers, under the names of the layout. Public so the tray and tests can drive them.
-  /// Run once, by the constructor: wires the audio chain, sizes and centres the window, loads
-  /// the play list and restores the remembered settings.
+  /// Run once, by the constructor: sizes and centres the window, shows the home picture, loads
+  /// the play list, sets the sequential mode and restores the remembered settings.
   void FormCreate();
+  /// Closing the window: stops playback synchronously and remembers the settings.
   void FormClose();
+  /// "最新推荐": opens the category.
   void SkinHeaderListBox1Items1Click();
+  /// "每月排行": opens the category.
   void SkinHeaderListBox1Items2Click();
+  /// "下载排行": opens the category.
   void SkinHeaderListBox1Items3Click();
+  /// "年度排行": opens the category.
   void SkinHeaderListBox1Items4Click();
+  /// "我的列表": shows the play list.
   void SkinHeaderListBox1Items5Click();
+  /// "串烧舞曲": opens the category.
   void SkinHeaderListBox1Items7Click();
+  /// "中文舞曲": opens the category.
   void SkinHeaderListBox1Items8Click();
+  /// "国外舞曲": opens the category.
   void SkinHeaderListBox1Items9Click();
+  /// "原创舞曲": opens the category.
   void SkinHeaderListBox1Items10Click();
+  /// "播放首页": shows the home picture.
   void SkinHeaderListBox1Items12Click();
+  /// "访问官方": opens the home site in the desktop's browser.
   void SkinHeaderListBox1Items13Click();
+  /// The search box's button (and Enter in it): searches for the box's keyword.
   void SkinEdit1ButtonClick();
+  /// "首页": the list's first page.
   void SkinButton9Click();
+  /// "上一页": the list's previous page.
   void SkinButton6Click();
+  /// "下一页": the list's next page.
   void SkinButton7Click();
+  /// "跳转" (and Enter in the page box): the page typed in the page box.
   void SkinButton8Click();
+  /// A double click in the song list: plays the row (adding it to the play list first).
   void SkinListView1DblClick();
+  /// Selecting a row of the song list: nothing by itself.
   void SkinListView1SelectItem();
+  /// Either menu opens: enables the song list's commands that apply in the view shown.
   void SkinPopupMenu2Popup();
+  /// "加入到播放列表": adds the selected song to the play list and plays it.
   void N3Click();
+  /// "删除该播放记录": removes the selected entry from the play list.
   void N4Click();
+  /// "清空播放列表": empties the play list.
   void N1Click();
+  /// The play button: plays or resumes.
   void PlayButtonClick();
+  /// The pause button: pauses.
   void PauseButtonClick();
+  /// Tray "播放/暂停" (and the space bar): pauses while playing, plays otherwise.
   void N7Click();
+  /// "上一首": plays the previous entry of the play list.
   void SkinButton1Click();
+  /// "下一首": plays the next entry of the play list.
   void SkinButton2Click();
+  /// Tray "上一首": as the button.
   void N2Click();
+  /// Tray "下一首": as the button.
   void N5Click();
+  /// "关于": the about box.
   void SkinButton3Click();
+  /// "随机播放": the random play mode.
   void SkinButton4Click();
+  /// "顺序播放": the sequential play mode.
   void SkinButton5Click();
+  /// Tray "打开主界面": shows the window.
   void N11Click();
+  /// Tray "退出": closes the window, which ends the program.
   void N9Click();
+  /// The output ended a song by itself: auto-advance.
   void SoundOut1Done();
+  /// Every 100 ms: the play and pause buttons follow the output's state.
   void Timer1Timer();
+  /// The volume bar moved: the output's volume.
   void VolumeBarChange();
+  /// The analyser's tick: the position bar and the playing times.
   void SpectrumAnalyser1GainData();
+  /// Draws the title line and the two playing times (and the spectrum behind them).
   void SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R);
 
   // --- Operations the handlers share.
   /// Plays `MyList[CurrentIndex]`; nothing while `CurrentIndex` is -1 or past the end.
   void PlayCurrent();
-  /// Reads the song's play page and restarts the audio chain on its stream address; an
-  /// unreadable page changes nothing.
-  void PlaySongById(const std::string& id);
-  /// Replaces the song list's rows with the songs of a category (or search) page.
-  void ParseCategoryPage(const std::string& address);
-  void ParseSearchPage(const std::string& address);
+  /// Opens `address` in the desktop's browser; a failure shows in the error box.
+  void OpenInBrowser(const std::string& address);
 
   // --- The components of the layout under their names, published as a form publishes them
   // (the tray and tests reach them here). Widgets are owned by Qt's parent tree; the audio
-  // chain by the form, wired once in `FormCreate` and destroyed output first.
+  // chain by the form, wired once at construction and destroyed output first.
   QMenuBar* SkinMainMenuBar1 = nullptr;
   QToolButton* PlayButton = nullptr;
   QToolButton* PauseButton = nullptr;
@@ -149,7 +191,7 @@ class TForm1 final : public QMainWindow {
   QWidget* SkinPanel1 = nullptr;
   QListWidget* SkinHeaderListBox1 = nullptr;
   QLabel* Image1 = nullptr;
-  QTableWidget* SkinListView1 = nullptr;
+  TSongListView* SkinListView1 = nullptr;
   QWidget* SkinStatusBar1 = nullptr;
   QToolButton* SkinButton3 = nullptr;
   QToolButton* SkinButton5 = nullptr;
@@ -159,7 +201,7 @@ class TForm1 final : public QMainWindow {
   QLineEdit* SkinEdit2 = nullptr;
   QPushButton* SkinButton7 = nullptr;
   QPushButton* SkinButton8 = nullptr;
-  QLabel* SkinStatusPanel1 = nullptr;
+  TStatusPanel* SkinStatusPanel1 = nullptr;  // the status line: a word about playback
   QMenu* SkinPopupMenu2 = nullptr;
   QAction* N3 = nullptr;
   QAction* N4 = nullptr;
@@ -172,20 +214,23 @@ class TForm1 final : public QMainWindow {
   QAction* N9 = nullptr;
   QTimer* Timer1 = nullptr;
 
-  std::unique_ptr<TMediaStreamIn> MediaStreamIn1;
-  std::unique_ptr<TAudioCache> AudioCache1;
-  std::unique_ptr<TSpectrumAnalyser> SpectrumAnalyser1;
-  std::unique_ptr<TSoundOut> SoundOut1;
+  // The chain's stages (owned by `chain_`).
+  TMediaStreamIn* MediaStreamIn1 = nullptr;
+  TAudioCache* AudioCache1 = nullptr;
+  TSpectrumAnalyser* SpectrumAnalyser1 = nullptr;
+  TSoundOut* SoundOut1 = nullptr;
 
-  // --- Shared state, read-only for observers.
-  int CategoryIndex() const { return category_index_; }
-  int CurrentIndex() const { return my_list_.CurrentIndex(); }
-  const std::string& PageUrlTemplate() const { return page_url_template_; }
-  int CurrentPage() const { return current_page_; }
-  const TMyList& MyList() const { return my_list_; }
-  const std::string& ElapsedText() const { return elapsed_text_; }
-  const std::string& TotalText() const { return total_text_; }
+  // --- Shared state, kept by the controller; read-only here.
+  int CategoryIndex() const;
+  int CurrentIndex() const;
+  const std::string& PageUrlTemplate() const;
+  int CurrentPage() const;
+  const TMyList& MyList() const;
+  const std::string& ElapsedText() const;
+  const std::string& TotalText() const;
   static constexpr int ProgramVersion = 1;
+  /// The controller behind the window (tests and the desktop side read its state).
+  PlayerController& Controller() { return *controller_; }
 
   // --- Desktop integration (main_form_desktop.cpp): the once-per-run version check, the tray
   // icon and the media-player service on the session bus.
@@ -198,6 +243,7 @@ class TForm1 final : public QMainWindow {
                                    const std::weak_ptr<TForm1* const>& window);
   /// Shows the update notice once.
   void Timer3Timer();
+  /// A click on the tray icon: shows the window.
   void TrayIcon1Click();
   /// The information box (`info_box` of the configuration or a modal message box); lines of
   /// `message` are separated by "\r" and shown as line breaks.
@@ -212,6 +258,10 @@ class TForm1 final : public QMainWindow {
   std::unique_ptr<TTrayIcon> TrayIcon1;
   /// Null when the session bus is missing or refused the service.
   std::unique_ptr<MprisService> Mpris1;
+  /// The desktop's notifications, the sleep inhibition, and what they hear of the player.
+  std::unique_ptr<SongNotifier> Notifier1;
+  std::unique_ptr<SleepInhibitor> Inhibitor1;
+  std::unique_ptr<DesktopObserver> DesktopObserver1;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -219,23 +269,27 @@ class TForm1 final : public QMainWindow {
   void showEvent(QShowEvent* event) override;  // back from the tray
 
  private:
+  // PlayerView: what the controller shows through the widgets.
+  void ShowHomePicture(bool shown) override;
+  void HighlightCategory(int item_index) override;
+  void SetPageBox(const std::string& text) override;
+  void RowsReset() override;
+  void RowsInserted(int first, int count) override;
+  void RowRemoved(int row) override;
+  void SelectRow(int row) override;
+  void ShowListState(ListState state, const std::string& error) override;
+  void ShowPlaybackState(PlaybackState state) override;
+  void ShowPlayMode(bool random) override;
+  void SetProgress(int percent) override;
+  void RefreshDisplay() override;
+  void ShowNotice(const PlaybackNotice& notice) override;
+  void ShowError(const std::string& message) override;
+
+  void CreateAudioChain();
   void BuildLayout();
   void WireHandlers();
-  void CreateAudioChain();
-  QString DisplayTitle() const;
-  void OpenCategory(int item_index);
-  // Replaces the rows with the songs of one list page. False when a newer list command
-  // started while the page loaded: the caller then leaves the state to that command.
-  bool LoadList(ListKind kind, const std::string& address);
-  void Paging(PagingButton button);
-  void ShowList();
-  void ClearRows();
-  void AddRows(const std::vector<SongEntry>& songs);
-  SongEntry RowSong(int row) const;
   int LowestSelectedRow() const;
-  void SelectRow(int row);
-  bool SequentialMode() const;
-  void ShowError(const QString& message);
+  void ShowErrorText(const QString& message);
   void SaveSettings();
   void CreateDesktopComponents();   // from FormCreate
   void DestroyDesktopComponents();  // first thing in the destructor
@@ -244,23 +298,11 @@ class TForm1 final : public QMainWindow {
   // Immutable after construction.
   const TForm1Config config_;
 
-  // --- Shared state (GUI thread only).
-  int category_index_ = -1;        // `CategoryIndex`
-  std::string page_url_template_;  // `PageUrlTemplate`
-  int current_page_ = 1;           // `CurrentPage`
-  TMyList my_list_;                // `MyList`, `CurrentIndex`, `MyListFileName`
-  std::string elapsed_text_;
-  std::string total_text_;
-  // The newest list command wins: a list load that ends after a newer command began drops its
-  // rows. Play requests are kept apart the same way, so a slow play page cannot replace the
-  // song a later double click started.
-  ListLoadSequence list_loads_;
-  ListLoadSequence play_loads_;
+  SiteCataloguePages pages_;
+  std::unique_ptr<AudioChain> chain_;
+  std::unique_ptr<PlayerController> controller_;
+  TSongListModel* song_list_model_ = nullptr;  // owned by the form
   std::unique_ptr<QSettings> settings_;
-  int failed_runs_ = 0;   // runs in a row that ended with an error (see SoundOut1Done)
-  bool closing_ = false;  // FormClose ran: a load that returns now starts nothing
-  std::mt19937 random_{std::random_device{}()};  // the random play mode's draws
-  TSpectrumLevels levels_{};  // the analyser's last spectrum levels, drawn as bars
   // Points at the window while it lives; the version check's worker holds a weak copy.
   std::shared_ptr<TForm1* const> alive_;
 };

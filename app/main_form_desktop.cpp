@@ -3,6 +3,7 @@
 // controls on the session bus for the desktop's media keys and sound panels.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include <QEvent>
 #include <QMessageBox>
@@ -11,13 +12,18 @@
 #include <QSlider>
 #include <QTimer>
 
-#include "app/core/gbk_text.h"
+#include "app/core/player_controller.h"
+#include "app/core/site_hosts.h"
 #include "app/core/version_check.h"
+#include "app/desktop_observer.h"
 #include "app/gbk_qstring.h"
 #include "app/main_form.h"
 #include "app/mpris.h"
+#include "app/sleep_inhibitor.h"
+#include "app/song_list.h"
+#include "app/song_notifier.h"
 #include "app/tray_area.h"
-#include "audio/output/sound_out.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 
@@ -28,14 +34,14 @@ namespace {
 constexpr int kVersionCheckDelay = 1000;  // ms after start-up: the window is up by then
 constexpr int kNoticeDelay = 100;         // ms from the worker's request to the notice
 
-// The output's status as the session bus names it.
-QString PlaybackStatusName(OutputStatus status) {
-  switch (status) {
-    case OutputStatus::kPlaying:
+// The player's state as the session bus names it.
+QString PlaybackStatusName(PlaybackState state) {
+  switch (state) {
+    case PlaybackState::kPlaying:
       return QStringLiteral("Playing");
-    case OutputStatus::kPaused:
+    case PlaybackState::kPaused:
       return QStringLiteral("Paused");
-    case OutputStatus::kIdle:
+    case PlaybackState::kIdle:
       break;
   }
   return QStringLiteral("Stopped");
@@ -87,6 +93,12 @@ void TForm1::CreateDesktopComponents() {
   TrayIcon1->Loaded();
 
   StartMpris();
+
+  Notifier1 = std::make_unique<SongNotifier>();
+  Notifier1->SetEnabled(config_.notifications);
+  Inhibitor1 = std::make_unique<SleepInhibitor>();
+  DesktopObserver1 = std::make_unique<DesktopObserver>(*this, *Notifier1, *Inhibitor1);
+  controller_->Playback().AddObserver(*DesktopObserver1);
 }
 
 void TForm1::DestroyDesktopComponents() {
@@ -94,6 +106,11 @@ void TForm1::DestroyDesktopComponents() {
   // learns the window is gone before its worker is waited for, so a request it posts now (or
   // later, from a worker left to finish on its own) finds nothing to enable.
   Mpris1.reset();
+  if (DesktopObserver1)
+    controller_->Playback().RemoveObserver(*DesktopObserver1);
+  DesktopObserver1.reset();
+  Inhibitor1.reset();  // releases a held inhibition
+  Notifier1.reset();
   TrayIcon1.reset();
   TrayDesktop1.reset();
   alive_.reset();
@@ -104,6 +121,11 @@ void TForm1::DestroyDesktopComponents() {
 
 void TForm1::Timer2Timer() {
   Timer2->stop();  // once per run
+  if (!NamesAHost(config_.home_host)) {
+    std::fprintf(stderr, "djkivo: the home site \"%s\" names no host; no version check\n",
+                 config_.home_host.c_str());
+    return;
+  }
   WorkerThread1->Start();
 }
 
@@ -164,19 +186,23 @@ void TForm1::StartMpris() {
   player.quit = [this] { N9Click(); };
   player.play_pause = [this] { N7Click(); };
   player.play = [this] {
-    if (SoundOut1->Status() != OutputStatus::kPlaying)
+    if (controller_->Playback().State() != PlaybackState::kPlaying)
       PlayButtonClick();
   };
   player.pause = [this] {
-    if (SoundOut1->Status() == OutputStatus::kPlaying)
+    if (controller_->Playback().State() == PlaybackState::kPlaying)
       PauseButtonClick();
   };
   player.next = [this] { SkinButton2Click(); };
   player.previous = [this] { SkinButton1Click(); };
-  player.playback_status = [this] { return PlaybackStatusName(SoundOut1->Status()); };
+  player.playback_status = [this] { return PlaybackStatusName(controller_->Playback().State()); };
   player.title = [this] {
-    const TMyListDj* entry = my_list_.Current();
-    return entry ? FromGbkText(entry->name) : QString();
+    const DisplayLine line = controller_->Playback().Display();
+    return line.song ? ShownSongName(line.song->name) : QString();
+  };
+  player.artist = [this] {
+    const DisplayLine line = controller_->Playback().Display();
+    return line.song ? FromGbkText(line.song->uploader) : QString();
   };
   // The bus's volume runs from 0 to 1 over the bar's whole range.
   player.volume = [this] {

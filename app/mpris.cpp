@@ -62,6 +62,9 @@ QVariantMap MprisService::Metadata() const {
       QVariant::fromValue(QDBusObjectPath(title.isEmpty() ? kNoTrackPath : kTrackPath)));
   if (!title.isEmpty())
     metadata.insert("xesam:title", title);
+  const QString artist = player_.artist ? player_.artist() : QString();
+  if (!artist.isEmpty())
+    metadata.insert("xesam:artist", QStringList{artist});
   return metadata;
 }
 

@@ -25,6 +25,7 @@ struct MprisPlayer {
   std::function<void()> previous;
   std::function<QString()> playback_status;  // "Playing", "Paused" or "Stopped"
   std::function<QString()> title;            // the current song's name, "" when none
+  std::function<QString()> artist;           // its uploader, "" when none
   std::function<double()> volume;            // 0.0 .. 1.0
   std::function<void(double)> set_volume;
 };

@@ -33,7 +33,7 @@ QListWidget#SkinHeaderListBox1 { background: #161920; border: none; border-right
 QListWidget#SkinHeaderListBox1::item { padding-left: 10px; border: none; }
 QListWidget#SkinHeaderListBox1::item:selected { background: #1f6f91; color: #ffffff; }
 QListWidget#SkinHeaderListBox1::item:hover:!selected { background: #232833; }
-QTableWidget { background: #15171d; alternate-background-color: #1a1d24; gridline-color: #2a2e38;
+QTableView { background: #15171d; alternate-background-color: #1a1d24; gridline-color: #2a2e38;
                border: none; selection-background-color: #1f6f91; selection-color: #ffffff; outline: none; }
 QHeaderView::section { background: #22262f; color: #aab0bc; border: none;
                        border-right: 1px solid #2a2e38; padding: 3px 6px; }
@@ -49,6 +49,7 @@ QMenu::item:disabled { color: #5c6270; }
 QMenu::separator { height: 1px; background: #353a46; margin: 3px 6px; }
 QToolTip { background: #22262f; color: #d8dce6; border: 1px solid #2fb4e8; }
 QWidget#SkinStatusBar1 { background: #14161b; border-top: 1px solid #2a2e38; }
+QLabel#SkinStatusPanel1 { background: transparent; color: #e8b04a; padding-left: 6px; }
 QWidget#SkinPaintPanel1 { background: #0f1115; border: 1px solid #2a2e38; border-radius: 3px; }
 )");
 }
@@ -89,14 +90,10 @@ void DrawEmblem(QPainter& p, const QRectF& rect) {
 }  // namespace
 
 QIcon ProgramIcon() {
+  // packaging/djkivo.svg rendered at build time, the same files the desktop's icon theme gets.
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    DrawEmblem(p, QRectF(0, 0, size, size));
-    icon.addPixmap(pixmap);
-  }
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/%1/djkivo.png").arg(size), QSize(size, size));
   return icon;
 }
 
@@ -180,10 +177,19 @@ QIcon GlyphIcon(Glyph glyph) {
       break;
     }
     case Glyph::kRandom: {
+      // Shuffle: two paths that cross on their way to the right, each ending in an arrow head.
       p.setBrush(Qt::NoBrush);
-      p.setPen(QPen(kSkinTextColor, 3, Qt::SolidLine, Qt::RoundCap));
-      p.drawLine(QPointF(6, 9), QPointF(26, 23));
-      p.drawLine(QPointF(6, 23), QPointF(26, 9));
+      p.setPen(QPen(kSkinTextColor, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      QPainterPath down(QPointF(4, 9));
+      down.cubicTo(QPointF(14, 9), QPointF(16, 23), QPointF(24, 23));
+      QPainterPath up(QPointF(4, 23));
+      up.cubicTo(QPointF(14, 23), QPointF(16, 9), QPointF(24, 9));
+      p.drawPath(down);
+      p.drawPath(up);
+      p.setPen(Qt::NoPen);
+      p.setBrush(kSkinTextColor);
+      for (double y : {9.0, 23.0})
+        p.drawPolygon(QPolygonF{QPointF(22, y - 5), QPointF(29, y), QPointF(22, y + 5)});
       break;
     }
     case Glyph::kAbout: {

@@ -16,7 +16,7 @@ inline const QColor kSkinAccentColor{0x2f, 0xb4, 0xe8};
 /// The style sheet applied to the whole window (dark, compact).
 QString DarkStyleSheet();
 
-/// The program's icon, drawn at run time (no artwork files).
+/// The program's icon (the window's and the tray's): the project's emblem at 16 to 256 px.
 QIcon ProgramIcon();
 
 /// The home picture shown while no list is open, drawn at the given size.

@@ -9,7 +9,7 @@
 #include <QMenu>
 #include <QWidget>
 
-#include "app/core/gbk_text.h"
+#include "base/gbk_text.h"
 
 namespace djkivo::app {
 
@@ -19,6 +19,11 @@ constexpr char kNotifierWatcher[] = "org.kde.StatusNotifierWatcher";
 }  // namespace
 
 QtTrayDesktop::QtTrayDesktop(QWidget* window, QMenu* menu) : window_(window), menu_(menu) {
+  // The menu belongs to the icon, so every kind of notification area shows it: a
+  // StatusNotifierItem host reads it over the bus (com.canonical.dbusmenu) and shows it
+  // itself, and Qt's XEmbed tray window pops it up on a right click.
+  if (menu_ != nullptr)
+    icon_.setContextMenu(menu_);
   // Where the icon is docked by XEmbed, Qt says nothing when the tray goes away: the tray's
   // window just disappears, and Qt docks the icon again by itself when a new tray comes. So
   // while a window is hidden in the area, the area is checked on a timer (reading who owns the
@@ -155,6 +160,12 @@ void QtTrayDesktop::ShowMinimized() { window_->showMinimized(); }
 void QtTrayDesktop::ProcessMessages() { QCoreApplication::processEvents(); }
 
 void QtTrayDesktop::Popup(ScreenPoint at) {
+  // Qt's XEmbed tray window pops the icon's menu up itself before it reports the right click:
+  // a second popup would move it away from where the tray put it. A StatusNotifierItem host
+  // shows the menu it read from the bus and reports nothing; one that cannot asks the item
+  // for a menu instead, and gets it here.
+  if (menu_->isVisible())
+    return;
   if (window_ != nullptr)
     window_->activateWindow();
   menu_->popup(QPoint(at.x, at.y));

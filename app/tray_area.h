@@ -29,6 +29,8 @@ class QtTrayImage final : public TrayImage {
 };
 
 /// Everything TTrayIcon needs from the desktop, on QSystemTrayIcon, one QMenu and one window.
+/// The menu is the icon's context menu, so a StatusNotifierItem host reads it over the session
+/// bus and an XEmbed tray shows it on a right click.
 ///
 /// Qt reports a click on the icon only once it is complete, so a left click arrives as a down
 /// and an up together, a right click likewise, and there are no move reports. A restart of the

@@ -119,7 +119,9 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   bool Valid() const { return valid_.load(); }
   /// Bits per second from the stream's attributes; 0 when absent.
   std::uint32_t Bitrate() const { return bitrate_.load(); }
-  /// Whole seconds from the stream's attributes (rounded to nearest); 0 when absent.
+  /// Whole seconds from the stream's attributes (rounded to nearest); 0 when absent. Kept after
+  /// the stream closes. Unlike `TotalTime` it never opens anything, so a display may call it on
+  /// the main thread at any time, even after a stop or while the next song opens.
   std::int64_t Duration() const { return duration_.load(); }
   /// The connection dropped and the reader is getting it back: the audio read ahead plays out,
   /// then the output waits, and the elapsed time stands still.
@@ -130,10 +132,6 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   std::string Failure() const;
   /// The network is back: a reconnect waiting between attempts tries at once. Any thread.
   void RetryNow();
-  /// The length the last opened stream declared, in whole seconds (0 when it declared none),
-  /// kept after it closes. Unlike `TotalTime` it never opens anything, so a display may call it
-  /// on the main thread at any time, even after a stop or while the next song opens.
-  std::uint32_t KnownTotalTime() const { return static_cast<std::uint32_t>(duration_.load()); }
 
   // --- Operations of the chain.
   /// Opens the source if needed, then `Duration`.

@@ -87,8 +87,8 @@ int CategoryLoad() {
   site.Start();
   const std::string address = site.BaseAddress() + "/_f/gzip/dance/sort/recommend_1.html";
 
-  testing::Pcre2Pattern block(app::kCategoryBlockPattern);
-  testing::Pcre2Pattern row(app::kCategoryRowPattern);
+  test::Pcre2Pattern block(app::kCategoryBlockPattern);
+  test::Pcre2Pattern row(app::kCategoryRowPattern);
   const auto ours = [&](std::size_t& rows) {
     std::string page;
     if (!app::FetchPage(address, page))
@@ -100,7 +100,7 @@ int CategoryLoad() {
     std::string page;
     if (!CurlFetch(address, page))
       return false;
-    rows = testing::Pcre2ScrapeRows(std::move(page), block, row).size();
+    rows = test::Pcre2ScrapeRows(std::move(page), block, row).size();
     return true;
   };
 

@@ -22,14 +22,14 @@
 
 #include "bench/allocation_counter.h"
 #include "bench/measure.h"
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 #include "tests/support/scrape_pages.h"
 
 namespace {
 
-using djkivo::TPatternMatcher;
 using djkivo::bench::PrintMeasure;
-namespace pages = djkivo::testing;
+using djkivo::pattern::TPatternMatcher;
+namespace pages = djkivo::test;
 
 // CPU time of this thread: the build machine is shared, and wall time there mostly measures
 // how long other processes held the core.

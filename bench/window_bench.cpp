@@ -25,7 +25,7 @@
 
 #include <QApplication>
 #include <QListWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 
 #include "app/core/catalogue_address.h"
@@ -34,6 +34,7 @@
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
+#include "app/song_list.h"
 #include "audio/analysis/spectrum_analyser.h"
 #include "audio/audio_cache.h"
 #include "audio/media_stream_in.h"
@@ -133,9 +134,9 @@ double CurlScrapeMs(const std::string& address) {
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   curl_easy_perform(curl);
   curl_easy_cleanup(curl);
-  static testing::Pcre2Pattern block(app::kCategoryBlockPattern);
-  static testing::Pcre2Pattern row(app::kCategoryRowPattern);
-  auto rows = testing::Pcre2ScrapeRows(body, block, row);
+  static test::Pcre2Pattern block(app::kCategoryBlockPattern);
+  static test::Pcre2Pattern row(app::kCategoryRowPattern);
+  auto rows = test::Pcre2ScrapeRows(body, block, row);
   if (rows.empty())
     std::fprintf(stderr, "window_bench: the anchor found no rows\n");
   return Ms(Clock::now() - start);
@@ -227,21 +228,21 @@ int main(int argc, char** argv) {
     click(index);
     form->SkinListView1->repaint();  // the rows on screen, not just in the model
     clicks.push_back(Ms(Clock::now() - begin));
-    if (form->SkinListView1->rowCount() != demo::kRowsPerPage)
+    if (form->SkinListView1->model()->rowCount() != demo::kRowsPerPage)
       std::fprintf(stderr, "window_bench: category %d showed %d rows\n", index,
-                   form->SkinListView1->rowCount());
+                   form->SkinListView1->model()->rowCount());
     curls.push_back(CurlScrapeMs(app::CategoryFirstPageAddress(site.HostPort(), index)));
   }
 
   // --- Double clicks on "最新推荐", each a new song, alternating with the bare chain.
   click(12);
   click(1);
-  QTableWidget* table = form->SkinListView1;
+  QTableView* table = form->SkinListView1;
   std::vector<double> plays, chains;
   for (int row = 0; row < kPlays; ++row) {
     form->SoundOut1->Stop(false);
     const std::uint64_t before = device->BytesPlayed();
-    QRect rect = table->visualItemRect(table->item(row, 0));
+    QRect rect = table->visualRect(table->model()->index(row, 0));
     auto begin = Clock::now();
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, rect.center());

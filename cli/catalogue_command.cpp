@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "app/core/catalogue_address.h"
-#include "app/core/gbk_text.h"
 #include "app/core/list_load.h"
 #include "app/core/scrapers.h"
 #include "app/core/text.h"
+#include "base/gbk_text.h"
 #include "cli/command.h"
 
 namespace djkivo::cli {
@@ -144,7 +144,7 @@ int List(const CliOptions& options, const std::vector<std::string>& args) {
 int Search(const CliOptions& options, const std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2)
     return UsageError("search", kSearchUsage);
-  const std::optional<std::string> keyword = app::Utf8ToGbk(args[0]);
+  const std::optional<std::string> keyword = Utf8ToGbk(args[0]);
   if (!keyword) {
     std::fprintf(stderr, "djkivo-cli: the keyword is not UTF-8 text\n");
     return kExitUsage;
@@ -159,10 +159,11 @@ int Search(const CliOptions& options, const std::vector<std::string>& args) {
       app::ListKind::kSearch);
 }
 
-RegisterCommand scrape_command({"scrape", kScrapeUsage, Scrape});
-RegisterCommand resolve_command({"resolve", kResolveUsage, Resolve});
-RegisterCommand list_command({"list", kListUsage, List});
-RegisterCommand search_command({"search", kSearchUsage, Search});
-
 }  // namespace
+
+const Command kScrapeCommand = {"scrape", kScrapeUsage, Scrape};
+const Command kResolveCommand = {"resolve", kResolveUsage, Resolve};
+const Command kListCommand = {"list", kListUsage, List};
+const Command kSearchCommand = {"search", kSearchUsage, Search};
+
 }  // namespace djkivo::cli

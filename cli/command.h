@@ -1,19 +1,21 @@
-// The commands of djkivo-cli. Each command file registers itself with a `RegisterCommand`
-// object at namespace scope; main() parses the global options and dispatches by name.
+// The commands of djkivo-cli, in one ordered table (cli/commands.cpp): each command file
+// defines its `Command`; main() reads the options the tool shares with the window, then runs
+// the command named next with the words after it.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
+#include "app/core/program_options.h"
+
 namespace djkivo::cli {
 
-/// Options given before the command name.
-struct CliOptions {
-  std::string catalogue_host;  // --catalogue-host HOST[:PORT]
-  std::string home_host;       // --home-host HOST[:PORT]
-  std::string playlist;        // --playlist PATH
-  std::string device;          // --device portaudio|null|wav:PATH
-};
+/// Options given before the command name: the ones the tool shares with the window.
+using CliOptions = app::SharedOptions;
+
+/// Exit status for wrong usage.
+using app::kExitUsage;
 
 /// A command's entry: gets the words after the command name, returns the exit status.
 /// Output goes to stdout as raw bytes; errors go to stderr.
@@ -25,15 +27,26 @@ struct Command {
   CommandFn run;
 };
 
-/// Registers a command at static-initialisation time.
-struct RegisterCommand {
-  explicit RegisterCommand(Command command);
-};
+/// Defined by the command files.
+extern const Command kFetchCommand;
+extern const Command kScrapeCommand;
+extern const Command kResolveCommand;
+extern const Command kMatchCommand;
+extern const Command kPlayCommand;
+extern const Command kListCommand;
+extern const Command kSearchCommand;
+extern const Command kPlaylistCommand;
 
-/// The registered commands, in registration order.
-const std::vector<Command>& Commands();
+/// Every command, in the order the usage text lists them.
+std::span<const Command* const> Commands();
 
-/// Exit status for wrong usage.
-inline constexpr int kExitUsage = 64;
+/// The command named `name`, or nullptr.
+const Command* FindCommand(std::string_view name);
+
+/// The tool's usage text: the synopsis, its options and its commands. Ends with a newline.
+std::string CliUsageText();
+
+/// The commands in scdoc markup, for the manual page: per command its name and arguments.
+std::string ScdocCommandList();
 
 }  // namespace djkivo::cli

@@ -35,7 +35,8 @@ int RunFetch(const CliOptions&, const std::vector<std::string>& args) {
   return 0;
 }
 
-const RegisterCommand kFetch({"fetch", "URL", RunFetch});
-
 }  // namespace
+
+const Command kFetchCommand = {"fetch", "URL", RunFetch};
+
 }  // namespace djkivo::cli

@@ -1,71 +1,42 @@
-// djkivo-cli: fetch, scrape, resolve, match, play, list and search from the command line.
+// djkivo-cli: fetch, scrape, resolve, match, play, list, search and playlist from the command
+// line: the options it shares with the window, then a command and its arguments.
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/command.h"
-
-namespace djkivo::cli {
-
-namespace {
-std::vector<Command>& Registry() {
-  static std::vector<Command> commands;
-  return commands;
-}
-}  // namespace
-
-RegisterCommand::RegisterCommand(Command command) { Registry().push_back(command); }
-
-const std::vector<Command>& Commands() { return Registry(); }
-
-namespace {
-
-void PrintUsage() {
-  std::fprintf(stderr,
-               "usage: djkivo-cli [--catalogue-host HOST[:PORT]] [--home-host HOST[:PORT]]\n"
-               "                  [--playlist PATH] [--device DEVICE] COMMAND ...\n"
-               "commands:\n");
-  for (const Command& command : Commands())
-    std::fprintf(stderr, "  %s %s\n", command.name, command.usage);
-}
-
-}  // namespace
-}  // namespace djkivo::cli
+#include "net/network_settings.h"
 
 int main(int argc, char** argv) {
+  using namespace djkivo;
   using namespace djkivo::cli;
+  const std::vector<std::string> args(argv + 1, argv + argc);
   CliOptions options;
-  struct Option {
-    const char* name;
-    std::string* value;
-  };
-  const Option kOptions[] = {{"--catalogue-host", &options.catalogue_host},
-                             {"--home-host", &options.home_host},
-                             {"--playlist", &options.playlist},
-                             {"--device", &options.device}};
-  int i = 1;
-  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
-    const Option* found = nullptr;
-    for (const Option& option : kOptions)
-      if (std::strcmp(argv[i], option.name) == 0)
-        found = &option;
-    if (!found || i + 1 >= argc) {
-      std::fprintf(stderr, "djkivo-cli: unknown option or missing value: %s\n", argv[i]);
-      PrintUsage();
-      return kExitUsage;
-    }
-    *found->value = argv[i + 1];
-  }
-  if (i >= argc) {
-    PrintUsage();
+  std::size_t next = 0;
+  try {
+    next = ParseOptions(args, app::SharedOptionTable(options));
+  } catch (const EUsageError& error) {
+    std::fprintf(stderr, "djkivo-cli: %s\n%s", error.what(), CliUsageText().c_str());
     return kExitUsage;
   }
-  for (const Command& command : Commands()) {
-    if (std::strcmp(argv[i], command.name) == 0)
-      return command.run(options, std::vector<std::string>(argv + i + 1, argv + argc));
+  if (options.help) {
+    std::fputs(CliUsageText().c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
-  std::fprintf(stderr, "djkivo-cli: unknown command: %s\n", argv[i]);
-  PrintUsage();
-  return kExitUsage;
+  if (options.version) {
+    std::fputs(app::VersionText("djkivo-cli").c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+  net::InstallNetworkSettings(app::NetworkSettings(options));
+  if (next >= args.size()) {
+    std::fputs(CliUsageText().c_str(), stderr);
+    return kExitUsage;
+  }
+  const Command* command = FindCommand(args[next]);
+  if (command == nullptr) {
+    std::fprintf(stderr, "djkivo-cli: unknown command: %s\n%s", args[next].c_str(),
+                 CliUsageText().c_str());
+    return kExitUsage;
+  }
+  return command->run(options, std::vector<std::string>(args.begin() + next + 1, args.end()));
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/command.h"
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
 namespace djkivo::cli {
 namespace {
@@ -77,7 +77,7 @@ int RunMatch(const CliOptions&, const std::vector<std::string>& args) {
     std::fprintf(stderr, "djkivo-cli match: cannot read %s\n", positional[1].c_str());
     return kExitCannotRead;
   }
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   try {
     matcher.SetExpression(positional[0]);
     if (replace) {
@@ -96,15 +96,16 @@ int RunMatch(const CliOptions&, const std::vector<std::string>& args) {
       line += '\n';
       Write(line);
     }
-  } catch (const EPatternError& e) {
+  } catch (const pattern::EPatternError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return kExitBadPattern;
   }
   return 0;
 }
 
-const RegisterCommand kMatch({"match", "PATTERN FILE|- [--all] [--groups LIST] [--replace TEXT]",
-                              RunMatch});
-
 }  // namespace
+
+const Command kMatchCommand = {"match", "PATTERN FILE|- [--all] [--groups LIST] [--replace TEXT]",
+                               RunMatch};
+
 }  // namespace djkivo::cli

@@ -161,7 +161,8 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
   return status;
 }
 
-const RegisterCommand kRegister({"play", kUsage, Play});
-
 }  // namespace
+
+const Command kPlayCommand = {"play", kUsage, Play};
+
 }  // namespace djkivo::cli

@@ -1,13 +1,11 @@
 // djkivo-cli playlist: the play list file "mylist.txt" from the command line, with the same
 // rules as the window's play-list commands.
-#include <unistd.h>
-
-#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/core/my_list.h"
+#include "app/core/play_list_location.h"
 #include "app/core/text.h"
 #include "cli/command.h"
 
@@ -22,16 +20,6 @@ constexpr char kUsage[] =
 int UsageError() {
   std::fprintf(stderr, "usage: djkivo-cli playlist %s\n", kUsage);
   return kExitUsage;
-}
-
-// "mylist.txt" in the folder of this executable, the player's own place for it.
-std::string DefaultPlayListPath() {
-  char path[PATH_MAX];
-  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0)
-    return "mylist.txt";
-  const std::string executable(path, static_cast<std::size_t>(length));
-  return executable.substr(0, executable.rfind('/') + 1) + "mylist.txt";
 }
 
 int Show(const app::TMyList& list) {
@@ -53,12 +41,14 @@ int PlayList(const CliOptions& options, const std::vector<std::string>& given) {
     else
       args.push_back(given[i]);
   }
-  if (path.empty())
-    path = DefaultPlayListPath();
   if (args.empty())
     return UsageError();
   const std::string& action = args[0];
-  app::TMyList list(path);
+  // The same file the window uses when no --playlist names one.
+  const app::PlayListChoice file = app::PlayListFileFor(path, app::CurrentPlayListPlaces());
+  if (!file.note.empty())
+    std::fprintf(stderr, "djkivo-cli: %s\n", file.note.c_str());
+  app::TMyList list(file.path, file.in_data_folder);
   try {
     list.Load();
     if (action == "show" && args.size() == 1)
@@ -95,7 +85,8 @@ int PlayList(const CliOptions& options, const std::vector<std::string>& given) {
   return UsageError();
 }
 
-RegisterCommand playlist_command({"playlist", kUsage, PlayList});
-
 }  // namespace
+
+const Command kPlaylistCommand = {"playlist", kUsage, PlayList};
+
 }  // namespace djkivo::cli

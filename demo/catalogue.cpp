@@ -1,6 +1,8 @@
 #include "demo/catalogue.h"
 
-#include "demo/gbk.h"
+#include "base/ascii.h"
+#include "base/gbk.h"
+#include "base/gbk_text.h"
 
 namespace djkivo::demo {
 namespace {
@@ -41,10 +43,6 @@ unsigned Mix(unsigned x) {
   x ^= x >> 16;
   return x;
 }
-
-char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsLeadByte(char c) { return static_cast<unsigned char>(c) >= 0x81; }
 
 }  // namespace
 
@@ -111,17 +109,19 @@ std::vector<std::size_t> DemoCatalogue::FindKeyword(std::string_view name,
   if (keyword.empty())
     return offsets;
   for (std::size_t at = 0; at + keyword.size() <= name.size();) {
+    // Letter case is ignored in single-byte characters only: a trail byte keeps its case.
     bool equal = true;
-    bool trail = false;  // the trail byte of a double-byte character keeps its case
-    for (std::size_t k = 0; k < keyword.size() && equal; ++k) {
-      equal = trail ? name[at + k] == keyword[k] : FoldCase(name[at + k]) == FoldCase(keyword[k]);
-      trail = !trail && IsLeadByte(keyword[k]);
+    for (std::size_t k = 0; k < keyword.size() && equal;) {
+      const std::size_t length = GbkCharLength(keyword, k);
+      equal = length == 1 ? AsciiLower(name[at + k]) == AsciiLower(keyword[k])
+                          : name.substr(at + k, length) == keyword.substr(k, length);
+      k += length;
     }
     if (equal) {
       offsets.push_back(at);
       at += keyword.size();
     } else {
-      at += IsLeadByte(name[at]) ? 2 : 1;
+      at += GbkCharLength(name, at);
     }
   }
   return offsets;

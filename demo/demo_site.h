@@ -28,6 +28,13 @@ struct DemoSiteOptions {
   std::string cache_folder;  // encoded streams; empty: DefaultCacheFolder()
   Faults page_faults;        // applied to every request but the audio streams
   Faults stream_faults;      // applied to the audio streams
+  /// With both set, the site speaks HTTPS only: the certificate file (the server's
+  /// certificate, then its chain) and the key file, as PEM.
+  std::string tls_certificate_file;
+  std::string tls_key_file;
+  /// Speak HTTPS with a certificate made for this run by a CA of its own (`CaFile()`, for the
+  /// player to trust for the run only), instead of the files above. The files go with the site.
+  bool throwaway_tls = false;
 };
 
 /// One request as the site received it.
@@ -60,10 +67,13 @@ struct RequestRecord {
 /// second for a long song) and kept in the cache folder under a name that holds the song's
 /// id, length and the synthesiser's version, so later runs answer at once.
 ///
+/// With a certificate and key in the options the site speaks HTTPS instead, on the same paths.
+///
 /// Start, Stop and the destructor on one controlling thread; the query and setter methods may
 /// be called from any thread at any time.
 class DemoSite {
  public:
+  /// Throws std::runtime_error when the TLS certificate or key cannot be read.
   explicit DemoSite(DemoSiteOptions options = {});
   ~DemoSite();  // Stop()
   DemoSite(const DemoSite&) = delete;
@@ -76,10 +86,16 @@ class DemoSite {
   void Stop();
 
   std::uint16_t Port() const { return server_.Port(); }
-  /// "127.0.0.1:PORT": what the player takes as its catalogue and home host.
+  /// "127.0.0.1:PORT": what the player takes as its catalogue and home host (over HTTPS,
+  /// with the scheme: BaseAddress).
   std::string HostPort() const;
-  /// "http://127.0.0.1:PORT".
+  /// "http://127.0.0.1:PORT", or "https://127.0.0.1:PORT" over TLS. The addresses the site
+  /// hands out (redirects, stream addresses) have the same scheme.
   std::string BaseAddress() const;
+  /// True when the site speaks HTTPS.
+  bool Tls() const { return tls_; }
+  /// The CA certificate of a throwaway certificate (`throwaway_tls`); empty otherwise.
+  const std::string& CaFile() const { return ca_file_; }
 
   const DemoCatalogue& Catalogue() const { return catalogue_; }
 
@@ -114,6 +130,11 @@ class DemoSite {
   const std::unique_ptr<AudioStore> audio_;
   HttpServer server_;
   const std::uint16_t requested_port_;
+  // Set by the constructor.
+  bool tls_ = false;
+  std::string scheme_ = "http://";  // or "https://"
+  std::string certificate_folder_;  // of a throwaway certificate, removed with the site
+  std::string ca_file_;
   mutable std::mutex mutex_;
   // --- guarded by mutex_
   std::string version_body_;

@@ -16,6 +16,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/ascii.h"
+
 namespace djkivo::demo {
 namespace {
 
@@ -38,34 +40,18 @@ constexpr std::size_t kMaxConnections = 256;
 // Chunk sizes used in turn by the chunked switch: tiny, odd and large, to exercise parsers.
 constexpr std::size_t kChunkSizes[] = {1000, 7, 4096, 333, 1};
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-    text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
-    text.remove_suffix(1);
-  return text;
-}
-
 // Parses a request head (without the blank line); nullopt when malformed.
 std::optional<HttpRequest> ParseHead(std::string_view head) {
   HttpRequest request;
   request.head = std::string(head);
   std::size_t line_end = head.find('\n');
-  std::string_view line = Trim(head.substr(0, line_end));
+  std::string_view line = Trimmed(head.substr(0, line_end));
   std::size_t sp1 = line.find(' ');
   std::size_t sp2 = line.rfind(' ');
   if (sp1 == std::string_view::npos || sp2 == sp1)
     return std::nullopt;
   request.method = std::string(line.substr(0, sp1));
-  request.target = std::string(Trim(line.substr(sp1 + 1, sp2 - sp1 - 1)));
+  request.target = std::string(Trimmed(line.substr(sp1 + 1, sp2 - sp1 - 1)));
   request.version = std::string(line.substr(sp2 + 1));
   // The absolute form, which proxies send, names the same resource (RFC 9112, 3.2.2).
   if (request.target.starts_with("http://")) {
@@ -87,7 +73,7 @@ std::optional<HttpRequest> ParseHead(std::string_view head) {
     if (colon == std::string_view::npos || colon == 0)
       return std::nullopt;
     request.headers.emplace_back(std::string(line.substr(0, colon)),
-                                 std::string(Trim(line.substr(colon + 1))));
+                                 std::string(Trimmed(line.substr(colon + 1))));
   }
   return request;
 }
@@ -131,7 +117,7 @@ std::string Chunked(std::string_view body) {
 // {size, 0} when it cannot be satisfied.
 std::optional<std::pair<std::int64_t, std::int64_t>> ParseRange(std::string_view value,
                                                                 std::int64_t size) {
-  value = Trim(value);
+  value = Trimmed(value);
   if (value.substr(0, 6) != "bytes=" || value.find(',') != std::string_view::npos)
     return std::nullopt;
   value.remove_prefix(6);
@@ -166,9 +152,8 @@ std::optional<std::pair<std::int64_t, std::int64_t>> ParseRange(std::string_view
 }  // namespace
 
 std::string HttpRequest::Header(std::string_view name) const {
-  std::string wanted = Lower(name);
   for (const auto& [key, value] : headers)
-    if (Lower(key) == wanted)
+    if (IEquals(key, name))
       return value;
   return {};
 }
@@ -377,25 +362,80 @@ void HttpServer::ReapConnections(bool all) {
     connection->thread.join();
 }
 
-bool HttpServer::SendAll(int fd, std::string_view data) {
+bool HttpServer::SendAll(Connection& connection, std::string_view data) {
   while (!data.empty()) {
-    ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    short events = POLLOUT;
+    long sent = 0;
+    if (connection.tls) {
+      TlsServerSession::Want want = TlsServerSession::Want::kWrite;
+      sent = connection.tls->Write(data.data(), data.size(), want);
+      if (sent == 0)
+        return false;
+      events = want == TlsServerSession::Want::kRead ? POLLIN : POLLOUT;
+    } else {
+      sent = send(connection.fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return false;
+    }
     if (sent > 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
       continue;
     }
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-      return false;
-    if (WaitFd(fd, POLLOUT, kTransferTimeout) != Wait::kReady)
+    if (WaitFd(connection.fd, events, kTransferTimeout) != Wait::kReady)
       return false;
   }
   return !Stopping();
+}
+
+long HttpServer::Receive(Connection& connection, char* buffer, std::size_t size,
+                         std::chrono::milliseconds timeout) {
+  for (;;) {
+    short events = POLLIN;
+    if (connection.tls) {
+      TlsServerSession::Want want = TlsServerSession::Want::kRead;
+      const long got = connection.tls->Read(buffer, size, want);
+      if (got >= 0)
+        return got;
+      events = want == TlsServerSession::Want::kWrite ? POLLOUT : POLLIN;
+    } else {
+      const ssize_t got = recv(connection.fd, buffer, size, MSG_DONTWAIT);
+      if (got >= 0)
+        return got;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return 0;
+    }
+    if (WaitFd(connection.fd, events, timeout) != Wait::kReady)
+      return -1;
+  }
+}
+
+bool HttpServer::Handshake(Connection& connection) {
+  try {
+    connection.tls = std::make_unique<TlsServerSession>(*tls_, connection.fd);
+    for (;;) {
+      const TlsServerSession::Want want = connection.tls->Handshake();
+      if (want == TlsServerSession::Want::kNothing)
+        return true;
+      const short events = want == TlsServerSession::Want::kRead ? POLLIN : POLLOUT;
+      if (WaitFd(connection.fd, events, kTransferTimeout) != Wait::kReady)
+        return false;
+    }
+  } catch (const std::runtime_error&) {
+    return false;  // a client that does not trust the certificate, or no TLS client at all
+  }
 }
 
 void HttpServer::Serve(Connection* connection) {
   const int fd = connection->fd;
   std::string buffer;
   bool reset = false;
+  // The connection ends cleanly (with close_notify under TLS) unless a response was cut short.
+  bool clean = true;
+  if (tls_ && !Handshake(*connection)) {
+    close(fd);
+    connection->done.store(true, std::memory_order_release);
+    return;
+  }
   for (;;) {
     std::size_t head_size = 0;
     std::size_t head_end;
@@ -405,19 +445,14 @@ void HttpServer::Serve(Connection* connection) {
     bool closed = false;
     while ((head_end = FindHeadEnd(buffer, &head_size)) == std::string::npos) {
       if (buffer.size() > kMaxHeadBytes) {
-        SendAll(fd, StatusHead(431, "Request Header Fields Too Large") +
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        closed = true;
-        break;
-      }
-      if (WaitFd(fd, POLLIN, buffer.empty() ? kIdleTimeout : kTransferTimeout) != Wait::kReady) {
+        SendAll(*connection, StatusHead(431, "Request Header Fields Too Large") +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n");
         closed = true;
         break;
       }
       char chunk[16384];
-      ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-      if (got < 0 && (errno == EAGAIN || errno == EINTR))
-        continue;
+      const long got = Receive(*connection, chunk, sizeof chunk,
+                               buffer.empty() ? kIdleTimeout : kTransferTimeout);
       if (got <= 0) {
         closed = true;
         break;
@@ -429,13 +464,13 @@ void HttpServer::Serve(Connection* connection) {
     std::optional<HttpRequest> request = ParseHead(std::string_view(buffer).substr(0, head_size));
     buffer.erase(0, head_end);
     if (!request) {
-      SendAll(fd,
+      SendAll(*connection,
               StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     if (!request->Header("Transfer-Encoding").empty()) {
-      SendAll(fd, StatusHead(501, "Not Implemented") +
-                      "Content-Length: 0\r\nConnection: close\r\n\r\n");
+      SendAll(*connection, StatusHead(501, "Not Implemented") +
+                               "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     std::int64_t body_left = 0;
@@ -443,8 +478,8 @@ void HttpServer::Serve(Connection* connection) {
       auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), body_left);
       if (error != std::errc() || end != length.data() + length.size() || body_left < 0 ||
           body_left > kMaxRequestBody) {
-        SendAll(fd, StatusHead(413, "Content Too Large") +
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        SendAll(*connection, StatusHead(413, "Content Too Large") +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n");
         break;
       }
     }
@@ -455,17 +490,15 @@ void HttpServer::Serve(Connection* connection) {
       if (body_left == 0)
         break;
       char chunk[16384];
-      if (WaitFd(fd, POLLIN, kTransferTimeout) != Wait::kReady)
-        closed = true;
-      else if (ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT); got > 0)
+      if (const long got = Receive(*connection, chunk, sizeof chunk, kTransferTimeout); got > 0)
         buffer.append(chunk, static_cast<std::size_t>(got));
-      else if (got == 0 || (errno != EAGAIN && errno != EINTR))
+      else
         closed = true;
     }
     if (closed)
       break;
 
-    std::string connection_header = Lower(request->Header("Connection"));
+    std::string connection_header = AsciiLowered(request->Header("Connection"));
     bool keep_alive = request->version == "HTTP/1.1"
                           ? connection_header.find("close") == std::string::npos
                           : connection_header.find("keep-alive") != std::string::npos;
@@ -481,27 +514,33 @@ void HttpServer::Serve(Connection* connection) {
     }
     if (Stopping())
       break;
-    if (!Respond(fd, *request, std::move(response), keep_alive, &reset) || !keep_alive)
+    if (!Respond(*connection, *request, std::move(response), keep_alive, &reset)) {
+      clean = false;
+      break;
+    }
+    if (!keep_alive)
       break;
   }
   if (reset) {
     linger hard{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   } else if (!Stopping()) {
+    // A response cut short goes without close_notify, as a cut connection would.
+    if (connection->tls && clean)
+      connection->tls->CloseNotify();
     shutdown(fd, SHUT_WR);
     auto deadline = std::chrono::steady_clock::now() + kLingerTimeout;
     char sink[4096];
     while (std::chrono::steady_clock::now() < deadline &&
-           WaitFd(fd, POLLIN, kLingerTimeout) == Wait::kReady &&
-           recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+           Receive(*connection, sink, sizeof sink, kLingerTimeout) > 0) {
     }
   }
   close(fd);
   connection->done.store(true, std::memory_order_release);
 }
 
-bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
-                         bool* reset) {
+bool HttpServer::Respond(Connection& connection, const HttpRequest& request, HttpResponse response,
+                         bool keep_alive, bool* reset) {
   const Faults& faults = response.faults;
   if (faults.delay_milliseconds > 0 &&
       WaitForStop(std::chrono::milliseconds(faults.delay_milliseconds)))
@@ -521,7 +560,8 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   int status = response.status;
   std::string reason = response.reason;
   std::int64_t body_start = 0;  // the resource offset of the body's first byte
-  if (faults.gzip && Lower(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
+  if (faults.gzip &&
+      AsciiLowered(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
     body = GzipCompress(body);
     extra += "Content-Encoding: gzip\r\nVary: Accept-Encoding\r\n";
   } else if (response.range_capable && status == 200) {
@@ -595,8 +635,8 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     std::int64_t end = std::min(cut, sent + slice);
     if (stall_at > sent && stall_at < end)
       end = stall_at;
-    if (!SendAll(fd, std::string_view(wire).substr(static_cast<std::size_t>(sent),
-                                                   static_cast<std::size_t>(end - sent))))
+    if (!SendAll(connection, std::string_view(wire).substr(static_cast<std::size_t>(sent),
+                                                           static_cast<std::size_t>(end - sent))))
       return false;
     sent = end;
     if (sent == stall_at && WaitForStop(std::chrono::seconds(faults.stall_seconds)))

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/hex_digit.h"
-#include "demo/gbk.h"
+#include "base/ascii.h"
+#include "base/gbk_text.h"
+#include "base/query_value.h"
 
 namespace djkivo::demo {
 namespace {
@@ -13,13 +14,6 @@ namespace {
 // apostrophes: the scrapers ignore letter case and turn apostrophes into double quotes.
 bool UpperCaseRow(int row) { return row % 5 == 3; }
 bool ApostropheRow(int row) { return row % 4 == 1; }
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
 
 std::string EscapeHtml(std::string_view text) {
   std::string out;
@@ -52,7 +46,7 @@ std::string PagePath(const DemoCategory& category, int page) {
 }
 
 std::string SearchPath(std::string_view keyword, int page) {
-  return "/search.html?pageid=" + std::to_string(page) + "&keyword=" + EncodeKeyword(keyword) +
+  return "/search.html?pageid=" + std::to_string(page) + "&keyword=" + EncodeQueryValue(keyword) +
          "&keytype=1";
 }
 
@@ -134,7 +128,7 @@ std::string CategoryRow(const DemoSong& song, int row) {
     open =
         "<UL><LI CLASS=\"WQ_2\"><INPUT TYPE=\"CHECKBOX\"  CLASS=\"CHECKBOX\" NAME=\"CHECK\" VALUE=";
     link = " /> <A HREF=/dance/play/" + song.id + ".html ONCLICK=";
-    details = Upper(details.substr(0, details.find("<li class=\"wq_5\">"))) +
+    details = AsciiUppered(details.substr(0, details.find("<li class=\"wq_5\">"))) +
               "<LI CLASS=\"WQ_5\">" + RowDetails(song) +
               "</LI><LI CLASS=\"WQ_8\"><A HREF=" + quote + "/user/" +
               std::to_string(song.seed % 900 + 100) + ".html" + quote + " TARGET=_blank>";
@@ -182,42 +176,6 @@ std::string SearchRow(const DemoSong& song, std::string_view keyword, int row) {
 }
 
 }  // namespace
-
-std::string EncodeKeyword(std::string_view keyword) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (char c : keyword) {
-    auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-        (byte >= '0' && byte <= '9') ||
-        std::string_view("*@._-$!'()").find(c) != std::string_view::npos) {
-      out += c;
-    } else if (byte == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += kHex[byte >> 4];
-      out += kHex[byte & 15];
-    }
-  }
-  return out;
-}
-
-std::string DecodeQueryValue(std::string_view value) {
-  std::string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '+') {
-      out += ' ';
-    } else if (value[i] == '%' && i + 2 < value.size() && HexDigitValue(value[i + 1]) >= 0 &&
-               HexDigitValue(value[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigitValue(value[i + 1]) * 16 + HexDigitValue(value[i + 2]));
-      i += 2;
-    } else {
-      out += value[i];
-    }
-  }
-  return out;
-}
 
 std::string HomePage() {
   std::string out = Head("首页") + TopAndNavigation(-1);

@@ -29,11 +29,4 @@ std::string PlayPage(const DemoSong& song, std::string_view stream_base);
 /// The body of a "404 Not Found" answer.
 std::string NotFoundPage(std::string_view target);
 
-/// The keyword as the player puts it into a search address: letters, digits and "*@._-$!'()"
-/// copied, space as "+", every other byte as "%XX" (upper-case hexadecimal).
-std::string EncodeKeyword(std::string_view keyword);
-
-/// The inverse for a query value: "%XX" to its byte, "+" to a space; malformed escapes stay.
-std::string DecodeQueryValue(std::string_view value);
-
 }  // namespace djkivo::demo

@@ -112,15 +112,27 @@ void TWorkerThread::Start(void* data) {
   link_->owner = this;
   if (ThreadGroup())
     SendStarted(*ThreadGroup());
-  if (OnStart) {
-    std::lock_guard lock(lock_);
-    OnStart(this, *worker_, worker_->Data);
-  }
   TWorkerExecuteThread* worker = worker_.get();
-  worker->thread_ = std::thread(&TWorkerThread::WorkerBody, link_, worker, OnExecute);
+  try {
+    if (OnStart) {
+      std::lock_guard lock(lock_);
+      OnStart(this, *worker, worker->Data);
+    }
+    worker->thread_ = std::thread(&TWorkerThread::WorkerBody, link_, worker, OnExecute);
+  } catch (...) {
+    AbandonStart();
+    throw;
+  }
   ApplyPriority(*worker, priority_);
   if (update_enabled_)
     EnableTimer(true);
+}
+
+void TWorkerThread::AbandonStart() {
+  std::unique_ptr<TWorkerExecuteThread> unstarted = std::move(worker_);
+  link_.reset();
+  if (ThreadGroup())
+    ThreadGroup()->ThreadTerminated(this, *unstarted, unstarted->Data);
 }
 
 void TWorkerThread::Stop() {

@@ -154,7 +154,9 @@ class TWorkerThread : public TWorkerThreadBase {
 
   bool IsRunning() const override { return worker_ != nullptr; }
   using TWorkerThreadBase::Start;
-  /// Starts a worker with `data` unless one is running.
+  /// Starts a worker with `data` unless one is running. When `OnStart` throws (or the thread
+  /// cannot be made) the worker never runs: its group hears it end again, the component is idle
+  /// as before, and the exception reaches the caller.
   void Start(void* data) override;
   /// Asks the running worker to end (resuming it first); no effect without one.
   void Stop() override;
@@ -176,6 +178,9 @@ class TWorkerThread : public TWorkerThreadBase {
     TWorkerThread* owner = nullptr;  // guarded by mutex; nullptr once abandoned
   };
 
+  // Undoes a start that failed before its thread ran: forgets the worker and balances the
+  // group's started notification.
+  void AbandonStart();
   void UpdateTimerTick();
   void WorkerEnded(TWorkerExecuteThread* worker);
   void EnableTimer(bool enabled);

@@ -12,7 +12,7 @@
 
 #include "app/core/my_list.h"
 #include "app/core/scrapers.h"
-#include "app/core/text.h"
+#include "base/ascii.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ void Require(bool condition) {
 
 bool AllDigits(std::string_view text) {
   return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+         std::all_of(text.begin(), text.end(), [](char c) { return djkivo::IsAsciiDigit(c); });
 }
 
 // Apostrophes become double quotes before matching, and a page ends at its first NUL.
@@ -33,7 +33,7 @@ bool Clean(std::string_view text) {
   return text.find('\'') == std::string_view::npos && text.find('\0') == std::string_view::npos;
 }
 
-bool Trimmed(std::string_view text) { return djkivo::app::TrimControl(text) == text; }
+bool IsTrimmed(std::string_view text) { return djkivo::Trimmed(text) == text; }
 
 // The tag pattern "<.+?>" leaves no "<" that has a ">" at least two bytes after it.
 bool TagFree(std::string_view text) {
@@ -51,7 +51,7 @@ void CheckSongs(const std::vector<SongEntry>& songs, bool search) {
     Require(!song.name.empty() || search);
     Require(Clean(song.name) && Clean(song.uploader));
     if (search)
-      Require(Trimmed(song.name) && Trimmed(song.uploader) && TagFree(song.name));
+      Require(IsTrimmed(song.name) && IsTrimmed(song.uploader) && TagFree(song.name));
   }
 }
 

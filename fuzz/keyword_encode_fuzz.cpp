@@ -8,8 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/core/catalogue_address.h"
-#include "app/core/gbk_text.h"
+#include "base/ascii.h"
+#include "base/gbk_text.h"
+#include "base/query_value.h"
 
 namespace {
 
@@ -32,8 +33,8 @@ std::optional<std::string> DecodeKeyword(std::string_view encoded) {
   std::string decoded;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
     const char c = encoded[i];
-    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (alnum || kCopied.find(c) != std::string_view::npos) {
+    if (djkivo::IsAsciiAlnum(static_cast<unsigned char>(c)) ||
+        kCopied.find(c) != std::string_view::npos) {
       decoded.push_back(c);
     } else if (c == '+') {
       decoded.push_back(' ');
@@ -50,7 +51,7 @@ std::optional<std::string> DecodeKeyword(std::string_view encoded) {
 }
 
 void CheckEncoding(std::string_view keyword) {
-  const std::string encoded = djkivo::app::EncodeKeyword(keyword);
+  const std::string encoded = djkivo::EncodeQueryValue(keyword);
   Require(encoded.size() >= keyword.size() && encoded.size() <= keyword.size() * 3);
   Require(DecodeKeyword(encoded) == std::string(keyword));
 }
@@ -58,7 +59,7 @@ void CheckEncoding(std::string_view keyword) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace djkivo::app;
+  using namespace djkivo;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   CheckEncoding(bytes);
 

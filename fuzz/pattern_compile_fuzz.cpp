@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <string_view>
 
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0)
     return 0;
-  djkivo::TPatternMatcher matcher;
+  djkivo::pattern::TPatternMatcher matcher;
   const std::uint8_t flags = data[0];
   matcher.SetModifierI(flags & 1);
   matcher.SetModifierR(flags & 2);
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     matcher.Compile();
     matcher.Exec("<ul><li class=\"wq_2\">ab 12</li></ul>\r\nAa_\xC1\xE1");
-  } catch (const djkivo::EPatternError&) {
+  } catch (const djkivo::pattern::EPatternError&) {
   }
   return 0;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/pattern_matcher.h"
+#include "pattern/matcher.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view pattern(reinterpret_cast<const char*>(data + 2), pattern_size);
   const std::string_view input(reinterpret_cast<const char*>(data + 2 + pattern_size),
                                size - 2 - pattern_size);
-  djkivo::TPatternMatcher matcher;
+  djkivo::pattern::TPatternMatcher matcher;
   matcher.SetModifierI(flags & 1);
   matcher.SetModifierS(!(flags & 2));
   matcher.SetModifierG(!(flags & 4));
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Check(++matches <= static_cast<int>(effective.size()) + 1);
       const int pos = matcher.GroupPos(0);
       Check(pos >= last_end && pos + matcher.GroupLen(0) <= static_cast<int>(effective.size()) + 1);
-      for (int n = 1; n < djkivo::TPatternMatcher::kGroupCount; ++n) {
+      for (int n = 1; n < djkivo::pattern::TPatternMatcher::kGroupCount; ++n) {
         if (matcher.GroupPos(n) == -1)
           continue;
         Check(matcher.GroupPos(n) >= 1 &&
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       matcher.ExpandTemplate("[$1${2}$&\\$]");
     }
     matcher.ReplaceAll(input, "<$1>", true);
-  } catch (const djkivo::EPatternError&) {
+  } catch (const djkivo::pattern::EPatternError&) {
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/gbk.h"
 #include "net/http_errors.h"
 #include "net/http_text.h"
 
@@ -12,17 +13,17 @@ namespace djkivo::net {
 namespace {
 
 // Turns every '\' into '/' from `from` up to the first '?' or '#'. Sites written on Windows
-// hand out such links. A GBK lead byte takes its trail byte with it, so a trail byte 0x5C
-// (the second half of many Chinese characters) is not mistaken for a backslash.
+// hand out such links. A GBK character is skipped whole, so a trail byte 0x5C (the second half
+// of many Chinese characters) is not mistaken for a backslash.
 void SlashBackslashes(std::string& url, std::size_t from) {
   for (std::size_t i = from; i < url.size(); ++i) {
     const auto c = static_cast<unsigned char>(url[i]);
     if (c == '?' || c == '#')
       return;
-    if (c >= 0x81 && c <= 0xFE && i + 1 < url.size())
-      ++i;
-    else if (c == '\\')
+    if (c == '\\')
       url[i] = '/';
+    else
+      i += GbkCharLength(url, i) - 1;
   }
 }
 

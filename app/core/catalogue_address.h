@@ -2,7 +2,9 @@
 // play pages, and the home site's version file and home page; plus the search keyword encoding
 // and the "[page]" substitution. Pure functions of their arguments; any thread.
 //
-// A host is "NAME" or "NAME:PORT", as configured (`CatalogueHost`, `HomeSiteHost`).
+// A host is "NAME" or "NAME:PORT" ("[::1]:PORT" for IPv6), as configured (`CatalogueHost`,
+// `HomeSiteHost`), and may start with its scheme: "https://NAME[:PORT]". Without one it is
+// "http://", so stored settings keep working; the addresses below are shown for that case.
 #pragma once
 
 #include <optional>
@@ -36,12 +38,8 @@ std::string CategoryFirstPageAddress(std::string_view host, int category_index);
 /// "http://HOST/dance/sort/WORD_[page].html". Empty for an index that is no catalogue category.
 std::string CategoryTemplateAddress(std::string_view host, int category_index);
 
-/// The search keyword as the site expects it in its query: ASCII letters, digits and
-/// "*@._-$!'()" are copied, a space becomes "+", every other byte (each byte of a GBK character,
-/// every control byte) becomes "%" and two upper-case hexadecimal digits. `keyword` is GBK bytes.
-std::string EncodeKeyword(std::string_view keyword);
-
-/// "http://HOST/search.html?pageid=1&keyword=K&keytype=1", K the encoded `keyword`.
+/// "http://HOST/search.html?pageid=1&keyword=K&keytype=1", K the `keyword` (GBK bytes) as
+/// base/query_value.h's EncodeQueryValue encodes it.
 std::string SearchFirstPageAddress(std::string_view host, std::string_view keyword);
 /// "http://HOST/search.html?pageid=[page]&keyword=K&keytype=1", K the encoded `keyword`.
 std::string SearchTemplateAddress(std::string_view host, std::string_view keyword);
@@ -56,5 +54,9 @@ std::string PlayPageAddress(std::string_view host, std::string_view song_id);
 std::string VersionFileAddress(std::string_view home_host);
 /// "http://HOST", the home site's home page.
 std::string HomePageAddress(std::string_view home_host);
+
+/// Where a site's addresses start: `host` when it has a scheme ("https://HOST", without a
+/// trailing '/'), else "http://HOST".
+std::string SiteOrigin(std::string_view host);
 
 }  // namespace djkivo::app

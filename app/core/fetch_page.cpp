@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <random>
 #include <utility>
 
@@ -47,22 +48,28 @@ void ConfigurePageClient(net::THttpClient& client, net::THttpDecompressor& decom
   request.user_agent = RandomUserAgent();
 }
 
-bool FetchPage(const std::string& address, std::string& text) {
+bool FetchPage(const std::string& address, std::string& text, std::string* error) {
   bool ok = false;
   std::string body;
+  std::string message;
   Waiter::Current().Run([&] {
+    // Every failure of a page load is reported as false; the caller leaves its view as it was.
     try {
       net::THttpDecompressor decompressor;
       net::THttpClient client;
       ConfigurePageClient(client, decompressor);
       client.GetToStream(address, body);
       ok = true;
+    } catch (const std::exception& failure) {
+      message = failure.what();
     } catch (...) {
-      // Every failure of a page load is reported as false; the caller leaves its view as it was.
+      message = "Unknown error";
     }
   });
   if (ok)
     text = std::move(body);
+  else if (error)
+    *error = std::move(message);
   return ok;
 }
 

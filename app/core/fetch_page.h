@@ -58,7 +58,8 @@ std::string RandomUserAgent();
 /// GETs `address` with a fresh client (no connection, cookie or setting survives between
 /// calls), through `Waiter::Current()`. True with the decoded body, byte for byte, in `text`;
 /// false on any failure (network, HTTP status, decoding, a body above the size limit), with
-/// `text` untouched. Any thread; never throws.
-bool FetchPage(const std::string& address, std::string& text);
+/// `text` untouched and, when `error` is given, the failure's message in `*error` (the client's
+/// own text, such as "Socket Error # 111\r\nConnection refused"). Any thread; never throws.
+bool FetchPage(const std::string& address, std::string& text, std::string* error = nullptr);
 
 }  // namespace djkivo::app

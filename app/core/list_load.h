@@ -16,10 +16,11 @@ enum class ListKind {
 };
 
 /// Reads the list page at `address` with `FetchPage` and scrapes it. True with the page's songs
-/// in `songs` (possibly none); false, with `songs` emptied, when the page could not be read.
-/// Never throws for a network failure; blocks (or waits through the installed `Waiter`) until
-/// the load ends. Any thread.
-bool LoadListPage(const std::string& address, ListKind kind, std::vector<SongEntry>& songs);
+/// in `songs` (possibly none); false, with `songs` emptied and the reason in `*error` (when
+/// given), when the page could not be read or the scraper failed on it. Never throws; blocks (or
+/// waits through the installed `Waiter`) until the load ends. Any thread.
+bool LoadListPage(const std::string& address, ListKind kind, std::vector<SongEntry>& songs,
+                  std::string* error = nullptr);
 
 /// Keeps overlapping list loads apart: the window stays live while a load waits, so a newer
 /// list command can start before an older load ends. The newest command wins; a load that ends

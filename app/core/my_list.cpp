@@ -1,14 +1,10 @@
 #include "app/core/my_list.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
-#include "app/core/text.h"
+#include "app/core/play_list_location.h"
+#include "app/core/whole_file.h"
 #include "base/gbk.h"
 
 namespace djkivo::app {
@@ -18,8 +14,6 @@ namespace {
 constexpr char kSeparator = '|';
 // The full-width vertical line that stands in for "|" inside a field.
 constexpr std::string_view kFullWidthSeparator = "\xA3\xFC";
-// How many temporary names a save tries before giving up (another writer holds the others).
-constexpr int kMaxTemporaryNames = 100;
 
 std::string StoredField(std::string_view text) {
   std::string field;
@@ -65,77 +59,6 @@ std::string FileMessage(const char* what, const std::string& path, int error) {
   return std::string(what) + " \"" + path + "\". " + std::strerror(error);
 }
 
-// Writes all of `bytes` to `fd`; false with errno set on failure.
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0)
-      return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-// Reads the whole file at `path` into `bytes`. Returns 0 or errno.
-int ReadFile(const std::string& path, std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return errno;
-  int error = 0;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got < 0)
-      error = errno;
-    if (got <= 0)
-      break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return error;
-}
-
-// Replaces `path` with `bytes` through a temporary file in the same folder. Returns 0 or errno.
-int ReplaceFile(const std::string& path, std::string_view bytes) {
-  // A play list the user made read-only is not replaced behind their back (the save fails as
-  // writing it in place would), and a replaced one keeps its permissions: a private list stays
-  // private.
-  struct stat existing {};
-  const bool exists = ::stat(path.c_str(), &existing) == 0;
-  if (exists && ::access(path.c_str(), W_OK) != 0)
-    return errno;
-  static std::atomic<unsigned> counter{0};
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < kMaxTemporaryNames; ++attempt) {
-    temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST)
-      return errno;
-  }
-  if (fd < 0)
-    return EEXIST;
-  // No fsync: the rename alone makes the replacement atomic for the player and for a crash of
-  // it, and file systems order a rename over an existing file after its data (ext4's
-  // auto_da_alloc), while an fsync would cost milliseconds on a busy disk at every change.
-  int error = 0;
-  if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0)
-    error = errno;
-  if (error == 0 && !WriteAll(fd, bytes))
-    error = errno;
-  if (::close(fd) != 0 && error == 0)
-    error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0)
-    error = errno;
-  if (error != 0)
-    ::unlink(temporary.c_str());
-  return error;
-}
-
 }  // namespace
 
 TMyListDj MakeMyListDj(std::string_view name, std::string_view uploader, std::string_view id) {
@@ -173,14 +96,14 @@ std::string FormatMyList(const TarrMyListDj& list) {
   return bytes;
 }
 
-TMyList::TMyList(std::string my_list_file_name)
-    : my_list_file_name_(std::move(my_list_file_name)) {}
+TMyList::TMyList(std::string my_list_file_name, bool make_folders)
+    : my_list_file_name_(std::move(my_list_file_name)), make_folders_(make_folders) {}
 
 void TMyList::Load() {
   my_list_.clear();
   current_index_ = -1;
   std::string bytes;
-  if (const int error = ReadFile(my_list_file_name_, bytes)) {
+  if (const int error = ReadWholeFile(my_list_file_name_, bytes)) {
     if (error == ENOENT)
       return;
     throw EFileError(FileMessage("Cannot open file", my_list_file_name_, error));
@@ -189,7 +112,10 @@ void TMyList::Load() {
 }
 
 void TMyList::SaveMyList() const {
-  if (const int error = ReplaceFile(my_list_file_name_, FormatMyList(my_list_)))
+  int error = make_folders_ ? MakeParentFolders(my_list_file_name_) : 0;
+  if (error == 0)
+    error = ReplaceWholeFile(my_list_file_name_, FormatMyList(my_list_));
+  if (error != 0)
     throw EFileError(FileMessage("Cannot create file", my_list_file_name_, error));
 }
 

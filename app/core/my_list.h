@@ -63,17 +63,19 @@ std::string FormatMyList(const TarrMyListDj& list);
 class TMyList {
  public:
   /// A play list kept in the file `my_list_file_name` (`MyListFileName`). Starts empty, with
-  /// `CurrentIndex` -1; nothing is read until `Load`.
-  explicit TMyList(std::string my_list_file_name);
+  /// `CurrentIndex` -1; nothing is read until `Load`. With `make_folders` (the desktop's data
+  /// folder), a save first makes the folders above the file that are missing; without, a
+  /// missing folder fails the save.
+  explicit TMyList(std::string my_list_file_name, bool make_folders = false);
 
   /// Replaces the list with the file's entries and sets `CurrentIndex` to -1. A missing file
   /// gives an empty list without error; a file that exists but cannot be read leaves the list
   /// empty and throws `EFileError` "Cannot open file ...".
   void Load();
 
-  /// Writes the whole list to the file, replacing it atomically: the new content goes to a
-  /// temporary file beside it, which is renamed over the old one once it is written whole, so a
-  /// failure or a crash leaves either the old file or the new one, never a mix. The new file keeps
+  /// Writes the whole list to the file, replacing it atomically and durably
+  /// (`ReplaceWholeFile`): a failure, a crash or a power cut leaves either the old file or the
+  /// new one, never a mix, and once this returns the new one is on disk. The new file keeps
   /// the old one's permissions, and a file the user may not write is not replaced. Throws
   /// `EFileError` "Cannot create file ..." on failure; the list in memory is unchanged.
   void SaveMyList() const;
@@ -107,6 +109,7 @@ class TMyList {
 
  private:
   const std::string my_list_file_name_;
+  const bool make_folders_;
   TarrMyListDj my_list_;
   int current_index_ = -1;
 };

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/core/text.h"
-#include "net/pattern_matcher.h"
+#include "base/ascii.h"
+#include "pattern/matcher.h"
 
 namespace djkivo::app {
 
@@ -21,7 +21,7 @@ std::string WithDoubleQuotes(std::string page) {
 template <typename OnRow>
 void ScrapeRows(const std::string& page, std::string_view block_pattern,
                 std::string_view row_pattern, OnRow on_row) {
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   matcher.SetExpression(block_pattern);
   // The input read back is the page up to its first NUL byte.
   matcher.SetInputString(page);
@@ -46,20 +46,20 @@ std::vector<SongEntry> ScrapeCategoryPage(std::string page) {
 
 std::vector<SongEntry> ScrapeSearchPage(std::string page) {
   std::vector<SongEntry> songs;
-  TPatternMatcher tags;
+  pattern::TPatternMatcher tags;
   tags.SetExpression(kTagStripPattern);
   ScrapeRows(WithDoubleQuotes(std::move(page)), kSearchBlockPattern, kSearchRowPattern,
              [&](std::string id, const std::string& name, const std::string& uploader) {
                const std::string bare_name = tags.ReplaceAll(name, "", true);
-               songs.push_back({std::string(TrimControl(bare_name)),
-                                std::string(TrimControl(uploader)), std::move(id)});
+               songs.push_back({std::string(Trimmed(bare_name)), std::string(Trimmed(uploader)),
+                                std::move(id)});
              });
   return songs;
 }
 
 std::string ResolveStreamAddress(std::string page) {
   const std::string prepared = WithDoubleQuotes(std::move(page));
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   matcher.SetExpression(kPlayScriptPattern);
   if (!matcher.Exec(prepared))
     return {};

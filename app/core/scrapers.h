@@ -38,7 +38,7 @@ inline constexpr std::string_view kPlayScriptPattern =
 
 /// The songs of a category page, in page order: the rows of its list block, texts exactly as
 /// matched (no trimming, no tag removal). Empty when the page has no block or the block no rows.
-/// Throws `EPatternError` only on a matcher fault (the patterns are fixed and valid).
+/// Throws `pattern::EPatternError` only on a matcher fault (the patterns are fixed and valid).
 std::vector<SongEntry> ScrapeCategoryPage(std::string page);
 
 /// The songs of a search result page, in page order. The name loses every HTML tag (a bold

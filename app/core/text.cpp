@@ -2,7 +2,6 @@
 
 #include <limits>
 
-#include "base/gbk.h"
 #include "base/hex_digit.h"
 
 namespace djkivo::app {
@@ -65,29 +64,6 @@ std::int32_t StrToInt(std::string_view text) {
   if (value > std::numeric_limits<std::int32_t>::max())
     throw invalid();
   return static_cast<std::int32_t>(value);
-}
-
-std::string_view TrimControl(std::string_view text) {
-  const auto is_control = [](char c) { return static_cast<unsigned char>(c) <= 32; };
-  while (!text.empty() && is_control(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && is_control(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
-std::size_t GbkCharLength(std::string_view text, std::size_t pos) {
-  const auto at = [&](std::size_t k) -> unsigned char {
-    return pos + k < text.size() ? static_cast<unsigned char>(text[pos + k]) : 0;
-  };
-  if (!IsGbkLeadByte(at(0)))
-    return 1;
-  const unsigned char second = at(1);
-  if (second >= 0x40 && second <= 0xFE && second != 0x7F)
-    return 2;
-  const bool four =
-      second >= 0x30 && second <= 0x39 && IsGbkLeadByte(at(2)) && at(3) >= 0x30 && at(3) <= 0x39;
-  return four ? 4 : 1;
 }
 
 }  // namespace djkivo::app

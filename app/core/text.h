@@ -1,9 +1,8 @@
-// Byte-string helpers of the window logic: splitting, the whole-number conversion, trimming
-// and GBK character boundaries. Texts are GBK bytes held in std::string, never converted.
-// Pure functions; any thread.
+// Byte-string helpers of the window logic: splitting and the whole-number conversion. Texts
+// are GBK bytes held in std::string, never converted (base/ascii.h and base/gbk.h hold the
+// byte rules). Pure functions; any thread.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -31,13 +30,5 @@ TStringArray SplitString(std::string_view text, std::string_view separator);
 /// "0x" ("0X"). Anything else, a trailing line break or space included, and any value outside
 /// the 32-bit signed range, throws `EConvertError` with "'TEXT' is not a valid integer value".
 std::int32_t StrToInt(std::string_view text);
-
-/// `text` without its leading and trailing bytes of value 32 (space) or less.
-std::string_view TrimControl(std::string_view text);
-
-/// The byte length of the GBK character starting at `pos` of `text` (1, 2 or, for the four-byte
-/// sequences of GB18030, 4). A byte that starts no valid sequence counts as one character, so a
-/// walk with this function always advances and never reads past the end.
-std::size_t GbkCharLength(std::string_view text, std::size_t pos);
 
 }  // namespace djkivo::app

@@ -25,15 +25,18 @@ extern "C" {
 
 #include "audio/media_reader.h"
 #include "audio/reader/resumable_http.h"
+#include "net/http_errors.h"
+#include "net/stream_options.h"
 
 namespace djkivo {
 namespace {
 
 // Protocols an address taken from a page may use: network streaming only, so a page can never
-// make the player read local files or chain other protocols.
-constexpr const char* kNetworkProtocols = "http,https,tcp,tls,mmsh,mmst";
+// make the player read local files or chain other protocols. "httpproxy" is the CONNECT tunnel
+// an https stream takes through a proxy.
+constexpr const char* kNetworkProtocols = "http,https,httpproxy,tcp,tls,mmsh,mmst";
 // An address the user typed may also be a local file.
-constexpr const char* kUserProtocols = "file,http,https,tcp,tls,mmsh,mmst";
+constexpr const char* kUserProtocols = "file,http,https,httpproxy,tcp,tls,mmsh,mmst";
 
 // Containers an address taken from a page may be: the audio formats a music site serves. No
 // playlist or manifest format (HLS, DASH, concat), which would make FFmpeg fetch further
@@ -375,6 +378,16 @@ int ReaderCore::OpenInput() {
   av_dict_set(&options, "timeout", kReadTimeoutMicroseconds, 0);
   av_dict_set(&options, "probesize", kProbeSizeBytes, 0);
   av_dict_set(&options, "analyzeduration", kAnalyzeDurationMicroseconds, 0);
+  // The stream takes the pages' way (proxy, trust) and is checked as they are; a proxy set on
+  // the stream input itself wins.
+  try {
+    for (const auto& [name, value] :
+         net::StreamNetworkOptions(net::InstalledNetworkSettings(), address_))
+      av_dict_set(&options, name.c_str(), value.c_str(), 0);
+  } catch (const net::EHttpClientError&) {
+    av_dict_free(&options);
+    return AVERROR(EINVAL);  // a proxy setting that cannot be used: never a silent way around it
+  }
   if (!proxy_host_.empty()) {
     std::string proxy = "http://" + proxy_host_;
     if (proxy_port_ != 0)

@@ -7,8 +7,10 @@
 #include <QTextBrowser>
 #include <QTimer>
 
-#include "app/core/gbk_text.h"
+#include <gmock/gmock.h>
+
 #include "app/tray_area.h"
+#include "base/gbk_text.h"
 #include "desktop/tray_icon.h"
 #include "desktop/worker_thread.h"
 #include "tests/app/window_fixture.h"
@@ -132,6 +134,31 @@ TEST_F(DesktopTest, VisitingTheHomeSiteOpensItsAddressAndChangesNothingElse) {
   EXPECT_EQ(form.CategoryIndex(), -1);
   EXPECT_TRUE(form.SkinListView1->isHidden());
   EXPECT_TRUE(errors_.empty());
+}
+
+// A home site without a host name is never asked: the version check is skipped with one line,
+// and "访问官方" says why instead of opening "http://".
+TEST_F(DesktopTest, AHomeSiteWithoutAHostIsNeverRequested) {
+  for (const std::string host : {"", ":8080"}) {
+    SCOPED_TRACE(host);
+    errors_.clear();
+    QTextBrowser browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "setSource");
+    testing::internal::CaptureStderr();
+    TForm1& form = MakeFormWithHome(host);
+    ASSERT_TRUE(WaitFor([&] { return !form.Timer2->isActive(); }));
+    Settle();
+    EXPECT_FALSE(form.WorkerThread1->IsRunning());
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::HasSubstr("djkivo: the home site \"" + host +
+                                   "\" names no host; no version check\n"));
+    ClickCategory(13);  // "访问官方"
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    EXPECT_TRUE(browser.source().isEmpty());
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_THAT(errors_[0], testing::HasSubstr("--home-host"));
+    EXPECT_EQ(form.CategoryIndex(), -1);
+  }
 }
 
 TEST_F(DesktopTest, TrayIconCarriesTheHintAndTheWindowsIcon) {

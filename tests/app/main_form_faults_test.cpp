@@ -152,9 +152,9 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
         {ScriptedPeer::Answer("HTTP/1.1 200 OK\r\nX: " + std::string(20000, 'v') + "\r\n\r\n")}));
   }
   void TenMegabytePage() {
-    const testing::PageOptions options = {
+    const test::PageOptions options = {
         .rows = 300, .row_bytes = 35000, .upper_case = false, .broken = false, .seed = 1};
-    LoadListFrom(Peer({ScriptedPeer::Answer(OkResponse(testing::MakeListPage(options, nullptr)))}));
+    LoadListFrom(Peer({ScriptedPeer::Answer(OkResponse(test::MakeListPage(options, nullptr)))}));
   }
   void GzipBomb() {
     LoadListFrom(Peer({ScriptedPeer::Answer(

@@ -4,8 +4,10 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "app/core/player_controller.h"
 #include "app/core/time_display.h"
 #include "app/paint_panel.h"
+#include "app/status_panel.h"
 #include "demo/http_server.h"
 #include "tests/app/window_fixture.h"
 
@@ -241,6 +243,32 @@ TEST_F(LongSongTest, AnUnreadablePlayPageLeavesTheCurrentSongPlaying) {
   EXPECT_EQ(form.SoundOut1->Status(), kPlaying);
   EXPECT_TRUE(StreamOf(Song(0)));
   EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(LongSongTest, AFailedStartSaysSoOnTheStatusLineUnderThePlayingSongsTitle) {
+  WritePlayList(Line("a", Song(0).id) + Line("gone", kGoneId));
+  TForm1& form = MakeForm();
+  form.PlayButtonClick();
+  ASSERT_TRUE(WaitForStatus(kPlaying));
+  EXPECT_TRUE(form.SkinStatusPanel1->text().isEmpty());
+  form.SkinButton2Click();
+  EXPECT_EQ(form.SkinStatusPanel1->text().toStdString(),
+            "无法播放《gone》：HTTP/1.1 404 Not Found");
+  const DisplayLine line = form.Controller().Playback().Display();
+  ASSERT_TRUE(line.song);
+  EXPECT_EQ(line.song->name, "a");
+  form.SkinButton1Click();  // the next song that starts clears it
+  EXPECT_TRUE(form.SkinStatusPanel1->text().isEmpty());
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(PlaybackTest, AWholeRoundOfFailuresSaysWhyOnTheStatusLine) {
+  WritePlayList(Line("x", kNoScriptId) + Line("y", kNoScriptId));
+  TForm1& form = MakeForm();
+  form.PlayButtonClick();
+  ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
+  EXPECT_EQ(form.SkinStatusPanel1->text().toStdString(),
+            "连续 2 首歌曲无法播放，已停止：The file name is not assigned");
 }
 
 TEST_F(LongSongTest, PauseResumeAndTheButtonSwap) {

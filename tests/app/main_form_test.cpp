@@ -64,10 +64,11 @@ TEST_F(MainFormTest, StartsOnTheHomePictureWithTheLayoutsDefaults) {
     EXPECT_EQ(form.SkinHeaderListBox1->item(i)->text().toStdString(), items[i]) << i;
   EXPECT_EQ(form.SkinHeaderListBox1->currentRow(), 1);
 
-  ASSERT_EQ(form.SkinListView1->columnCount(), 3);
+  ASSERT_EQ(form.SkinListView1->model()->columnCount(), 3);
   const char* columns[] = {"歌曲名称", "上传者", "id"};
   for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(form.SkinListView1->horizontalHeaderItem(i)->text().toStdString(), columns[i]);
+    EXPECT_EQ(form.SkinListView1->model()->headerData(i, Qt::Horizontal).toString().toStdString(),
+              columns[i]);
   EXPECT_TRUE(form.SkinListView1->isColumnHidden(2));
   EXPECT_EQ(form.SkinListView1->columnWidth(0), 400);
   EXPECT_EQ(form.SkinListView1->columnWidth(1), 100);
@@ -280,7 +281,7 @@ TEST_F(MainFormTest, DeleteAndClearInThePlayListViewKeepFileAndIndexInStep) {
   const auto songs = form.MyList().MyList();
   ClickCategory(5);
   ASSERT_EQ(Rows(), 4);
-  EXPECT_TRUE(form.SkinListView1->selectedItems().isEmpty());  // CurrentIndex -1: no row
+  EXPECT_TRUE(form.SkinListView1->selectionModel()->selectedRows().isEmpty());  // CurrentIndex -1
 
   auto line = [&](int i) {
     return songs[i].name + "|" + songs[i].uploader + "|" + songs[i].id + "\r\n";

@@ -1,8 +1,6 @@
 // The player on a private session bus: a second connection drives it as a desktop panel does
 // and reads back its playback status, title and volume.
-#include <cstdlib>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -19,8 +17,8 @@
 
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
+#include "tests/app/bus_stub.h"
 #include "tests/app/window_fixture.h"
-#include "tests/support/child_process.h"
 
 namespace djkivo::app {
 namespace {
@@ -30,50 +28,11 @@ const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");
 const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 
-/// A dbus-daemon of the test's own, its address in DBUS_SESSION_BUS_ADDRESS. Started before the
-/// process's QApplication (and so before Qt's session bus connection) and killed at the end; it
-/// dies with the test however the test ends.
-class PrivateBus {
- public:
-  PrivateBus() {
-    try {
-      daemon_ = std::make_unique<test::ChildProcess>(
-          std::vector<std::string>{"dbus-daemon", "--session", "--print-address=3", "--nofork"});
-    } catch (const std::runtime_error&) {
-      return;  // not installed: the address stays empty and the tests say so
-    }
-    address_ = daemon_->ReadLine(10s).value_or(std::string());
-    if (!address_.empty())
-      setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1);
-  }
-  const std::string& Address() const { return address_; }
-
- private:
-  std::unique_ptr<test::ChildProcess> daemon_;
-  std::string address_;
-};
-
-PrivateBus* bus = nullptr;
-
-class MprisTest : public WindowTest {
+class MprisTest : public OnPrivateBus<WindowTest> {
  protected:
-  static void SetUpTestSuite() {
-    bus = new PrivateBus;  // before the application exists
-    WindowTest::SetUpTestSuite();
-  }
-  static void TearDownTestSuite() {
-    delete bus;
-    bus = nullptr;
-  }
-
-  void SetUp() override {
-    ASSERT_FALSE(bus->Address().empty()) << "dbus-daemon did not start";
-    WindowTest::SetUp();
-  }
-
   /// A panel's own connection to the bus, apart from the player's.
   QDBusConnection Client() {
-    return QDBusConnection::connectToBus(QString::fromStdString(bus->Address()),
+    return QDBusConnection::connectToBus(QString::fromStdString(bus_->Address()),
                                          QStringLiteral("panel"));
   }
 
@@ -112,6 +71,9 @@ TEST_F(MprisTest, PanelControlsThePlayerAndReadsItsState) {
   const QVariantMap metadata = qdbus_cast<QVariantMap>(Property(QStringLiteral("Metadata")));
   EXPECT_EQ(metadata.value(QStringLiteral("xesam:title")).toString(),
             FromGbkText(site_->Catalogue().Songs()[0].name));
+  // The uploader, as the song's notification names it.
+  EXPECT_EQ(metadata.value(QStringLiteral("xesam:artist")).toStringList(),
+            QStringList{FromGbkText(site_->Catalogue().Songs()[0].uploader)});
 
   Call(kPlayer, QStringLiteral("Next"));
   ASSERT_TRUE(
@@ -135,7 +97,7 @@ TEST_F(MprisTest, PanelHearsOfEveryChange) {
   monitor.setProcessChannelMode(QProcess::MergedChannels);
   monitor.start(
       QStringLiteral("dbus-monitor"),
-      {QStringLiteral("--address"), QString::fromStdString(bus->Address()),
+      {QStringLiteral("--address"), QString::fromStdString(bus_->Address()),
        QStringLiteral("type='signal',member='PropertiesChanged',path='/org/mpris/MediaPlayer2'")});
   ASSERT_TRUE(monitor.waitForStarted(10000));
   QByteArray heard;

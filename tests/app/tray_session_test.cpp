@@ -18,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QScreen>
 #include <QStyleHints>
 #include <QSystemTrayIcon>
 
@@ -28,6 +29,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/poll.h"
 #include "tests/support/run_process.h"
+#include "tests/support/virtual_display.h"
 
 namespace djkivo::app {
 namespace {
@@ -48,7 +50,7 @@ constexpr char kWmReady[] = "_DJKIVO_TEST_WM_READY";
 struct Session {
   std::string unavailable;  // why the tests cannot run here (a tool is missing); empty if they can
   std::string broken;       // why the session could not be started; empty when it was
-  std::unique_ptr<test::ChildProcess> xvfb;
+  std::unique_ptr<test::VirtualDisplay> xvfb;
   std::unique_ptr<test::ChildProcess> window_manager;
   test::TempFolder folder;  // the session's own settings, and a bus address nothing listens on
 };
@@ -66,19 +68,12 @@ class TraySessionTest : public WindowTest {
       session->unavailable = "not installed: " + session->unavailable;
       return;
     }
-    // Xvfb picks a free display number itself and reports it on descriptor 3. By default an X
-    // server resets when its last client leaves, dropping anyone connecting meanwhile: the
-    // tools the test runs come and go, so it must not.
-    session->xvfb = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-        "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0", "1024x768x24"});
-    const std::optional<std::string> display = session->xvfb->ReadLine(kXWait);
-    if (!display || display->empty()) {
-      session->broken = "Xvfb reported no display";
+    // Started while the program has one thread, before Qt starts its own.
+    session->xvfb = std::make_unique<test::VirtualDisplay>();
+    if (session->xvfb->Display().empty()) {
+      session->broken = "Xvfb did not start";
       return;
     }
-    // Set while the program has one thread, before Qt starts its own.
-    setenv("DISPLAY", (":" + *display).c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
     // The window manager and Qt read the system's settings, not the user's.
     setenv("XDG_CONFIG_HOME", session->folder.Path().c_str(), 1);
     // Openbox claims the display well before it is ready to manage windows (it loads fonts and
@@ -294,13 +289,21 @@ TEST_F(TraySessionTest, IconDocksAndClicksOnItBringTheWindowBack) {
   ASSERT_NO_FATAL_FAILURE(ClickIcon(1));
   ASSERT_NO_FATAL_FAILURE(ExpectShown(form));
 
-  // A right click pops up the tray menu at the icon; its first entry brings the window back.
+  // A right click pops up the tray menu at the icon, once (it is the icon's own menu, which
+  // the tray window shows itself); its first entry brings the window back.
   ASSERT_NO_FATAL_FAILURE(MinimiseToTray(form));
-  ASSERT_NO_FATAL_FAILURE(ClickIcon(3));
   QMenu& menu = *form.SkinPopupMenu1;
+  EXPECT_EQ(form.TrayDesktop1->Icon().contextMenu(), &menu);
+  int popups = 0;
+  QObject::connect(&menu, &QMenu::aboutToShow, [&] { ++popups; });
+  ASSERT_NO_FATAL_FAILURE(ClickIcon(3));
   ASSERT_TRUE(WaitFor([&] { return menu.isVisible(); }, kXWait));
+  ProcessEventsUntil([] { return false; }, 300ms);
+  EXPECT_EQ(popups, 1);
   EXPECT_THAT(MenuEntries(menu), testing::ElementsAre("打开主界面", "-", "上一首", "下一首", "-",
                                                       "播放/暂停", "-", "退出"));
+  // The screen as the user sees it, for a look: build/tray-xembed-menu.png.
+  QGuiApplication::primaryScreen()->grabWindow(0).save(DJKIVO_BINARY_DIR "/tray-xembed-menu.png");
   ClickAt(menu.mapToGlobal(menu.actionGeometry(form.N11).center()), 1);
   ASSERT_NO_FATAL_FAILURE(ExpectShown(form));
   EXPECT_FALSE(menu.isVisible());

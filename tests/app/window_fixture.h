@@ -10,7 +10,7 @@
 #include <vector>
 
 #include <QListWidget>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
+#include "app/song_list.h"
 #include "audio/media_stream_in.h"
 #include "audio/output/sound_out.h"
 #include "demo/demo_site.h"
@@ -104,17 +105,21 @@ class WindowTest : public testing::Test {
 
   /// Double-clicks row `row` of the song list as a user does.
   void DoubleClickRow(int row) {
-    QTableWidget* table = form_->SkinListView1;
-    QRect rect = table->visualItemRect(table->item(row, 0));
+    QTableView* table = form_->SkinListView1;
+    QRect rect = table->visualRect(table->model()->index(row, 0));
     QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, rect.center());
     QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, rect.center());
   }
 
   void SelectRow(int row) { form_->SkinListView1->selectRow(row); }
 
-  int Rows() const { return form_->SkinListView1->rowCount(); }
+  int Rows() const { return form_->SkinListView1->model()->rowCount(); }
+  /// The stored bytes of a cell of the song list.
   std::string RowBytes(int row, int column) const {
-    return form_->SkinListView1->item(row, column)->data(Qt::UserRole).toByteArray().toStdString();
+    const QAbstractItemModel* model = form_->SkinListView1->model();
+    return model->data(model->index(row, column), TSongListModel::kBytesRole)
+        .toByteArray()
+        .toStdString();
   }
 
   std::string ReadPlayList() const { return test::ReadFileBytes(PlayListPath()); }

@@ -237,7 +237,7 @@ TEST_F(StreamInTest, DurationGivesTotalTimeAndSize) {
 // The display's length never opens the stream: not before an open, not after a close (when a
 // late tick would otherwise reopen the address on the window's thread). TotalTime, a format
 // getter, does open it.
-TEST_F(StreamInTest, KnownTotalTimeNeverOpensTheStream) {
+TEST_F(StreamInTest, DurationNeverOpensTheStream) {
   int readers = 0;
   input_->SetReaderFactory([&](AddressOrigin) {
     ++readers;
@@ -245,12 +245,12 @@ TEST_F(StreamInTest, KnownTotalTimeNeverOpensTheStream) {
         FakeReaderScript{.outputs = {kStereo16}, .duration = 245 * kSecond}, log_);
   });
   input_->SetFileName("http://127.0.0.1:9/song.mp3");
-  EXPECT_EQ(input_->KnownTotalTime(), 0u);
+  EXPECT_EQ(input_->Duration(), 0);
   EXPECT_EQ(readers, 0);
   ASSERT_EQ(OpenMessage(), "(opened)");
-  EXPECT_EQ(input_->KnownTotalTime(), 245u);
+  EXPECT_EQ(input_->Duration(), 245);
   input_->Close();
-  EXPECT_EQ(input_->KnownTotalTime(), 245u) << "the last song's length stays for the display";
+  EXPECT_EQ(input_->Duration(), 245) << "the last song's length stays for the display";
   EXPECT_EQ(readers, 1);
   EXPECT_EQ(input_->TotalTime(), 245u);
   EXPECT_EQ(readers, 2) << "TotalTime opens, as every format getter does";

@@ -19,6 +19,7 @@
 #include "app/core/catalogue_address.h"
 #include "app/core/fetch_page.h"
 #include "app/core/scrapers.h"
+#include "base/query_value.h"
 #include "demo/demo_site.h"
 #include "tests/support/pcre2_scraper.h"
 #include "tests/support/temp_folder.h"
@@ -214,10 +215,10 @@ TEST_F(CatalogueCommandTest, ScrapeAndResolveReadFilesOrStandardInput) {
 }
 
 TEST_F(CatalogueCommandTest, ScrapersAgreeWithPcre2OnEveryDemoPage) {
-  testing::Pcre2Pattern category_block(app::kCategoryBlockPattern);
-  testing::Pcre2Pattern category_row(app::kCategoryRowPattern);
-  testing::Pcre2Pattern search_block(app::kSearchBlockPattern);
-  testing::Pcre2Pattern search_row(app::kSearchRowPattern);
+  test::Pcre2Pattern category_block(app::kCategoryBlockPattern);
+  test::Pcre2Pattern category_row(app::kCategoryRowPattern);
+  test::Pcre2Pattern search_block(app::kSearchBlockPattern);
+  test::Pcre2Pattern search_row(app::kSearchRowPattern);
   const auto as_rows = [](const std::vector<app::SongEntry>& songs) {
     std::vector<std::array<std::string, 3>> rows;
     for (const app::SongEntry& song : songs)
@@ -230,15 +231,15 @@ TEST_F(CatalogueCommandTest, ScrapersAgreeWithPcre2OnEveryDemoPage) {
           Fetch("/_f/gzip,chunked" + std::string("/dance/sort/") + std::string(category.slug) +
                 "_" + std::to_string(page) + ".html");
       const std::vector<app::SongEntry> songs = app::ScrapeCategoryPage(text);
-      EXPECT_EQ(as_rows(songs), testing::Pcre2ScrapeRows(text, category_block, category_row));
+      EXPECT_EQ(as_rows(songs), test::Pcre2ScrapeRows(text, category_block, category_row));
       EXPECT_EQ(songs.size(), page <= demo::kCategoryPages ? demo::kRowsPerPage : 0u);
     }
   }
   for (const char* keyword : {kDefaultKeywordGbk, "a", "", "zzzz"}) {
     const std::string text =
-        Fetch("/search.html?pageid=1&keyword=" + app::EncodeKeyword(keyword) + "&keytype=1");
+        Fetch("/search.html?pageid=1&keyword=" + EncodeQueryValue(keyword) + "&keytype=1");
     const std::vector<app::SongEntry> songs = app::ScrapeSearchPage(text);
-    const auto oracle = testing::Pcre2ScrapeRows(text, search_block, search_row);
+    const auto oracle = test::Pcre2ScrapeRows(text, search_block, search_row);
     ASSERT_EQ(songs.size(), oracle.size()) << keyword;
     for (std::size_t i = 0; i < songs.size(); ++i) {
       EXPECT_EQ(songs[i].id, oracle[i][0]);

@@ -8,12 +8,13 @@
 
 #include "demo/demo_site.h"
 #include "demo/synth.h"
-#include "tests/demo/test_peer.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wire_client.h"
 
 namespace djkivo::demo {
 namespace {
 
-using testing::TempFolder;
+using test::TempFolder;
 
 // Seconds of audio the ffmpeg tool decodes from `path`, counted in 8 kHz mono samples.
 double DecodedSeconds(const std::string& path) {
@@ -68,7 +69,7 @@ TEST(SongSynthTest, SameSeedSameSoundWithBeatsAndFades) {
 
 TEST(AudioStoreTest, EncodedSongsDecodeToTheirLengthAndAreMadeOnce) {
   TempFolder folder;
-  AudioStore store(folder.path() + "/cache");
+  AudioStore store((folder.Path() / "cache").string());
   store.Prepare();
   // Partial files of crashed encodes go at the next start once they are old.
   const std::string old_part = store.Folder() + "/1-1000ms-v2.mp3.part1-0";
@@ -114,7 +115,7 @@ TEST(AudioStoreTest, EncodedSongsDecodeToTheirLengthAndAreMadeOnce) {
 TEST(AudioStoreTest, ServedShortSongsDecodeToTheirCatalogueLength) {
   TempFolder folder;
   DemoSiteOptions options;
-  options.cache_folder = folder.path();
+  options.cache_folder = folder.Path().string();
   options.song_length = SongLength::kShort;
   DemoSite site(options);
   site.Start();
@@ -123,9 +124,9 @@ TEST(AudioStoreTest, ServedShortSongsDecodeToTheirCatalogueLength) {
     ASSERT_GE(song.seconds, 1.0);
     ASSERT_LE(song.seconds, 2.0);
     for (const char* extension : {".mp3", ".wma"}) {
-      testing::WireResponse response = testing::Get(site.Port(), "/audio/" + song.id + extension);
+      test::WireResponse response = test::Get(site.Port(), "/audio/" + song.id + extension);
       ASSERT_EQ(response.status, 200);
-      std::string copy = folder.path() + "/served" + extension;
+      std::string copy = (folder.Path() / (std::string("served") + extension)).string();
       FILE* out = fopen(copy.c_str(), "wb");
       fwrite(response.body.data(), 1, response.body.size(), out);
       fclose(out);

@@ -10,7 +10,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "tests/demo/test_peer.h"
+#include "demo/certificates.h"
+#include "tests/support/client_load.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wire_client.h"
 
 namespace djkivo::demo {
 namespace {
@@ -81,15 +84,36 @@ std::string ReadLine(int fd, std::chrono::milliseconds timeout) {
 TEST(DemoSiteProgramTest, PrintsItsAddressServesAndEndsOnSigterm) {
   if (!std::filesystem::exists(kProgram))
     GTEST_SKIP() << "djkivo-demo-site is not built";
-  testing::TempFolder cache;
-  Child child =
-      Spawn({"--port", "0", "--cache", cache.path(), "--version-body", "7", "--fault", "chunked"});
+  test::TempFolder cache;
+  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "7",
+                       "--fault", "chunked"});
   std::string line = ReadLine(child.out, 30s);
   ASSERT_TRUE(line.starts_with("http://127.0.0.1:")) << line;
   auto port = static_cast<std::uint16_t>(std::stoi(line.substr(17)));
-  testing::WireResponse response = testing::Get(port, "/djKivodata/ver.txt");
+  test::WireResponse response = test::Get(port, "/djKivodata/ver.txt");
   EXPECT_EQ(response.body, "7");
   EXPECT_EQ(response.headers["transfer-encoding"], "chunked");
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(child.pid, 20s), 0);
+  close(child.out);
+}
+
+TEST(DemoSiteProgramTest, ServesHttpsWithTheGivenCertificate) {
+  if (!std::filesystem::exists(kProgram))
+    GTEST_SKIP() << "djkivo-demo-site is not built";
+  test::TempFolder folder;
+  const ThrowawayCertificate files = MakeThrowawayCertificate(folder.Path().string());
+  test::TempFolder cache;
+  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "8",
+                       "--tls", files.certificate_file, files.key_file});
+  std::string line = ReadLine(child.out, 30s);
+  ASSERT_TRUE(line.starts_with("https://127.0.0.1:")) << line;
+  line.resize(line.find_last_not_of("/\n") + 1);
+  const test::LoadOutcome version =
+      test::Load(line + "/djKivodata/ver.txt", [&](net::THttpClient& client) {
+        client.SetNetworkSettings({.proxy = "", .ca_file = files.ca_file});
+      });
+  EXPECT_EQ(version.body, "8") << version.error;
   kill(child.pid, SIGTERM);
   EXPECT_EQ(WaitExit(child.pid, 20s), 0);
   close(child.out);
@@ -101,7 +125,8 @@ TEST(DemoSiteProgramTest, RejectsBadOptions) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "70000"},
                                         {"--fault", "nonsense"},
                                         {"--bogus"},
-                                        {"--port"}}) {
+                                        {"--port"},
+                                        {"--tls", "cert.pem"}}) {
     Child child = Spawn(args);
     EXPECT_EQ(WaitExit(child.pid, 20s), 64) << args[0];
     close(child.out);

@@ -4,46 +4,38 @@
 
 #include <set>
 
-#include "demo/gbk.h"
+#include "base/ascii.h"
+#include "base/gbk_text.h"
+#include "base/query_value.h"
 #include "demo/pages.h"
-#include "tests/demo/test_peer.h"
+#include "tests/support/pcre2_scraper.h"
+#include "tests/support/scrape_pages.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wire_client.h"
 
 namespace djkivo::demo {
 namespace {
 
-using testing::Get;
-using testing::MatchAll;
-using testing::QuotesReplaced;
-using testing::TempFolder;
-
-// The player's patterns, as its scrapers use them.
-const std::string kCategoryBlock = R"P((?i)<div class="wq_4v">(.+?)</div>)P";
-const std::string kCategoryRow =
-    R"P((?i)<ul><li class="wq_2"><input type="checkbox"  class="checkbox" name="check" value=(\d+) /> <a href=/dance/play/\d+.html onClick=.+?>(.+?)</a>.+?<li class="wq_8"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)P";
-const std::string kSearchBlock = R"P((?i)<div class="ser_3">(.+?)</div>)P";
-const std::string kSearchRow =
-    R"P((?i)<ul>.+?name="check" value="(\d+)" /></li>.+?<li class="ser_8">.+?>(.+?)</a></li>.+?<li class="ser_6"><a href=".+?" target=_blank>(.+?)</a></li>.+?</ul>)P";
-const std::string kTagStrip = R"P((?i)<.+?>)P";
-const std::string kPlayScript =
-    R"P((?i)<SCRIPT LANGUAGE=JavaScript>var s_bstr="(.+?)".+?righturl="(.+?)";</SCRIPT>)P";
+using test::Get;
+using test::kCategoryBlockPattern;
+using test::kCategoryRowPattern;
+using test::kPlayPagePattern;
+using test::kSearchBlockPattern;
+using test::kSearchRowPattern;
+using test::kTagStripPattern;
+using test::Pcre2MatchAll;
+using test::ReplaceApostrophes;
+using test::TempFolder;
 
 struct Row {
   std::string id, name, uploader;
   bool operator==(const Row&) const = default;
 };
 
-std::string Trim(std::string text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
-    text.erase(0, 1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
-    text.pop_back();
-  return text;
-}
-
 std::string StripTags(const std::string& text) {
   std::string out;
   std::size_t done = 0;
-  for (const auto& match : MatchAll(kTagStrip, text)) {
+  for (const auto& match : Pcre2MatchAll(kTagStripPattern, text)) {
     std::size_t at = text.find(match[0], done);
     out += text.substr(done, at - done);
     done = at + match[0].size();
@@ -53,27 +45,28 @@ std::string StripTags(const std::string& text) {
 
 // Rows as the category scraper takes them; nullopt when the page has no list block.
 std::optional<std::vector<Row>> ScrapeCategory(const std::string& body) {
-  std::string page = QuotesReplaced(body);
-  auto blocks = MatchAll(kCategoryBlock, page);
+  std::string page = ReplaceApostrophes(body);
+  auto blocks = Pcre2MatchAll(kCategoryBlockPattern, page);
   if (blocks.empty())
     return std::nullopt;
   std::vector<Row> rows;
-  for (const auto& match : MatchAll(kCategoryRow, blocks[0][1]))
+  for (const auto& match : Pcre2MatchAll(kCategoryRowPattern, blocks[0][1]))
     rows.push_back({match[1], match[2], match[3]});
   return rows;
 }
 
 std::optional<std::vector<Row>> ScrapeSearch(const std::string& body,
                                              std::vector<std::string>* raw_names = nullptr) {
-  std::string page = QuotesReplaced(body);
-  auto blocks = MatchAll(kSearchBlock, page);
+  std::string page = ReplaceApostrophes(body);
+  auto blocks = Pcre2MatchAll(kSearchBlockPattern, page);
   if (blocks.empty())
     return std::nullopt;
   std::vector<Row> rows;
-  for (const auto& match : MatchAll(kSearchRow, blocks[0][1])) {
+  for (const auto& match : Pcre2MatchAll(kSearchRowPattern, blocks[0][1])) {
     if (raw_names)
       raw_names->push_back(match[2]);
-    rows.push_back({match[1], Trim(StripTags(match[2])), Trim(match[3])});
+    rows.push_back(
+        {match[1], std::string(Trimmed(StripTags(match[2]))), std::string(Trimmed(match[3]))});
   }
   return rows;
 }
@@ -82,7 +75,7 @@ class DemoSiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DemoSiteOptions options;
-    options.cache_folder = cache_.path();
+    options.cache_folder = cache_.Path().string();
     options.version_body = "2";
     options.song_length = SongLength::kShort;
     site_ = std::make_unique<DemoSite>(options);
@@ -100,14 +93,14 @@ TEST_F(DemoSiteTest, EveryCategoryPageHoldsItsThirtyRowsAsTheScraperCutsThem) {
     for (int page = 1; page <= kCategoryPages + 1; ++page) {
       std::string path =
           "/dance/sort/" + std::string(category.slug) + "_" + std::to_string(page) + ".html";
-      testing::WireResponse response = Get(site_->Port(), path);
+      test::WireResponse response = Get(site_->Port(), path);
       ASSERT_EQ(response.status, 200) << path;
       auto rows = ScrapeCategory(response.body);
       ASSERT_TRUE(rows.has_value()) << path;
       std::vector<Row> expected;
       for (const DemoSong* song : site_->Catalogue().CategoryPage(category, page)) {
         expected.push_back(
-            {song->id, QuotesReplaced(song->listed_name), QuotesReplaced(song->uploader)});
+            {song->id, ReplaceApostrophes(song->listed_name), ReplaceApostrophes(song->uploader)});
         saw_apostrophe |= song->listed_name.find('\'') != std::string::npos;
         saw_tag |= song->listed_name.find("<FONT") != std::string::npos;
         saw_chinese |= static_cast<unsigned char>(song->name[0]) >= 0x81;
@@ -126,9 +119,9 @@ TEST_F(DemoSiteTest, CategoryPagesMixUpperCaseMarkupAndApostropheQuotes) {
   EXPECT_NE(body.find("<UL><LI CLASS=\"WQ_2\">"), std::string::npos);
   EXPECT_NE(body.find("<a href='/user/"), std::string::npos);
   // Without the quote replacement the apostrophe rows do not match: the scraper relies on it.
-  auto blocks = MatchAll(kCategoryBlock, body);
+  auto blocks = Pcre2MatchAll(kCategoryBlockPattern, body);
   ASSERT_EQ(blocks.size(), 1u);
-  EXPECT_LT(MatchAll(kCategoryRow, blocks[0][1]).size(), 30u);
+  EXPECT_LT(Pcre2MatchAll(kCategoryRowPattern, blocks[0][1]).size(), 30u);
   // The near-miss block before the list is not taken for it.
   EXPECT_NE(body.find("<div class=\"wq_4\">"), std::string::npos);
 }
@@ -142,7 +135,7 @@ TEST_F(DemoSiteTest, BadCategoryAddressesAreNotFound) {
 
 TEST_F(DemoSiteTest, SearchFindsAndHighlightsTheDefaultKeyword) {
   std::string keyword = Gbk("狗尾草");
-  std::string encoded = EncodeKeyword(keyword);
+  std::string encoded = EncodeQueryValue(keyword);
   ASSERT_EQ(encoded, "%B9%B7%CE%B2%B2%DD");
   std::vector<std::string> raw;
   auto rows = ScrapeSearch(
@@ -152,9 +145,9 @@ TEST_F(DemoSiteTest, SearchFindsAndHighlightsTheDefaultKeyword) {
   ASSERT_GT(expected.size(), 5u);
   ASSERT_EQ(rows->size(), std::min<std::size_t>(expected.size(), 30));
   for (std::size_t i = 0; i < rows->size(); ++i) {
-    EXPECT_EQ((*rows)[i], (Row{expected[i]->id, QuotesReplaced(expected[i]->name),
-                               QuotesReplaced(expected[i]->uploader)}));
-    EXPECT_NE(QuotesReplaced(raw[i]).find(">" + keyword + "</"), std::string::npos) << raw[i];
+    EXPECT_EQ((*rows)[i], (Row{expected[i]->id, ReplaceApostrophes(expected[i]->name),
+                               ReplaceApostrophes(expected[i]->uploader)}));
+    EXPECT_NE(ReplaceApostrophes(raw[i]).find(">" + keyword + "</"), std::string::npos) << raw[i];
     EXPECT_TRUE(raw[i].find("<b>") != std::string::npos || raw[i].find("<B>") != std::string::npos);
   }
 }
@@ -207,7 +200,7 @@ TEST_F(DemoSiteTest, PlayPagesGiveTheStreamAddressInTwoParts) {
     if (std::stoi(song.id) % 7 != 0 && !song.apostrophe_quotes)
       continue;
     std::string body = Get(site_->Port(), "/dance/play/" + song.id + ".html").body;
-    auto matches = MatchAll(kPlayScript, QuotesReplaced(body));
+    auto matches = Pcre2MatchAll(kPlayPagePattern, ReplaceApostrophes(body));
     ASSERT_EQ(matches.size(), 1u) << song.id;
     std::string address = matches[0][1] + matches[0][2];
     std::string extension = song.format == AudioFormat::kMp3 ? ".mp3" : ".wma";
@@ -225,7 +218,7 @@ TEST_F(DemoSiteTest, VersionFileHomePageAndRequestCounts) {
   EXPECT_EQ(Get(site_->Port(), "/djKivodata/ver.txt").body, "2");
   site_->SetVersionBody("2\r\n");
   EXPECT_EQ(Get(site_->Port(), "/djKivodata/ver.txt").body, "2\r\n");
-  testing::WireResponse home = Get(site_->Port(), "/");
+  test::WireResponse home = Get(site_->Port(), "/");
   EXPECT_EQ(home.status, 200);
   EXPECT_NE(home.body.find("/dance/sort/Kushiyaki_1.html"), std::string::npos);
 

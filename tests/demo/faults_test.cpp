@@ -17,15 +17,16 @@
 #include <gtest/gtest.h>
 
 #include "demo/demo_site.h"
-#include "tests/demo/test_peer.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wire_client.h"
 
 namespace djkivo::demo {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Get;
-using testing::TestConnection;
-using testing::WireResponse;
+using test::Get;
+using test::TestConnection;
+using test::WireResponse;
 
 TEST(NetworkFaultsTest, ParseWithTheirValues) {
   const Faults faults = ParseFaults("drop=5@1000,delay=300,norange,nolength,grow=10");
@@ -44,7 +45,7 @@ class NetworkFaultsSiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DemoSiteOptions options;
-    options.cache_folder = cache_.path();
+    options.cache_folder = cache_.Path();
     options.song_length = SongLength::kShort;
     site_ = std::make_unique<DemoSite>(options);
     site_->Start();
@@ -66,7 +67,7 @@ class NetworkFaultsSiteTest : public ::testing::Test {
     return refused;
   }
 
-  testing::TempFolder cache_;
+  test::TempFolder cache_;
   std::unique_ptr<DemoSite> site_;
   std::string path_;
   std::string whole_;

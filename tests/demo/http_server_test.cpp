@@ -7,15 +7,17 @@
 #include "base/event.h"
 #include "demo/demo_site.h"
 #include "demo/faults.h"
-#include "tests/demo/test_peer.h"
+#include "tests/support/compressed.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/wire_client.h"
 
 namespace djkivo::demo {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::Get;
-using testing::TestConnection;
-using testing::WireResponse;
+using test::Get;
+using test::TestConnection;
+using test::WireResponse;
 
 constexpr char kPage[] = "/dance/sort/chinese_1.html";
 
@@ -44,7 +46,7 @@ class ServedSiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DemoSiteOptions options;
-    options.cache_folder = cache_.path();
+    options.cache_folder = cache_.Path().string();
     options.song_length = SongLength::kShort;
     site_ = std::make_unique<DemoSite>(options);
     site_->Start();
@@ -53,7 +55,7 @@ class ServedSiteTest : public ::testing::Test {
   }
   std::uint16_t port() const { return site_->Port(); }
 
-  testing::TempFolder cache_;
+  test::TempFolder cache_;
   std::unique_ptr<DemoSite> site_;
   std::string plain_;
 };
@@ -63,7 +65,7 @@ TEST_F(ServedSiteTest, GzipAndChunkedCarryTheSameBody) {
       Get(port(), std::string("/_f/gzip") + kPage, "Accept-Encoding: gzip, deflate\r\n");
   EXPECT_EQ(gzip.headers["content-encoding"], "gzip");
   EXPECT_LT(gzip.body.size(), plain_.size());
-  EXPECT_EQ(testing::Gunzip(gzip.body), plain_);
+  EXPECT_EQ(test::Gunzip(gzip.body), plain_);
   // A client that does not accept gzip is answered plainly.
   WireResponse unasked = Get(port(), std::string("/_f/gzip") + kPage);
   EXPECT_EQ(unasked.headers.count("content-encoding"), 0u);
@@ -78,7 +80,7 @@ TEST_F(ServedSiteTest, GzipAndChunkedCarryTheSameBody) {
   WireResponse both =
       Get(port(), std::string("/_f/chunked,gzip") + kPage, "Accept-Encoding: gzip\r\n");
   EXPECT_TRUE(both.complete);
-  EXPECT_EQ(testing::Gunzip(both.body), plain_);
+  EXPECT_EQ(test::Gunzip(both.body), plain_);
 }
 
 TEST_F(ServedSiteTest, RedirectHopsCountDownToTheResource) {

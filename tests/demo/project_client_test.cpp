@@ -4,8 +4,9 @@
 
 #include "demo/demo_site.h"
 #include "net/http_client.h"
-#include "net/pattern_matcher.h"
-#include "tests/demo/test_peer.h"
+#include "pattern/matcher.h"
+#include "tests/support/scrape_pages.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo::demo {
 namespace {
@@ -31,7 +32,7 @@ std::string Scrape(std::string page) {
   for (char& c : page)
     if (c == '\'')
       c = '"';
-  TPatternMatcher matcher;
+  pattern::TPatternMatcher matcher;
   matcher.SetExpression(kBlock);
   if (!matcher.Exec(page))
     return "no block";
@@ -44,9 +45,9 @@ std::string Scrape(std::string page) {
 }
 
 TEST(ProjectClientTest, EveryCategoryScrapesToItsRowsUnderEveryFramingSwitch) {
-  testing::TempFolder cache;
+  test::TempFolder cache;
   DemoSiteOptions options;
-  options.cache_folder = cache.path();
+  options.cache_folder = cache.Path().string();
   DemoSite site(options);
   site.Start();
   for (const char* prefix : {"", "/_f/gzip", "/_f/chunked", "/_f/gzip,chunked", "/_f/redirect=3",
@@ -54,8 +55,8 @@ TEST(ProjectClientTest, EveryCategoryScrapesToItsRowsUnderEveryFramingSwitch) {
     for (const DemoCategory& category : DemoCatalogue::Categories()) {
       std::string expected;
       for (const DemoSong* song : site.Catalogue().CategoryPage(category, 1))
-        expected += song->id + "\t" + testing::QuotesReplaced(song->listed_name) + "\t" +
-                    testing::QuotesReplaced(song->uploader) + "\n";
+        expected += song->id + "\t" + test::ReplaceApostrophes(song->listed_name) + "\t" +
+                    test::ReplaceApostrophes(song->uploader) + "\n";
       std::string url =
           site.BaseAddress() + prefix + "/dance/sort/" + std::string(category.slug) + "_1.html";
       EXPECT_EQ(Scrape(Load(url)), expected) << url;

@@ -73,6 +73,50 @@ TEST_F(WorkerThreadTest, UnassignedOrThrowingExecuteStillEndsWithTerminate) {
   EXPECT_FALSE(worker.IsRunning());
 }
 
+// A start handler that throws stops the start: the caller gets the exception (the window shows
+// it in its error box), the worker never runs, its group hears it end again, and the component
+// can be started again and destroyed at once. It used to keep a worker that never ran, counted
+// as running for ever, and ended the program when destroyed.
+TEST_F(WorkerThreadTest, AThrowingStartHandlerLeavesTheComponentIdle) {
+  TWorkerThreadGroup group;
+  int group_starts = 0;
+  int group_ends = 0;
+  group.OnStart = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) { ++group_starts; };
+  group.OnTerminate = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) { ++group_ends; };
+  const auto refuse = [](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) {
+    throw std::runtime_error("start refused");
+  };
+  std::atomic<int> executed{0};
+  int terminated = 0;
+  const auto started = std::chrono::steady_clock::now();
+  {
+    TWorkerThread worker;
+    worker.SetThreadGroup(&group);
+    worker.OnExecute = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) { ++executed; };
+    worker.OnTerminate = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*&) { ++terminated; };
+    worker.OnStart = refuse;
+    EXPECT_THROW(worker.Start(), std::runtime_error);
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_FALSE(group.IsRunning());
+    EXPECT_EQ(group_starts, 1);
+    EXPECT_EQ(group_ends, 1);
+
+    worker.OnStart = nullptr;
+    worker.Start();
+    ASSERT_TRUE(PumpUntil([&] { return terminated == 1; }));
+    EXPECT_EQ(executed, 1);
+
+    worker.OnStart = refuse;
+    EXPECT_THROW(worker.Start(), std::runtime_error);
+  }
+  EXPECT_EQ(executed, 1);
+  EXPECT_EQ(terminated, 1);
+  EXPECT_EQ(group_starts, 3);
+  EXPECT_EQ(group_ends, 3);
+  // Nothing was left to wait for (the destructor waits up to 5 s for a running worker).
+  EXPECT_LT(std::chrono::steady_clock::now() - started, TWorkerThread::kDestroyWaitLimit);
+}
+
 TEST_F(WorkerThreadTest, UpdatesTickOnlyWhileRunningAndOnlyWhenEnabled) {
   TWorkerThread worker;
   Event release(true);

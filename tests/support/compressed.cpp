@@ -101,4 +101,25 @@ std::string PageText(std::size_t size, std::uint32_t seed) {
   return text;
 }
 
+std::string Gunzip(std::string_view data) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK)
+    throw std::runtime_error("inflateInit2 failed");
+  std::string out;
+  char chunk[65536];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  if (result != Z_STREAM_END)
+    throw std::runtime_error("bad gzip data");
+  return out;
+}
+
 }  // namespace djkivo::test

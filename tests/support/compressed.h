@@ -1,4 +1,5 @@
-// Compressed test bodies made with zlib: zlib, gzip (with any header flags) and raw deflate.
+// Compressed test bodies made with zlib: zlib, gzip (with any header flags) and raw deflate,
+// and gzip data read back.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,9 @@ struct GzipFields {
 };
 /// `text` as one gzip member with the given header fields, CRC-32 and length trailer.
 std::string Gzip(std::string_view text, const GzipFields& fields = {});
+
+/// The text inside gzip `data` (one member). Throws std::runtime_error on data that is not.
+std::string Gunzip(std::string_view data);
 
 /// Reproducible page-like text of `size` bytes (words, markup, line breaks) that compresses
 /// about as well as the site's pages.

@@ -1,6 +1,6 @@
-// The list scrapers rebuilt on PCRE2 with its JIT: the oracle the scraper tests compare with and
-// the anchor of the catalogue benchmark. Header-only, so only the test and benchmark programs
-// (which link PCRE2) pull it in.
+// The list scrapers rebuilt on PCRE2 with its JIT: the oracle the scraper and demo site tests
+// compare with and the anchor of the catalogue benchmark. Header-only, so only the test and
+// benchmark programs (which link PCRE2) pull it in.
 #pragma once
 
 #define PCRE2_CODE_UNIT_WIDTH 8
@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace djkivo::testing {
+namespace djkivo::test {
 
 /// One compiled pattern with "." matching line breaks (the player's matcher's default).
 class Pcre2Pattern {
@@ -49,6 +49,8 @@ class Pcre2Pattern {
       return {};
     return std::string(subject_.substr(v[2 * n], v[2 * n + 1] - v[2 * n]));
   }
+  /// The number of groups of a match, group 0 included.
+  int GroupCount() const { return static_cast<int>(pcre2_get_ovector_count(data_)); }
   std::size_t End() const { return pcre2_get_ovector_pointer(data_)[1]; }
   std::size_t Start() const { return pcre2_get_ovector_pointer(data_)[0]; }
 
@@ -57,6 +59,22 @@ class Pcre2Pattern {
   pcre2_match_data* data_ = nullptr;
   std::string_view subject_;
 };
+
+/// Every match of `pattern` in `subject`, each as its groups 0..N: leftmost-first, not
+/// overlapping, and one byte on after an empty match, as the player's matcher goes on.
+inline std::vector<std::vector<std::string>> Pcre2MatchAll(std::string_view pattern,
+                                                           std::string_view subject) {
+  Pcre2Pattern compiled(pattern);
+  std::vector<std::vector<std::string>> matches;
+  for (std::size_t start = 0; start <= subject.size() && compiled.Match(subject, start);) {
+    std::vector<std::string> groups;
+    for (int n = 0; n < compiled.GroupCount(); ++n)
+      groups.push_back(compiled.Group(n));
+    matches.push_back(std::move(groups));
+    start = compiled.End() > compiled.Start() ? compiled.End() : compiled.End() + 1;
+  }
+  return matches;
+}
 
 /// Groups 1 to 3 of every row match inside the first block match, as the player scrapes a list
 /// page (apostrophes turned into double quotes first; no clean-ups).
@@ -75,4 +93,4 @@ inline std::vector<std::array<std::string, 3>> Pcre2ScrapeRows(std::string page,
   return rows;
 }
 
-}  // namespace djkivo::testing
+}  // namespace djkivo::test

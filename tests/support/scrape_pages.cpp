@@ -1,10 +1,11 @@
 #include "tests/support/scrape_pages.h"
 
 #include <algorithm>
-#include <cctype>
 #include <random>
 
-namespace djkivo::testing {
+#include "base/ascii.h"
+
+namespace djkivo::test {
 
 const char* const kCategoryBlockPattern = "(?i)<div class=\"wq_4v\">(.+?)</div>";
 const char* const kCategoryRowPattern =
@@ -60,10 +61,7 @@ class Writer {
 
   // Markup, upper-cased when asked (attribute values and text stay as they are).
   std::string Tag(std::string markup) const {
-    if (options_.upper_case)
-      std::transform(markup.begin(), markup.end(), markup.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return markup;
+    return options_.upper_case ? AsciiUppered(markup) : markup;
   }
 
   // Filler cells that bring a row to about the configured size.
@@ -193,4 +191,4 @@ std::vector<std::string> MakeTaggedNames(int count, unsigned seed,
   return names;
 }
 
-}  // namespace djkivo::testing
+}  // namespace djkivo::test

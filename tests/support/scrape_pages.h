@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace djkivo::testing {
+namespace djkivo::test {
 
 /// The program's patterns, as the scrapers use them.
 extern const char* const kCategoryBlockPattern;
@@ -49,4 +49,4 @@ std::vector<std::string> MakeTaggedNames(int count, unsigned seed,
 /// The text with every "'" replaced by '"' (what the scrapers do to a page first).
 std::string ReplaceApostrophes(std::string text);
 
-}  // namespace djkivo::testing
+}  // namespace djkivo::test

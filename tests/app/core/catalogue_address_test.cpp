@@ -25,22 +25,6 @@ TEST(CatalogueAddressTest, CategoryAddressesByItemIndex) {
   EXPECT_EQ(CategoryByPathWord("kushiyaki"), std::nullopt);
 }
 
-TEST(CatalogueAddressTest, KeywordEncoding) {
-  const struct {
-    const char* keyword;
-    const char* encoded;
-  } kCases[] = {
-      {"\xB9\xB7\xCE\xB2\xB2\xDD", "%B9%B7%CE%B2%B2%DD"},  // the default keyword "狗尾草"
-      {"a b", "a+b"},
-      {"", ""},
-      {"AZaz09*@._-$!'()", "AZaz09*@._-$!'()"},
-      {"&=+/?%#~\"", "%26%3D%2B%2F%3F%25%23%7E%22"},
-      {"\t\r\n\x7f\xff", "%09%0D%0A%7F%FF"},
-  };
-  for (const auto& c : kCases)
-    EXPECT_EQ(EncodeKeyword(c.keyword), c.encoded) << c.keyword;
-}
-
 TEST(CatalogueAddressTest, SearchPlayAndHomeAddresses) {
   EXPECT_EQ(SearchFirstPageAddress("h", "a b"),
             "http://h/search.html?pageid=1&keyword=a+b&keytype=1");
@@ -49,6 +33,17 @@ TEST(CatalogueAddressTest, SearchPlayAndHomeAddresses) {
   EXPECT_EQ(PlayPageAddress("h:1", "12345"), "http://h:1/dance/play/12345.html");
   EXPECT_EQ(VersionFileAddress("home"), "http://home/djKivodata/ver.txt");
   EXPECT_EQ(HomePageAddress("home:81"), "http://home:81");
+}
+
+TEST(CatalogueAddressTest, AHostMayCarryItsScheme) {
+  EXPECT_EQ(CategoryFirstPageAddress("https://h:8443", 1),
+            "https://h:8443/dance/sort/recommend_1.html");
+  EXPECT_EQ(SearchFirstPageAddress("https://h/", "a"),
+            "https://h/search.html?pageid=1&keyword=a&keytype=1");
+  EXPECT_EQ(PlayPageAddress("http://h", "7"), "http://h/dance/play/7.html");
+  EXPECT_EQ(PlayPageAddress("[::1]:8080", "7"), "http://[::1]:8080/dance/play/7.html");
+  EXPECT_EQ(VersionFileAddress("https://[::1]:8443"), "https://[::1]:8443/djKivodata/ver.txt");
+  EXPECT_EQ(HomePageAddress("https://home//"), "https://home");
 }
 
 TEST(CatalogueAddressTest, PageSubstitutionReplacesEveryPlaceholder) {

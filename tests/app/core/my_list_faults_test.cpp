@@ -13,6 +13,7 @@
 
 #include "app/core/my_list.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/unprivileged.h"
 
 namespace djkivo::app {
 namespace {
@@ -82,11 +83,7 @@ TEST(MyListFaultsTest, FieldsEndingInHalfACharacterSurviveASaveAndALoad) {
   EXPECT_EQ(ParseMyList(FormatMyList(list)), list);
 }
 
-// Permissions do not hold back root, so the checks run in a child that gives up root first.
-void DropRoot() {
-  if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-    std::_Exit(3);
-}
+using test::DropRoot;
 
 // In a folder the player may not write, Load works and every save fails with the message
 // and leaves the file and the folder as they were; the change stays in memory.
@@ -136,7 +133,7 @@ TEST(MyListFaultsTest, AReadOnlyFileIsNotReplacedAndAPrivateOneStaysPrivate) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
   fs::permissions(private_path, fs::perms::owner_read | fs::perms::owner_write);
   if (::geteuid() == 0) {  // the child saves it as the unprivileged user
-    ASSERT_EQ(::chown(private_path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(private_path.c_str(), test::kUnprivilegedId, test::kUnprivilegedId), 0);
   }
   EXPECT_EXIT(
       {

@@ -173,8 +173,8 @@ TEST(PageLoadCutStreamTest, ACompressedBodyCutBeforeItsEndFailsTheLoad) {
 // A list page of 10 MB (rows padded with filler cells) loads whole, compressed or not, and the
 // scraper finds every row.
 TEST(PageLoadLargePageTest, ATenMegabytePageLoadsAndScrapesWhole) {
-  std::vector<testing::PageRow> rows;
-  const std::string page = testing::MakeListPage(
+  std::vector<test::PageRow> rows;
+  const std::string page = test::MakeListPage(
       {.rows = 300, .row_bytes = 35000, .upper_case = false, .broken = false, .seed = 1}, &rows);
   ASSERT_GT(page.size(), 10'000'000u);
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: ";

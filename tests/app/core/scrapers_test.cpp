@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/ascii.h"
+
 namespace djkivo::app {
 namespace {
 
@@ -57,10 +59,7 @@ TEST(ScrapeCategoryPageTest, RowsAsMatched) {
        [] {
          std::string page = CategoryPage(CategoryRow("7", "n", "u"));
          for (const char* from : {"<ul>", "<li class=\"wq_2\">", "<div class='wq_4v'>", "</div>"}) {
-           std::string upper = from;
-           for (char& c : upper)
-             c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-           page.replace(page.find(from), std::string(from).size(), upper);
+           page.replace(page.find(from), std::string(from).size(), AsciiUppered(from));
          }
          return page;
        }(),

@@ -64,19 +64,5 @@ TEST(StrToIntTest, RejectsEverythingElseWithTheTextInTheMessage) {
   }
 }
 
-TEST(TrimControlTest, RemovesBytesUpToSpaceAtBothEndsOnly) {
-  EXPECT_EQ(TrimControl(" \t\r\n a b \x01\x1f "), "a b");
-  EXPECT_EQ(TrimControl("\xb9\xb7 "), "\xb9\xb7");
-  EXPECT_EQ(TrimControl(" \n "), "");
-}
-
-TEST(GbkCharLengthTest, WalksOneTwoAndFourByteCharacters) {
-  const std::string text = "a\xb9\xb7\x81\x30\x81\x30\xb0\x7c|\x81";
-  std::vector<std::size_t> lengths;
-  for (std::size_t pos = 0; pos < text.size(); pos += GbkCharLength(text, pos))
-    lengths.push_back(GbkCharLength(text, pos));
-  EXPECT_EQ(lengths, (std::vector<std::size_t>{1, 2, 4, 2, 1, 1}));
-}
-
 }  // namespace
 }  // namespace djkivo::app

@@ -1,0 +1,333 @@
+// Covered by tests/app/core/playback_controller_test.cpp.
+#include "app/core/playback_controller.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "app/core/catalogue_address.h"
+#include "app/core/time_display.h"
+
+namespace djkivo::app {
+
+PlaybackController::PlaybackController(std::string catalogue_host, CataloguePages& pages,
+                                       AudioChain& chain, TMyList& my_list, PlayerView& view,
+                                       MainThread& main_thread, PlaybackTiming timing)
+    : catalogue_host_(std::move(catalogue_host)),
+      timing_(timing),
+      pages_(pages),
+      chain_(chain),
+      my_list_(my_list),
+      view_(view),
+      main_thread_(main_thread) {}
+
+PlaybackController::~PlaybackController() { CancelPendingStart(); }
+
+PlaybackState PlaybackController::State() const {
+  switch (chain_.SoundOut1.Status()) {
+    case OutputStatus::kPlaying:
+      return PlaybackState::kPlaying;
+    case OutputStatus::kPaused:
+      return PlaybackState::kPaused;
+    default:
+      return PlaybackState::kIdle;
+  }
+}
+
+void PlaybackController::AddObserver(PlayerObserver& observer) { observers_.push_back(&observer); }
+
+void PlaybackController::RemoveObserver(PlayerObserver& observer) {
+  std::erase(observers_, &observer);
+}
+
+// --- Song resolution ---------------------------------------------------------------------------
+
+void PlaybackController::PlayCurrent() {
+  const TMyListDj* entry = my_list_.Current();
+  if (entry == nullptr || closing_)
+    return;
+  const TMyListDj song = *entry;  // the list may change while the play page loads
+  PlaySongById(song);
+}
+
+void PlaybackController::PlaySongById(const TMyListDj& song) {
+  const ListLoadSequence::Ticket ticket = play_loads_.Begin();
+  NoteTitle();  // while nothing plays, the title follows the entry asked for at once
+  PlayPage page = pages_.LoadPlayPage(PlayPageAddress(catalogue_host_, song.id));
+  if (closing_ || !play_loads_.IsLatest(ticket))
+    return;  // the window closed, or a newer play request began, while the page loaded
+  if (!page.loaded) {
+    // The song that was playing goes on; nothing else changes.
+    SetNotice({PlaybackNotice::Kind::kPlayPageFailed, song.name, std::move(page.error), 0});
+    return;
+  }
+  chain_.SoundOut1.Stop(false);  // raises no OnDone: replacing a song is not the end of one
+  chain_.MediaStreamIn1.SetFileName(page.stream_address);
+  chain_.MediaStreamIn1.SetBufferingTime(AudioChain::kBufferingSeconds);
+  StartRun(song);
+}
+
+void PlaybackController::StartRun(const TMyListDj& song) {
+  loaded_ = song;
+  elapsed_text_.clear();
+  total_text_.clear();
+  last_start_ = std::chrono::steady_clock::now();
+  try {
+    chain_.SoundOut1.Run();
+  } catch (const std::exception& error) {
+    view_.ShowError(error.what());
+    RefreshPlaybackState();
+    NoteTitle();
+    return;
+  }
+  SetNotice({});
+  RefreshPlaybackState();
+  NoteTitle();
+  view_.RefreshDisplay();
+  for (PlayerObserver* observer : Observers())
+    observer->SongStarted(song);
+}
+
+// --- Commands ----------------------------------------------------------------------------------
+
+void PlaybackController::BeginUserCommand() {
+  failed_songs_ = 0;
+  CancelPendingStart();
+}
+
+void PlaybackController::Play() {
+  BeginUserCommand();
+  // The state is read before a song is started and never after, so a run that fails at once
+  // is not run a second time.
+  switch (State()) {
+    case PlaybackState::kPaused:
+      try {
+        chain_.SoundOut1.Resume();
+      } catch (const std::exception& error) {
+        view_.ShowError(error.what());
+      }
+      RefreshPlaybackState();
+      return;
+    case PlaybackState::kPlaying:
+      return;
+    case PlaybackState::kIdle:
+      break;
+  }
+  if (my_list_.Current() == nullptr) {
+    if (my_list_.MyList().empty())
+      return;
+    my_list_.SetCurrentIndex(0);  // nothing chosen yet: from the top
+  }
+  const TMyListDj& entry = *my_list_.Current();
+  if (loaded_ && loaded_->id == entry.id && !chain_.MediaStreamIn1.FileName().empty())
+    StartRun(entry);  // the loaded stream is this entry's: play it again from its start
+  else
+    PlayCurrent();
+}
+
+void PlaybackController::Pause() {
+  CancelPendingStart();
+  try {
+    chain_.SoundOut1.Pause();
+  } catch (const std::exception& error) {
+    view_.ShowError(error.what());
+  }
+  RefreshPlaybackState();
+}
+
+void PlaybackController::TogglePlayPause() {
+  if (State() == PlaybackState::kPlaying)
+    Pause();
+  else
+    Play();
+}
+
+void PlaybackController::PreviousSong() {
+  if (my_list_.MyList().empty())
+    return;
+  BeginUserCommand();
+  view_.SetProgress(0);
+  const int index = my_list_.CurrentIndex() - 1;
+  my_list_.SetCurrentIndex(std::max(index, 0));
+  PlayCurrent();
+}
+
+void PlaybackController::NextSong() {
+  const int count = static_cast<int>(my_list_.MyList().size());
+  if (count == 0)
+    return;
+  BeginUserCommand();
+  view_.SetProgress(0);
+  my_list_.SetCurrentIndex((my_list_.CurrentIndex() + 1) % count);
+  PlayCurrent();
+}
+
+void PlaybackController::PlayEntry(int index) {
+  BeginUserCommand();
+  my_list_.SetCurrentIndex(index);
+  PlayCurrent();
+}
+
+void PlaybackController::SetRandomMode(bool random) {
+  random_mode_ = random;
+  view_.ShowPlayMode(random_mode_);
+}
+
+void PlaybackController::SetVolume(int hundredths_db) {
+  try {
+    chain_.SoundOut1.SetVolume(hundredths_db);
+  } catch (const std::exception& error) {
+    view_.ShowError(error.what());
+  }
+}
+
+void PlaybackController::Close() {
+  closing_ = true;
+  CancelPendingStart();
+  // Synchronous: the output's thread has ended before the components are destroyed.
+  chain_.SoundOut1.Stop(false);
+}
+
+// --- Auto-advance ------------------------------------------------------------------------------
+
+void PlaybackController::OnSongEnded() {
+  if (closing_)
+    return;
+  RefreshPlaybackState();
+  const int count = static_cast<int>(my_list_.MyList().size());
+  if (count == 0) {
+    NoteTitle();
+    return;
+  }
+  // A song that produced no audio failed, however it ended: a stalled open ends without a
+  // message, and an empty stream ends "cleanly".
+  const std::string error = chain_.SoundOut1.ErrorMessage();
+  const bool failed = !error.empty() || chain_.SpectrumAnalyser1.Position() <= 0;
+  if (failed) {
+    ++failed_songs_;
+    last_failure_ = error.empty() ? kNoAudioMessage : error;
+  } else {
+    failed_songs_ = 0;
+  }
+  if (failed_songs_ >= std::max(count, kMinFailuresToStop)) {
+    // A whole round failed (no network to the streams, a broken site): going on would only
+    // hammer the site. Stop and say why.
+    SetNotice({PlaybackNotice::Kind::kStopped, loaded_ ? loaded_->name : std::string(),
+               last_failure_, failed_songs_});
+    failed_songs_ = 0;
+    view_.ShowError(last_failure_);
+    NoteTitle();
+    return;
+  }
+  view_.SetProgress(0);
+  if (random_mode_) {
+    std::uniform_int_distribution<int> draw(0, count - 1);
+    my_list_.SetCurrentIndex(draw(random_));
+  } else {
+    my_list_.SetCurrentIndex((my_list_.CurrentIndex() + 1) % count);
+  }
+  if (failed)
+    PlayCurrentAfterSpacing();
+  else
+    PlayCurrent();
+}
+
+void PlaybackController::PlayCurrentAfterSpacing() {
+  const auto since = std::chrono::steady_clock::now() - last_start_;
+  if (since >= timing_.failed_song_spacing) {
+    PlayCurrent();
+    return;
+  }
+  NoteTitle();
+  const auto wait =
+      std::chrono::ceil<std::chrono::milliseconds>(timing_.failed_song_spacing - since);
+  pending_start_ = main_thread_.StartTimer(wait, [this] {
+    CancelPendingStart();
+    PlayCurrent();
+  });
+}
+
+void PlaybackController::CancelPendingStart() {
+  if (pending_start_ == 0)
+    return;
+  main_thread_.StopTimer(pending_start_);
+  pending_start_ = 0;
+}
+
+// --- The display -------------------------------------------------------------------------------
+
+void PlaybackController::OnGainTick() {
+  if (closing_)
+    return;  // the chain is being torn down
+  view_.SetProgress(chain_.SoundOut1.Progress());
+  // Elapsed is measured where the output takes the audio (the analyser's position), not where
+  // the source reads: the cache reads up to half a minute ahead of what is heard. Both count
+  // bytes of the same PCM, so the source's size still gives the proportion.
+  TimeTexts texts =
+      ComputeTimeTexts(chain_.MediaStreamIn1.Duration(), chain_.SpectrumAnalyser1.Position(),
+                       chain_.MediaStreamIn1.Size());
+  elapsed_text_ = std::move(texts.elapsed);
+  total_text_ = std::move(texts.total);
+  view_.RefreshDisplay();
+}
+
+void PlaybackController::RefreshPlaybackState() {
+  const PlaybackState state = State();
+  if (state == shown_state_)
+    return;
+  shown_state_ = state;
+  view_.ShowPlaybackState(state);
+  for (PlayerObserver* observer : Observers())
+    observer->PlaybackStateChanged(state);
+  NoteTitle();
+}
+
+void PlaybackController::OnPlayListChanged() { NoteTitle(); }
+
+std::optional<TMyListDj> PlaybackController::TitleSong() const {
+  if (loaded_ && State() != PlaybackState::kIdle)
+    return loaded_;
+  if (const TMyListDj* entry = my_list_.Current())
+    return *entry;
+  return std::nullopt;
+}
+
+int PlaybackController::TitleEntry() const {
+  const TMyListDj* current = my_list_.Current();
+  if (!loaded_ || State() == PlaybackState::kIdle || (current && current->id == loaded_->id))
+    return current ? my_list_.CurrentIndex() : -1;
+  const TarrMyListDj& entries = my_list_.MyList();
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].id == loaded_->id)
+      return static_cast<int>(i);
+  return -1;
+}
+
+DisplayLine PlaybackController::Display() const {
+  DisplayLine line;
+  line.song = TitleSong();
+  if (line.song && loaded_ && line.song->id == loaded_->id) {
+    line.elapsed = elapsed_text_;
+    line.total = total_text_;
+  }
+  return line;
+}
+
+void PlaybackController::NoteTitle() {
+  std::optional<TMyListDj> title = TitleSong();
+  if (title == shown_title_)
+    return;
+  shown_title_ = std::move(title);
+  view_.RefreshDisplay();
+  for (PlayerObserver* observer : Observers())
+    observer->TitleChanged();
+}
+
+void PlaybackController::SetNotice(PlaybackNotice notice) {
+  if (notice == notice_)
+    return;
+  notice_ = std::move(notice);
+  view_.ShowNotice(notice_);
+}
+
+}  // namespace djkivo::app

@@ -1,0 +1,273 @@
+// Playback through the real chain on the null device: starting songs, auto-advance and its
+// failure guard, the spacing after failed songs, and which song the title, the times and Play
+// name while play pages load or fail.
+#include "app/core/playback_controller.h"
+
+#include "tests/app/core/player_fixture.h"
+#include "tests/support/poll.h"
+
+namespace djkivo::app {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PlayerTest;
+using test::TestSong;
+
+using PlaybackTest = PlayerTest;
+
+/// Songs of 20 seconds and more, for tests that must not see a song end.
+class LongSongTest : public PlayerTest {
+ protected:
+  demo::SongLength Length() const override { return demo::SongLength::kNormal; }
+};
+
+/// Failed songs follow each other only after a long spacing, so a test sees one failure at a
+/// time.
+class SlowRetryTest : public PlayerTest {
+ protected:
+  PlaybackTiming Timing() const override { return {std::chrono::seconds(30)}; }
+};
+
+// The fault: Play started the song, then read the output's state; a run that had failed by
+// then was run a second time, giving two ends of song and a failure counted twice.
+TEST_F(SlowRetryTest, PlayStartsASongOnceEvenWhenItsRunFailsAtOnce) {
+  UsePlayList({NoStreamSong("1"), NoStreamSong("2")});
+  struct WaitForTheRunToFail final : PlayerObserver {
+    explicit WaitForTheRunToFail(TSoundOut& out) : out_(out) {}
+    void SongStarted(const TMyListDj&) override {
+      // The output's thread fails the run on its own; its end is queued for the main thread.
+      djkivo::test::PollUntil([this] { return out_.Status() == OutputStatus::kIdle; }, 5s);
+    }
+    void PlaybackStateChanged(PlaybackState) override {}
+    void TitleChanged() override {}
+    TSoundOut& out_;
+  } wait(chain_->SoundOut1);
+  Playback().AddObserver(wait);
+  Playback().Play();
+  Playback().RemoveObserver(wait);
+  ASSERT_TRUE(PumpUntil([&] { return done_ > 0; }));
+  PumpFor(300ms);
+  EXPECT_EQ(runs_.load(), 1);
+  EXPECT_EQ(done_, 1);
+  EXPECT_EQ(Playback().FailedSongs(), 1);
+  EXPECT_EQ(pages_.play_requests.size(), 1u);  // the next song waits for the spacing
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), 1);
+  EXPECT_TRUE(view_.errors.empty());
+}
+
+// The fault: only a song that ended cleanly reset the count, so a song the user started after
+// failures counted on top of them.
+TEST_F(SlowRetryTest, ASongTheUserStartsEndsAFailingStreak) {
+  UsePlayList({NoStreamSong("1"), NoStreamSong("2"), NoStreamSong("3")});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return Playback().FailedSongs() == 1; }));
+  const struct {
+    const char* command;
+    std::function<void()> start;
+  } kStarts[] = {
+      {"next", [&] { Playback().NextSong(); }},
+      {"previous", [&] { Playback().PreviousSong(); }},
+      {"play an entry", [&] { Playback().PlayEntry(2); }},
+  };
+  for (const auto& c : kStarts) {
+    SCOPED_TRACE(c.command);
+    const int done = done_;
+    c.start();
+    EXPECT_EQ(Playback().FailedSongs(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return done_ > done; }));
+    EXPECT_EQ(Playback().FailedSongs(), 1);
+  }
+  EXPECT_TRUE(view_.errors.empty());
+}
+
+// The fault: a one-song play list stopped at its first failure, without a second try.
+TEST_F(PlaybackTest, AOneSongListIsTriedTwiceThenStopsAndSaysWhy) {
+  const TestSong song = DemoSong(0, "404");
+  UsePlayList({song});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return !view_.errors.empty(); }));
+  PumpFor(500ms);  // nothing more happens
+  EXPECT_EQ(PlayPageRequests(song.id), 2);
+  EXPECT_EQ(done_, 2);
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_FALSE(view_.errors[0].empty());
+  EXPECT_EQ(view_.notice,
+            (PlaybackNotice{PlaybackNotice::Kind::kStopped, song.name, view_.errors[0], 2}));
+  EXPECT_EQ(Playback().State(), PlaybackState::kIdle);
+  EXPECT_EQ(Playback().FailedSongs(), 0);
+}
+
+// The fault: a stream that never sent a byte ended without an error message and was taken for
+// a song that played, so a list of them cycled for ever without a word.
+TEST_F(PlaybackTest, EverySongWithoutAudioCountsAndAWholeRoundOfThemStops) {
+  chain_->MediaStreamIn1.SetMaxWaitMilliseconds(500);
+  const std::vector<TestSong> songs = {DemoSong(0, "404"), NoStreamSong("900"),
+                                       DemoSong(1, "truncate=0"), DemoSong(2, "stall=3600")};
+  UsePlayList(songs);
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return !view_.errors.empty(); }, 30s));
+  PumpFor(300ms);
+  EXPECT_EQ(done_, 4);
+  for (const TestSong& song : songs)
+    EXPECT_EQ(PlayPageRequests(song.id), 1) << song.name;
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kStopped);
+  EXPECT_EQ(view_.notice.failed_songs, 4);
+  EXPECT_EQ(view_.notice.song_name, songs[3].name);
+  EXPECT_FALSE(view_.notice.reason.empty());  // a stalled open says at least that no audio came
+  EXPECT_EQ(view_.errors, (std::vector<std::string>{view_.notice.reason}));
+}
+
+// The fault: with every stream failing at once, songs were started hundreds of times a second.
+TEST_F(PlaybackTest, SongsAfterAFailureStartNoFasterThanTheSpacing) {
+  UsePlayList({DemoSong(0, "404"), DemoSong(1, "404"), DemoSong(2, "404"), DemoSong(3, "404")});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return !view_.errors.empty(); }, 30s));
+  ASSERT_EQ(play_times_.size(), 4u);
+  for (std::size_t i = 1; i < play_times_.size(); ++i)
+    EXPECT_GE(play_times_[i] - play_times_[i - 1], Timing().failed_song_spacing) << i;
+}
+
+TEST_F(PlaybackTest, ASongThatPlaysEndsTheStreakAndAdvanceGoesOnInOrder) {
+  const std::vector<TestSong> songs = {NoStreamSong("1"), DemoSong(0), NoStreamSong("2")};
+  UsePlayList(songs);
+  Playback().Play();
+  // 1 fails, 0 plays to its end, 2 fails, 1 fails: the streak is two, not three, so it goes on.
+  ASSERT_TRUE(PumpUntil([&] { return PlayPageRequests(songs[1].id) == 2; }, 30s));
+  EXPECT_TRUE(view_.errors.empty());
+  EXPECT_EQ(PlayPageRequests(songs[0].id), 2);
+  EXPECT_EQ(PlayPageRequests(songs[2].id), 1);
+  EXPECT_EQ(observer_.events.front(), "title");  // entry 0 named before its page loaded
+}
+
+// The fault: after a failed advance the title named the next entry while Play ran the old
+// stream again from its start.
+TEST_F(PlaybackTest, AFailedAdvanceSaysSoAndPlayStartsTheSongTheTitleNames) {
+  const TestSong first = DemoSong(0);
+  const TestSong next = GoneSong("901");
+  UsePlayList({first, next});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return PlayPageRequests(next.id) == 1; }));
+  PumpFor(300ms);
+  EXPECT_EQ(view_.notice, (PlaybackNotice{PlaybackNotice::Kind::kPlayPageFailed, next.name,
+                                          "HTTP/1.1 404 Not Found", 0}));
+  EXPECT_EQ(Playback().State(), PlaybackState::kIdle);
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), 1);
+  const DisplayLine line = Playback().Display();
+  ASSERT_TRUE(line.song);
+  EXPECT_EQ(line.song->id, next.id);
+  EXPECT_TRUE(line.elapsed.empty());  // the times were the first song's
+  EXPECT_TRUE(line.total.empty());
+
+  const TestSong now_there = DemoSong(1);
+  SetPage(next.id, now_there.page);
+  Playback().Play();
+  EXPECT_EQ(PlayPageRequests(next.id), 2);
+  EXPECT_TRUE(Streams(now_there));
+  EXPECT_EQ(Playback().Display().song->id, next.id);
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kNone);
+}
+
+// Play starts the entry the title names: after a first start that failed, that entry again,
+// not the first of the list.
+TEST_F(PlaybackTest, PlayAfterAFailedStartTriesTheSameEntry) {
+  const std::vector<TestSong> songs = {DemoSong(0), GoneSong("903")};
+  UsePlayList(songs);
+  Playback().PlayEntry(1);
+  ASSERT_EQ(Playback().Display().song->id, songs[1].id);
+  Playback().Play();
+  EXPECT_EQ(PlayPageRequests(songs[1].id), 2);
+  EXPECT_EQ(PlayPageRequests(songs[0].id), 0);
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), 1);
+}
+
+TEST_F(LongSongTest, AnotherSongsTitleWaitsForItsStartAndAFailedStartKeepsThePlayingOne) {
+  const std::vector<TestSong> songs = {DemoSong(0), DemoSong(1), GoneSong("902")};
+  UsePlayList(songs);
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return !Playback().ElapsedText().empty(); }));
+  EXPECT_EQ(observer_.events,
+            (std::vector<std::string>{"title", "playing", "started " + songs[0].id}));
+
+  // While entry 1's play page loads, the title, the times and the state are still entry 0's.
+  std::optional<DisplayLine> during;
+  PlaybackState state_during = PlaybackState::kIdle;
+  pages_.while_loading = [&] {
+    during = Playback().Display();
+    state_during = Playback().State();
+  };
+  const int refreshes = view_.refreshes;
+  Playback().PlayEntry(1);
+  ASSERT_TRUE(during && during->song);
+  EXPECT_EQ(during->song->id, songs[0].id);
+  EXPECT_FALSE(during->total.empty());
+  EXPECT_EQ(state_during, PlaybackState::kPlaying);
+  EXPECT_EQ(Playback().Display().song->id, songs[1].id);
+  EXPECT_TRUE(Streams(songs[1]));
+  EXPECT_GT(view_.refreshes, refreshes);
+  EXPECT_EQ(observer_.events.back(), "started " + songs[1].id);
+
+  // A play page that cannot be read starts nothing: entry 1 plays on under its own title.
+  ASSERT_TRUE(PumpUntil([&] { return !Playback().TotalText().empty(); }));
+  observer_.events.clear();
+  Playback().PlayEntry(2);
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), 2);
+  EXPECT_EQ(Playback().State(), PlaybackState::kPlaying);
+  EXPECT_TRUE(Streams(songs[1]));
+  EXPECT_EQ(Playback().Display().song->id, songs[1].id);
+  EXPECT_FALSE(Playback().Display().total.empty());
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kPlayPageFailed);
+  EXPECT_EQ(view_.notice.song_name, songs[2].name);
+  EXPECT_TRUE(observer_.events.empty());
+}
+
+TEST_F(LongSongTest, PauseResumeAndPlayWhilePlaying) {
+  const TestSong song = DemoSong(0);
+  UsePlayList({song});
+  Playback().TogglePlayPause();  // idle: plays
+  ASSERT_TRUE(PumpUntil([&] { return !Playback().ElapsedText().empty(); }));
+  EXPECT_EQ(view_.playback_state, PlaybackState::kPlaying);
+
+  Playback().TogglePlayPause();
+  EXPECT_EQ(Playback().State(), PlaybackState::kPaused);
+  EXPECT_EQ(view_.playback_state, PlaybackState::kPaused);
+  Playback().Play();  // paused: resumes the same run
+  EXPECT_EQ(Playback().State(), PlaybackState::kPlaying);
+  Playback().Play();  // playing: nothing
+  EXPECT_EQ(PlayPageRequests(song.id), 1);
+  EXPECT_EQ(runs_.load(), 0);
+  EXPECT_EQ(observer_.events, (std::vector<std::string>{"title", "playing", "started " + song.id,
+                                                        "paused", "playing"}));
+
+  // Stopped from outside (as closing does): Play starts the loaded stream again, no page read.
+  chain_->SoundOut1.Stop(false);
+  Playback().Play();
+  EXPECT_EQ(Playback().State(), PlaybackState::kPlaying);
+  EXPECT_EQ(PlayPageRequests(song.id), 1);
+  EXPECT_TRUE(Streams(song));
+}
+
+TEST_F(PlaybackTest, EmptyPlayListCommandsDoNothing) {
+  Playback().Play();
+  Playback().NextSong();
+  Playback().PreviousSong();
+  Playback().OnSongEnded();
+  Playback().TogglePlayPause();
+  EXPECT_TRUE(pages_.play_requests.empty());
+  EXPECT_EQ(controller_->MyList().CurrentIndex(), -1);
+  EXPECT_FALSE(Playback().Display().song);
+  EXPECT_TRUE(view_.errors.empty());
+}
+
+TEST_F(PlaybackTest, NothingStartsAfterClose) {
+  UsePlayList({DemoSong(0, "404"), DemoSong(1, "404")});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return done_ == 1; }));
+  controller_->Close();  // with the next start waiting for its spacing
+  PumpFor(2 * Timing().failed_song_spacing);
+  Playback().OnSongEnded();
+  EXPECT_EQ(pages_.play_requests.size(), 1u);
+  EXPECT_EQ(Playback().State(), PlaybackState::kIdle);
+}
+
+}  // namespace
+}  // namespace djkivo::app
