@@ -187,6 +187,7 @@ std::vector<RequestRecord> DemoSite::Requests() const {
 void DemoSite::ClearRequests() {
   std::lock_guard lock(mutex_);
   counts_.clear();
+  dropped_.clear();
   log_.clear();
   total_ = 0;
 }
@@ -269,7 +270,17 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     response.faults.chunked = faults.chunked;
     return response;
   }
+  if (faults.drop_at >= 0) {
+    // The network goes away once per resource: the resumed download comes through.
+    std::lock_guard lock(mutex_);
+    if (!dropped_.insert(request.target).second)
+      faults.drop_at = -1;
+  }
   response = faults.not_found ? NotFound(request.target) : Route(request, path, query, host);
+  if (faults.grow_bytes > 0 && response.status == 200)
+    response.body.append(static_cast<std::size_t>(faults.grow_bytes), '\0');
+  if (faults.no_range)
+    response.range_capable = false;
   response.faults = faults;
   return response;
 }

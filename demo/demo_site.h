@@ -2,10 +2,12 @@
 // streams of a small fake catalogue, served on loopback by the project's own HTTP server.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,11 +106,16 @@ class DemoSite {
   int TotalRequests() const;
   /// Every request received so far, oldest first (the newest 10000).
   std::vector<RequestRecord> Requests() const;
+  /// Forgets the requests received, and which resources a `drop` switch has cut (so they are
+  /// cut again).
   void ClearRequests();
 
   void SetVersionBody(std::string body);
   void SetPageFaults(const Faults& faults);
   void SetStreamFaults(const Faults& faults);
+  /// When the connections refused after a `drop` switch are taken again (the past when none
+  /// are refused).
+  std::chrono::steady_clock::time_point RefusedUntil() const { return server_.RefusedUntil(); }
 
   /// The path of the song's stream file in the cache folder, encoding it first if needed.
   /// Throws std::runtime_error when encoding fails.
@@ -134,6 +141,7 @@ class DemoSite {
   Faults page_faults_;
   Faults stream_faults_;
   std::map<std::string, int, std::less<>> counts_;  // by target
+  std::set<std::string> dropped_;                   // targets a drop switch has cut
   std::vector<RequestRecord> log_;
   int total_ = 0;
 };

@@ -255,8 +255,68 @@ HttpServer::Wait HttpServer::WaitFd(int fd, short events, std::chrono::milliseco
   }
 }
 
+void HttpServer::RefuseConnections(std::chrono::milliseconds duration) {
+  std::lock_guard lock(refuse_mutex_);
+  refused_until_ = std::max(refused_until_, std::chrono::steady_clock::now() + duration);
+  if (!refusing_) {
+    refusing_ = true;
+    // A listener that is shut down refuses connections at once, and wakes the accept loop.
+    shutdown(listen_fd_, SHUT_RD);
+  }
+}
+
+std::chrono::steady_clock::time_point HttpServer::RefusedUntil() const {
+  std::lock_guard lock(refuse_mutex_);
+  return refused_until_;
+}
+
+bool HttpServer::ListenAfterRefusal() {
+  for (;;) {
+    std::chrono::steady_clock::time_point until;
+    {
+      std::lock_guard lock(refuse_mutex_);
+      if (!refusing_)
+        return true;
+      until = refused_until_;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < until) {
+      if (WaitForStop(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) + 1ms))
+        return false;
+      continue;
+    }
+    // A listener that was shut down cannot be trusted to listen on its port again: a new one
+    // takes the port (another program may hold it for a moment, so retry).
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int one = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(fd, 64) == 0) {
+      std::lock_guard lock(refuse_mutex_);
+      close(listen_fd_);
+      listen_fd_ = fd;
+      refusing_ = false;
+      if (std::chrono::steady_clock::now() < refused_until_) {
+        refusing_ = true;  // extended meanwhile
+        shutdown(listen_fd_, SHUT_RD);
+      }
+      continue;
+    }
+    if (fd >= 0)
+      close(fd);
+    if (WaitForStop(100ms))
+      return false;
+  }
+}
+
 void HttpServer::AcceptLoop() {
   for (;;) {
+    if (!ListenAfterRefusal())
+      return;
     Wait wait = WaitFd(listen_fd_, POLLIN, 3600s);
     if (wait == Wait::kStopped || wait == Wait::kError)
       return;
@@ -482,6 +542,9 @@ void HttpServer::Serve(Connection* connection) {
 bool HttpServer::Respond(Connection& connection, const HttpRequest& request, HttpResponse response,
                          bool keep_alive, bool* reset) {
   const Faults& faults = response.faults;
+  if (faults.delay_milliseconds > 0 &&
+      WaitForStop(std::chrono::milliseconds(faults.delay_milliseconds)))
+    return false;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
     return false;
@@ -496,6 +559,7 @@ bool HttpServer::Respond(Connection& connection, const HttpRequest& request, Htt
   // A gzip body is a different representation: a Range request then gets all of it (200).
   int status = response.status;
   std::string reason = response.reason;
+  std::int64_t body_start = 0;  // the resource offset of the body's first byte
   if (faults.gzip &&
       AsciiLowered(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
     body = GzipCompress(body);
@@ -515,6 +579,7 @@ bool HttpServer::Respond(Connection& connection, const HttpRequest& request, Htt
         extra += "Content-Range: bytes " + std::to_string(range->first) + "-" +
                  std::to_string(range->first + range->second - 1) + "/" + std::to_string(size) +
                  "\r\n";
+        body_start = range->first;
         body = body.substr(static_cast<std::size_t>(range->first),
                            static_cast<std::size_t>(range->second));
       }
@@ -524,7 +589,10 @@ bool HttpServer::Respond(Connection& connection, const HttpRequest& request, Htt
   for (const auto& [name, value] : response.headers)
     head += name + ": " + value + "\r\n";
   head += extra;
-  if (faults.chunked) {
+  // Without framing the body ends with the connection.
+  if (faults.no_length)
+    keep_alive = false;
+  else if (faults.chunked) {
     head += "Transfer-Encoding: chunked\r\n";
     body = Chunked(body);
   } else {
@@ -548,6 +616,14 @@ bool HttpServer::Respond(Connection& connection, const HttpRequest& request, Htt
     cut = head_size + faults.reset_at;
     *reset = true;
   }
+  // The network's drop, at a byte of the resource: a body that starts at it or past it (the
+  // rest asked for after the drop) is not dropped.
+  bool dropped = false;
+  if (faults.drop_at > body_start && head_size + faults.drop_at - body_start < cut) {
+    cut = head_size + faults.drop_at - body_start;
+    *reset = true;
+    dropped = true;
+  }
   const std::int64_t stall_at =
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
   const std::int64_t slice =
@@ -568,7 +644,9 @@ bool HttpServer::Respond(Connection& connection, const HttpRequest& request, Htt
     if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(pause))
       return false;
   }
-  return cut == total;
+  if (dropped)
+    RefuseConnections(std::chrono::seconds(faults.drop_seconds));
+  return cut == total && keep_alive;
 }
 
 }  // namespace djkivo::demo

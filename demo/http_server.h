@@ -83,6 +83,13 @@ class HttpServer {
   /// Sleeps for `duration` or until Stop begins; true when Stop began.
   bool WaitForStop(std::chrono::milliseconds duration) const;
 
+  /// The network goes away for `duration` from now: every new connection is refused (the
+  /// listener stops listening), open ones are left alone. A longer refusal already under way
+  /// is kept. Any thread.
+  void RefuseConnections(std::chrono::milliseconds duration);
+  /// When the refusal under way ends (the past when there is none).
+  std::chrono::steady_clock::time_point RefusedUntil() const;
+
  private:
   struct Connection {
     int fd = -1;
@@ -93,6 +100,8 @@ class HttpServer {
   enum class Wait { kReady, kTimeout, kStopped, kError };
 
   void AcceptLoop();
+  // Waits out a refusal, then listens again; false when Stop began.
+  bool ListenAfterRefusal();
   void Serve(Connection* connection);
   // Makes the TLS handshake of a new connection; false when it failed or stalled.
   bool Handshake(Connection& connection);
@@ -119,6 +128,11 @@ class HttpServer {
   std::atomic<bool> stopping_{false};
   std::mutex stop_mutex_;  // serialises Stop calls
   bool stopped_ = false;   // guarded by stop_mutex_
+  // Guards the refusal and the listener's replacement (RefuseConnections shuts the listener
+  // down from a connection thread; the accept thread swaps it for a new one afterwards).
+  mutable std::mutex refuse_mutex_;
+  std::chrono::steady_clock::time_point refused_until_{};  // guarded by refuse_mutex_
+  bool refusing_ = false;                                  // guarded by refuse_mutex_
   std::mutex connections_mutex_;
   std::list<std::unique_ptr<Connection>> connections_;  // guarded by connections_mutex_
 };

@@ -17,8 +17,8 @@ constexpr const char* kUsage =
     "Serves the demo catalogue on 127.0.0.1 until interrupted; with --tls over HTTPS, with the\n"
     "certificate (then its chain) in the PEM file CERT and its key in the PEM file KEY.\n"
     "SWITCHES is a comma-separated list of gzip, chunked, redirect=N, slow=BYTES_PER_S,\n"
-    "stall=S[@BYTES], truncate=BYTES, reset[=BYTES], 404; --fault applies to pages,\n"
-    "--stream-fault to the audio streams.\n";
+    "stall=S[@BYTES], truncate=BYTES, reset[=BYTES], 404, drop=S@BYTE, delay=MS, norange,\n"
+    "nolength, grow=BYTES; --fault applies to pages, --stream-fault to the audio streams.\n";
 
 }  // namespace
 
