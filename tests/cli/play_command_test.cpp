@@ -1,6 +1,7 @@
 // djkivo-cli play: a file through the whole chain into a WAV file, the --levels lines, and
 // the exit status of a stream that cannot be played.
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 #include "demo/demo_site.h"
 #include "tests/support/poll.h"
 #include "tests/support/run_process.h"
+#include "tests/support/short_demo_site.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -61,11 +63,8 @@ TEST(PlayCommandTest, FailuresExitNonZeroWithAMessage) {
 // A song from the network: a drop that is ridden out plays to the end and exits 0; one that
 // comes back as gone ends the song early, which exits 1 with the reason.
 TEST(PlayCommandTest, ASongThatEndsEarlyExitsNonZeroWithTheReason) {
-  demo::DemoSiteOptions options;
-  options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
-  options.song_length = demo::SongLength::kShort;
-  demo::DemoSite site(options);
-  site.Start();
+  const std::unique_ptr<demo::DemoSite> started = test::StartShortDemoSite();
+  demo::DemoSite& site = *started;
   const demo::DemoSong& song = site.Catalogue().Songs()[0];
   const std::string address = site.BaseAddress() + "/audio/" + song.id + ".mp3";
   site.EnsureAudio(song, demo::AudioFormat::kMp3);
