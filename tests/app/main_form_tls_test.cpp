@@ -1,6 +1,7 @@
 // The window on the demo site over HTTPS, as `djkivo --demo --tls` runs it: the list pages, the
 // play page and the stream all go over TLS, checked against the site's throwaway CA; without
 // that trust nothing loads.
+#include "app/status_panel.h"
 #include "net/network_settings.h"
 #include "tests/app/window_fixture.h"
 
@@ -39,12 +40,30 @@ TEST_F(WindowTlsTest, BrowsesAndPlaysOverHttps) {
   EXPECT_TRUE(errors_.empty()) << errors_.front();
 }
 
-TEST_F(WindowTlsTest, WithoutTheSitesCaNothingLoads) {
-  MakeForm();
+// The refused certificate in the user's words, where a list page's failure shows (the list
+// area) and where a play page's does (the status line).
+TEST_F(WindowTlsTest, WithoutTheSitesCaNothingLoadsAndTheWindowSaysWhy) {
+  const std::string why =
+      "The certificate of 127.0.0.1 was issued by an unknown authority (\"DJKivo demo site CA "
+      "(this run only)\"), or the server did not send the certificates between them.";
+  WritePlayList(PlayListOfDemoSongs(2));
+  TForm1& form = MakeForm();
   ClickCategory(1);
-  WaitFor([&] { return site_->TotalRequests() > 0; }, 5s);
+  EXPECT_TRUE(WaitFor([&] { return form.SkinListView1->Message().startsWith("加载失败"); }))
+      << form.SkinListView1->Message().toStdString();
+  EXPECT_EQ(form.SkinListView1->Message().toStdString(), "加载失败：" + why);
   EXPECT_EQ(Rows(), 0);
-  EXPECT_EQ(site_->TotalRequests(), 0);  // the handshake failed: no request was ever sent
+
+  ClickCategory(5);  // the play list: its rows need no page
+  ASSERT_EQ(Rows(), 2);
+  DoubleClickRow(0);
+  const auto status = [&] { return form.SkinStatusPanel1->text().toStdString(); };
+  EXPECT_TRUE(WaitFor([&] { return !status().empty(); })) << "nothing on the status line";
+  EXPECT_TRUE(status().starts_with("无法播放《")) << status();
+  EXPECT_TRUE(status().ends_with("》：" + why)) << status();
+  EXPECT_NE(form.SoundOut1->Status(), kPlaying);
+  EXPECT_TRUE(errors_.empty()) << errors_.front();
+  EXPECT_EQ(site_->TotalRequests(), 0);  // every handshake failed: no request was ever sent
 }
 
 }  // namespace

@@ -104,6 +104,28 @@ TEST(FetchCommandTest, HttpsTrustsTheSystemStoreAndSaysWhyACertificateFails) {
   ::unsetenv("SSL_CERT_FILE");
   EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
   EXPECT_EQ(trusted.out, "secure");
+
+  // A trusted issuer does not make a wrong certificate good.
+  const struct {
+    test::ServerCertificate certificate;
+    std::string message_start;
+  } kRefused[] = {
+      {test::ServerCertificate::kExpired,
+       "The certificate of 127.0.0.1 has expired (it was valid until "},
+      {test::ServerCertificate::kOtherHost,
+       "The certificate of 127.0.0.1 was issued for other.example, not for 127.0.0.1.\n"},
+  };
+  for (const auto& c : kRefused) {
+    SCOPED_TRACE(c.message_start);
+    ScriptedPeer refusing({ScriptedPeer::Answer(test::OkResponse("unseen"))},
+                          {.tls = &certificates.Context(c.certificate)});
+    const test::ProcessResult refused = test::RunProcess(
+        {DJKIVO_CLI_PATH, "--ca-file", certificates.CaFile(), "fetch", refusing.Url("/")});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(refused.err.starts_with(c.message_start)) << refused.err;
+    EXPECT_TRUE(refused.err.ends_with("\n")) << refused.err;
+    EXPECT_EQ(refused.out, "");
+  }
 }
 
 TEST(FetchCommandTest, CaFileAndProxyOptions) {
