@@ -18,7 +18,9 @@ namespace djkivo::net {
 /// - "tls_verify" "1": an https:// stream's certificate is checked, as a page's is;
 /// - "ca_file": the trust when it is not FFmpeg's own system store: the system store (the
 ///   `SSL_CERT_FILE` file, or OpenSSL's default file) joined with `settings.ca_file` in a file of
-///   the process's own, or `SSL_CERT_FILE` alone.
+///   the process's own, or `SSL_CERT_FILE` alone. `SSL_CERT_DIR` has no counterpart: FFmpeg's
+///   TLS takes a file only, so a CA trusted only through a folder is trusted by pages, not
+///   streams.
 ///
 /// Throws EProxyError for a proxy setting that cannot be used, and ETlsError when the joined
 /// trust file cannot be written. Any thread.
