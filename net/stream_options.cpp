@@ -108,6 +108,7 @@ std::optional<std::string> StreamCertificateRefusal(const TNetworkSettings& sett
     return std::nullopt;
   THttpClient client;
   client.SetNetworkSettings(settings);
+  client.SetAllowCookies(false);  // a check, not a visit: it leaves nothing behind
   client.SetConnectTimeout(kStreamCertificateCheckLimit);
   client.SetReadTimeout(kStreamCertificateCheckLimit);
   client.SetLoadTimeout(kStreamCertificateCheckLimit);
