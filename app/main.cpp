@@ -140,6 +140,8 @@ int main(int argc, char** argv) {
     options.catalogue_host = demo_site->BaseAddress();
     options.home_host = demo_site->BaseAddress();
     network.no_proxy = "127.0.0.1";
+    // Every load of a demo run (pages, streams, the version file) goes to the demo site, so its
+    // CA is all the trust the run needs; a --ca-file is for other sites and unused here.
     if (demo_site->Tls())
       network.ca_file = demo_site->CaFile();
   } else if (options.tls) {
