@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <random>
 #include <string>
@@ -22,6 +23,10 @@ struct PlaybackTiming {
   /// After a song that produced no audio, the next one starts no sooner than this after the
   /// failed one started: a broken site is asked at most once a second, not hundreds of times.
   std::chrono::milliseconds failed_song_spacing{1000};
+  /// How long before the end of a song of known length the next song's play page is read, so
+  /// auto-advance starts the next stream at once: ample for a slow page, short enough that the
+  /// list seldom changes meanwhile.
+  std::chrono::seconds prepare_ahead{10};
 };
 
 /// What the display panel shows: the title and the two playing times.
@@ -49,6 +54,12 @@ struct DisplayLine {
 /// earliest, and once a whole round of the play list (at least two songs, so a one-song list
 /// gets one retry) has failed in a row, auto-advance stops and says why. A play page that cannot
 /// be read starts nothing and says so; the song that was playing goes on.
+///
+/// Auto-advance does not wait for the next song's play page: when the playing song is near its
+/// end (`PlaybackTiming::prepare_ahead` before it, or its stream read to the end) the next
+/// entry is chosen (the following one, or in random mode drawn then) and its page read while
+/// the song plays out. A change of the play list or of the mode, or a song the user starts,
+/// drops that prepared song; the advance then reads the page of the entry next at its end.
 ///
 /// It starts idle and sequential, as the window's layout does, and calls nothing on the view
 /// before its first command. Main thread only, every call; the chain's events must be forwarded
@@ -131,11 +142,27 @@ class PlaybackController {
  private:
   // A command of the user: a song the user starts is not part of a failing streak.
   void BeginUserCommand();
+  // A command that starts a song of the user's choice.
+  void BeginUserSong();
   void PlaySongById(const TMyListDj& song);
   // Runs the output on the stream address set last, as `song`.
   void StartRun(const TMyListDj& song);
+  // Hands `page`'s stream to the output as `song`, or says why the page gave none.
+  void StartResolved(const TMyListDj& song, PlayPage page);
   void PlayCurrentAfterSpacing();
   void CancelPendingStart();
+  // The entry auto-advance goes to after the current one (a draw in random mode).
+  int NextAdvanceIndex();
+  // Near the song's end, chooses the next song and reads its play page.
+  void PrepareNextSongIfDue();
+  void LoadPreparedSong();
+  // Auto-advance to the prepared song: at once when its page is in, else when it comes.
+  void AdvanceToPreparedSong();
+  void StartPreparedSong();
+  // Forgets the prepared song, unless auto-advance already waits for its page.
+  void DropPreparedSong();
+  // Forgets it even then: the user chose another song, or the window closes.
+  void ForgetPreparedSong();
   void SetNotice(PlaybackNotice notice);
   // Tells the view and the observers when the song the title names changed.
   void NoteTitle();
@@ -164,6 +191,20 @@ class PlaybackController {
   // Keeps play requests apart: the window stays live while a play page loads, so a newer
   // request can begin before an older one ends, and the newest wins.
   ListLoadSequence play_loads_;
+  // The song auto-advance goes to next, chosen near the end of the playing one.
+  struct PreparedSong {
+    int index = -1;  // its play-list entry when chosen
+    TMyListDj song;
+    std::optional<PlayPage> page;  // its play page, once read
+    // The playing song ended while the page was read: auto-advance waits for it, as the play
+    // request `advance` of `play_loads_`.
+    std::optional<ListLoadSequence::Ticket> advance;
+  };
+  std::optional<PreparedSong> prepared_;
+  // Tells a prepared page that arrives after its song was dropped (and perhaps another one
+  // chosen) from the current one.
+  std::uint64_t prepared_generation_ = 0;
+  MainThread::TimerId prepare_timer_ = 0;  // the prepared page's load, about to begin
   PlaybackState shown_state_ = PlaybackState::kIdle;
   std::optional<TMyListDj> shown_title_;
   PlaybackNotice notice_;
