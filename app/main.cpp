@@ -24,6 +24,7 @@
 #include "app/single_instance.h"
 #include "app/song_list.h"
 #include "demo/demo_site.h"
+#include "net/network_settings.h"
 
 namespace {
 
@@ -100,6 +101,11 @@ int main(int argc, char** argv) {
   // The home site is the catalogue's own unless one is named.
   if (options.home_host.empty())
     options.home_host = options.catalogue_host;
+  if (options.ca_file.empty())
+    options.ca_file = settings.value(QStringLiteral("ca-file")).toString().toStdString();
+  if (options.proxy.empty())
+    options.proxy = settings.value(QStringLiteral("proxy")).toString().toStdString();
+  net::TNetworkSettings network = app::NetworkSettings(options);
 
   // One player per desktop session: a second start shows the running one and ends. A
   // screenshot run is a throw-away player of its own.
@@ -117,21 +123,30 @@ int main(int argc, char** argv) {
       return 1;
   }
 
-  // No catalogue configured: the embedded demo site stands in for the real one.
+  // No catalogue configured: the embedded demo site stands in for the real one. It is reached
+  // directly whatever the proxy settings, and over HTTPS trusted for this run only.
   std::unique_ptr<demo::DemoSite> demo_site;
   if (options.demo || options.catalogue_host.empty()) {
     if (!options.demo)
       std::fprintf(stderr, "djkivo: no catalogue host configured; running on the demo site\n");
     try {
-      demo_site = std::make_unique<demo::DemoSite>();
+      demo::DemoSiteOptions demo_options;
+      demo_options.throwaway_tls = options.tls;
+      demo_site = std::make_unique<demo::DemoSite>(demo_options);
       demo_site->Start();
     } catch (const std::exception& error) {
       std::fprintf(stderr, "djkivo: cannot start the demo site: %s\n", error.what());
       return 1;
     }
-    options.catalogue_host = demo_site->HostPort();
-    options.home_host = demo_site->HostPort();
+    options.catalogue_host = demo_site->BaseAddress();
+    options.home_host = demo_site->BaseAddress();
+    network.no_proxy = "127.0.0.1";
+    if (demo_site->Tls())
+      network.ca_file = demo_site->CaFile();
+  } else if (options.tls) {
+    std::fprintf(stderr, "djkivo: --tls is for the demo site; ignored with a catalogue host\n");
   }
+  net::InstallNetworkSettings(network);
 
   QtMainThread main_thread;
   MainThread::Install(&main_thread);

@@ -80,6 +80,12 @@ void TAudioCache::Jump(int per_mille) {
   fill_->Ring().Discard();
 }
 
+bool TAudioCache::WaitReadable(std::chrono::milliseconds timeout) {
+  // fill_ changes only on this thread (open and close).
+  TAudioCacheThread* fill = fill_.get();
+  return fill == nullptr || fill->Ring().WaitReadable(timeout);
+}
+
 void TAudioCache::CancelRead() {
   {
     std::lock_guard lock(fill_lock_);

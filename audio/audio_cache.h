@@ -38,6 +38,8 @@ class TAudioCache : public TAudioConverter {
   void ResumeInput() override {}
   /// Ends a read waiting on the empty ring and forwards the cancel to the input.
   void CancelRead() override;
+  /// Waits for the ring: audio buffered, or the source ended. Output's thread.
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
  protected:
   /// "Input is not assigned" without input; opens the input, then starts the fill thread.

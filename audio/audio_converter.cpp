@@ -70,6 +70,16 @@ void TAudioConverter::CancelRead() {
     input->CancelRead();
 }
 
+bool TAudioConverter::WaitReadable(std::chrono::milliseconds timeout) {
+  TAudioInput* input = input_.load();
+  return input == nullptr || input->WaitReadable(timeout);
+}
+
+void TAudioConverter::ResetCancel() {
+  if (TAudioInput* input = input_.load())
+    input->ResetCancel();
+}
+
 void TAudioConverter::SetInput(TAudioInput* input) {
   if (input == this)
     return;

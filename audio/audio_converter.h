@@ -15,8 +15,8 @@ namespace djkivo {
 /// a block carries it past a known `Size`, shortens that block to `Size` and ends.
 ///
 /// A concrete converter opens its input in `OpenStage` and closes it in `CloseStage`, so the
-/// chain opens and closes as a whole. `PauseInput`, `ResumeInput`, `CancelRead` and `Jump` are
-/// forwarded to the input by default.
+/// chain opens and closes as a whole. `PauseInput`, `ResumeInput`, `CancelRead`, `ResetCancel` and
+/// `Jump` are forwarded to the input by default.
 ///
 /// Threads: `SetInput` on the main thread (under `DataLock`, so never in the middle of a
 /// block); `Input` from any thread.
@@ -33,6 +33,8 @@ class TAudioConverter : public TAudioInput {
   void ResumeInput() override;
   void Jump(int per_mille) override;
   void CancelRead() override;
+  void ResetCancel() override;
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
   /// The stage this converter pulls from, or null.
   TAudioInput* Input() const { return input_.load(); }

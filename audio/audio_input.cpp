@@ -49,6 +49,11 @@ std::uint32_t TAudioInput::CopyData(void* dest, std::uint32_t count) {
 }
 
 std::uint32_t TAudioInput::ReadInput(void* dest, std::uint32_t count, bool& end_of_input) {
+  return ReadInput(dest, count, end_of_input, {});
+}
+
+std::uint32_t TAudioInput::ReadInput(void* dest, std::uint32_t count, bool& end_of_input,
+                                     const std::function<bool()>& ready) {
   end_of_input = false;
   if (dest == nullptr)
     return 0;
@@ -56,6 +61,8 @@ std::uint32_t TAudioInput::ReadInput(void* dest, std::uint32_t count, bool& end_
   std::uint32_t total = 0;
   std::lock_guard lock(data_lock_);
   while (total < count) {
+    if (ready && !ready())
+      break;
     std::uint8_t* block = nullptr;
     std::uint32_t bytes = count - total;
     ReadStage(block, bytes);
@@ -81,6 +88,8 @@ void TAudioInput::Reset() {
   busy_.store(false);
 }
 
+bool TAudioInput::WaitReadable(std::chrono::milliseconds) { return true; }
+
 void TAudioInput::PauseInput() {}
 
 void TAudioInput::ResumeInput() {}
@@ -88,5 +97,7 @@ void TAudioInput::ResumeInput() {}
 void TAudioInput::Jump(int) {}
 
 void TAudioInput::CancelRead() {}
+
+void TAudioInput::ResetCancel() {}
 
 }  // namespace djkivo

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 #include "audio/audio_component.h"
@@ -22,7 +24,8 @@ namespace djkivo {
 /// run on the thread that pulls (the output's thread, or the cache's fill thread for the stage
 /// the cache reads from), always under `DataLock`. `Position`, `Size`, `AtEnd` and `Busy` may be
 /// read from any thread (the window reads them for its progress display). `PauseInput`,
-/// `ResumeInput`, `CancelRead` and `Jump` come from the main thread.
+/// `ResumeInput`, `CancelRead` and `Jump` come from the main thread; `ResetCancel` from the
+/// output's thread between runs.
 ///
 /// Locks are taken from the output end of the chain towards the source: a stage may hold its
 /// own `DataLock` while it calls into its input, never the reverse. `DataLock` is re-entrant.
@@ -64,6 +67,15 @@ class TAudioInput : public TComponent {
   /// needed; `end_of_input` tells whether the last `ReadStage` answered no data. Neither reads
   /// nor sets `AtEnd`. Returns the bytes copied; 0 when `dest` is null.
   std::uint32_t ReadInput(void* dest, std::uint32_t count, bool& end_of_input);
+  /// The same, but it asks `ready` before each `ReadStage` and stops (with what it has and
+  /// `end_of_input` false) when `ready` says no: the output reads no longer than the device
+  /// can wait.
+  std::uint32_t ReadInput(void* dest, std::uint32_t count, bool& end_of_input,
+                          const std::function<bool()>& ready);
+  /// Waits up to `timeout` until a read of this stage would not block: data is there, or the
+  /// stage has ended (or was cancelled). True when it would not. On the pulling thread; takes
+  /// no `DataLock`. Base: true (a stage that never blocks); converters ask their input.
+  virtual bool WaitReadable(std::chrono::milliseconds timeout);
   /// `Close` with any failure swallowed; then the stage is no longer `Busy`.
   virtual void Reset();
 
@@ -78,10 +90,14 @@ class TAudioInput : public TComponent {
   /// Moves the read position by `per_mille` thousandths of the whole. Base: nothing.
   virtual void Jump(int per_mille);
   /// The output is stopping: a read blocked in this stage (or below it) must end now and
-  /// answer no data, and reads must keep answering no data until the next `Open`. Any thread;
-  /// must not take `DataLock` (the pulling thread may hold it while blocked). Base: nothing;
-  /// converters forward to their input.
+  /// answer no data, and reads and opens must keep answering no data (an open fails at once)
+  /// until `ResetCancel`. Any thread; must not take `DataLock` (the pulling thread may hold it
+  /// while blocked). Base: nothing; converters forward to their input.
   virtual void CancelRead();
+  /// A new run begins: a cancel left from an earlier one no longer applies. The output's thread
+  /// calls it before it checks for a stop and opens the chain, so a stop that lands between that
+  /// check and the open is never lost. Base: nothing; converters forward to their input.
+  virtual void ResetCancel();
 
   // --- State, readable from any thread.
   /// Bytes handed out by `GetData` since the stage was opened.

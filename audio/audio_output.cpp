@@ -102,10 +102,17 @@ void TAudioOutput::Resume() {
   thread_->RequestResume(kResumeWait);
 }
 
-int TAudioOutput::Status() const {
+OutputStatus TAudioOutput::Status() const {
   if (!busy_.load())
-    return 2;
-  return thread_->Paused() ? 1 : 0;
+    return OutputStatus::kIdle;
+  return thread_->Paused() || thread_->PausePending() ? OutputStatus::kPaused
+                                                      : OutputStatus::kPlaying;
+}
+
+bool TAudioOutput::RunCalledOff() const { return thread_->StopFlag() || thread_->PausePending(); }
+
+bool TAudioOutput::PauseAndWait(std::chrono::milliseconds timeout) {
+  return busy_.load() && thread_->RequestPause(timeout);
 }
 
 int TAudioOutput::Progress() const {

@@ -17,6 +17,15 @@ namespace djkivo {
 class TAudioThread;
 class TEventHandler;
 
+/// What an output is doing, as `TAudioOutput::Status` reports it. The values are the ones the
+/// output has always reported (0 playing, 1 paused, 2 idle), so a log or a test that prints
+/// them reads the same.
+enum class OutputStatus : int {
+  kPlaying = 0,  ///< a run is in progress and not paused
+  kPaused = 1,   ///< a run is parked in a pause (or a pause was asked for and not reached yet)
+  kIdle = 2,     ///< no run
+};
+
 /// The end of the chain. It owns a `TAudioThread`, created with it, that pulls blocks through
 /// the chain during a run.
 ///
@@ -31,8 +40,10 @@ class TEventHandler;
 /// dispatcher; `OnSyncDone` runs on the output's thread at the end of every run.
 class TAudioOutput : public TComponent {
  public:
-  /// How long `Pause` waits for the thread to honour the pause.
-  static constexpr std::chrono::milliseconds kPauseWait{5000};
+  /// How long `Pause` waits for the thread to honour the pause. Short: a thread in the middle
+  /// of a long step (an open waiting for the server) honours it at its next step, after `Pause`
+  /// has returned, so the window is never held.
+  static constexpr std::chrono::milliseconds kPauseWait{250};
   /// How long `Resume` waits for the thread to leave the pause.
   static constexpr std::chrono::milliseconds kResumeWait{5000};
   /// The longest a synchronous `Stop` waits for the run to end. Every stage bounds its own
@@ -53,13 +64,14 @@ class TAudioOutput : public TComponent {
   /// main-thread calls while it waits. Raises "You are trying to stop this thread from the
   /// thread itself!" on the output's thread (from `OnSyncDone`, say).
   void Stop(bool async);
-  /// Pauses a run: waits up to `kPauseWait` for the thread to park in its pause, then tells
-  /// the input. "Input is not assigned." without input.
+  /// Pauses a run: the thread parks before its next step (`Status` says paused at once); waits
+  /// up to `kPauseWait` for that, then tells the input. "Input is not assigned." without input.
   void Pause();
   /// Resumes a paused run.
   void Resume();
-  /// 0 playing, 1 paused, 2 idle.
-  int Status() const;
+  /// Idle without a run; paused while the run is parked in a pause or a pause it has not
+  /// reached yet is pending; playing otherwise.
+  OutputStatus Status() const;
   /// Percent of the input consumed (0..100); -1 when the input's size is unknown; 0 without
   /// input or with size 0.
   int Progress() const;
@@ -106,6 +118,16 @@ class TAudioOutput : public TComponent {
   virtual bool OutputStep(bool abort) = 0;
   /// Releases the device and closes `Input` after a run. Output's thread.
   virtual void CloseOutput() = 0;
+  /// The run is about to park in a pause (stop the device where it is) and has just left it
+  /// (by a resume or a stop). Output's thread, between two steps. Base: nothing.
+  virtual void PauseOutput() {}
+  virtual void ResumeOutput() {}
+
+  /// A stop or a pause is waiting for the step in progress to end: a step waiting for data
+  /// asks between short waits. Output's thread.
+  bool RunCalledOff() const;
+  /// Asks for a pause and waits up to `timeout` for the run to park in it; true when it did.
+  bool PauseAndWait(std::chrono::milliseconds timeout);
 
   /// Drops `Input` when that stage is destroyed.
   void Notification(TComponent* removed) override;

@@ -30,7 +30,7 @@ void TAudioStreamedInput::GetData(std::uint8_t*& buffer, std::uint32_t& bytes) {
   const bool loop = loop_.load();
   // A looping source that stopped exactly at `Size` on the previous call restarts now, so the
   // block that reached `Size` was delivered rather than dropped for the restart.
-  if (loop && !at_end_.load() && size_.load() > 0 && position_.load() >= size_.load())
+  if (loop && !at_end_.load() && CutSize() > 0 && position_.load() >= CutSize())
     Restart();
   if (at_end_.load()) {
     buffer = nullptr;
@@ -38,7 +38,7 @@ void TAudioStreamedInput::GetData(std::uint8_t*& buffer, std::uint32_t& bytes) {
     return;
   }
   ReadStage(buffer, bytes);
-  Account(position_, size_.load(), at_end_, bytes);
+  Account(position_, CutSize(), at_end_, bytes);
   if (!at_end_.load() || !loop)
     return;
   if (bytes > 0) {
@@ -49,7 +49,7 @@ void TAudioStreamedInput::GetData(std::uint8_t*& buffer, std::uint32_t& bytes) {
   Restart();
   bytes = requested;
   ReadStage(buffer, bytes);
-  Account(position_, size_.load(), at_end_, bytes);
+  Account(position_, CutSize(), at_end_, bytes);
   if (bytes == 0)
     buffer = nullptr;
 }

@@ -16,7 +16,8 @@ namespace djkivo {
 /// `Size` is shortened to end exactly at `Size`, and the source then ends. With `Loop` set, an
 /// end restarts the source instead of being reported: a `Seekable` source seeks back to
 /// `StartSample`, any other closes and reopens itself. The block that reaches `Size` is
-/// delivered before the restart, never dropped for it.
+/// delivered before the restart, never dropped for it. A source whose `Size` is only an
+/// estimate clears `cut_at_size_`: it then plays to its real end, `Position` passing `Size`.
 ///
 /// `Loop`, `StartSample`, `EndSample` and `SetStream` are set on the main thread while the
 /// source is closed.
@@ -47,6 +48,8 @@ class TAudioStreamedInput : public TAudioInput {
   /// Starts the source again from `StartSample`: a seek when `Seekable`, else close and reopen.
   /// Under `DataLock`.
   void Restart();
+  /// The size the source ends at: `Size`, or 0 (none) when it is only an estimate.
+  std::int64_t CutSize() const { return cut_at_size_.load() ? size_.load() : 0; }
 
   /// The assigned stream, or null. Main thread writes it while closed.
   std::istream* stream_ = nullptr;
@@ -55,6 +58,9 @@ class TAudioStreamedInput : public TAudioInput {
   /// Frames the source will deliver; -1 unknown.
   std::atomic<std::int64_t> total_samples_{0};
   std::atomic<bool> loop_{false};
+  /// Whether the source ends where `Size` says (true unless `Size` is an estimate). Written by
+  /// the opening thread.
+  std::atomic<bool> cut_at_size_{true};
 };
 
 }  // namespace djkivo

@@ -57,7 +57,7 @@ bool TAudioThread::StopFlag() const {
   return stop_flag_;
 }
 
-bool TAudioThread::PauseRequested() const {
+bool TAudioThread::PausePending() const {
   std::lock_guard lock(mutex_);
   return pause_requested_;
 }
@@ -162,7 +162,11 @@ void TAudioThread::PauseHere() {
 void TAudioThread::RunOnce() {
   TAudioOutput& out = *output_;
   try {
-    // A stop that arrived before the run began skips it; the run still finishes and reports.
+    // A cancel left from the last run is dropped before the stop check: a stop that comes after
+    // the check cancels the open below, one that comes before it skips the run, which still
+    // finishes and reports.
+    if (TAudioInput* input = out.Input())
+      input->ResetCancel();
     if (!StopFlag()) {
       out.OpenOutput();
       out.active_.store(true);
@@ -174,8 +178,10 @@ void TAudioThread::RunOnce() {
           if (TOutputProgressEvent on_progress = out.OnProgress())
             out.events_->PostProgress(&out, std::move(on_progress));
         }
-        if (PauseRequested()) {
+        if (PausePending()) {
+          out.PauseOutput();
           PauseHere();
+          out.ResumeOutput();
           continue;  // a stop may have ended the pause
         }
         more = out.OutputStep(StopFlag());

@@ -54,6 +54,8 @@ class TAudioThread {
   std::uint64_t RunCount() const;
   /// The stop flag of the current run.
   bool StopFlag() const;
+  /// A pause was asked for and the run has not parked in it yet.
+  bool PausePending() const;
   /// True when called on this thread.
   bool IsCurrentThread() const { return std::this_thread::get_id() == id_.load(); }
 
@@ -81,7 +83,6 @@ class TAudioThread {
   void RunOnce();
   /// Honours a pause request: parks until resumed or stopped.
   void PauseHere();
-  bool PauseRequested() const;
 
   TAudioOutput* const output_;
   std::atomic<std::thread::id> id_{};

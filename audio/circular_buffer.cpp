@@ -118,14 +118,31 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
     // for a sleep and a wake-up.
     if (SpinForData())
       continue;
-    std::unique_lock lock(wake_lock_);
-    reader_waiting_.store(true);
-    wake_.wait_for(lock, kReaderRecheck, [this] {
-      return cancelled_.load() || data_ended_.load() ||
-             write_count_.load() != read_count_.load(std::memory_order_relaxed);
-    });
-    reader_waiting_.store(false);
+    SleepUntilReadable(std::chrono::steady_clock::now() + kReaderRecheck);
   }
+}
+
+bool TCircularBuffer::Readable() const {
+  return cancelled_.load() || data_ended_.load() ||
+         write_count_.load() != read_count_.load(std::memory_order_relaxed);
+}
+
+void TCircularBuffer::SleepUntilReadable(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(wake_lock_);
+  reader_waiting_.store(true);
+  wake_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + kReaderRecheck),
+                   [this] { return Readable(); });
+  reader_waiting_.store(false);
+}
+
+bool TCircularBuffer::WaitReadable(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!Readable()) {
+    if (std::chrono::steady_clock::now() >= deadline)
+      return false;
+    SleepUntilReadable(deadline);
+  }
+  return true;
 }
 
 bool TCircularBuffer::SpinForData() const {

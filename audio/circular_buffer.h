@@ -47,6 +47,9 @@ class TCircularBuffer {
   /// ring is empty and `DataEnded` is set, or the ring was cancelled); both counters then return to
   /// 0.
   std::uint32_t Read(void* dest, std::uint32_t count);
+  /// Reader: waits up to `timeout` until a `Read` would not wait (data, the end or a cancel);
+  /// true when it would not.
+  bool WaitReadable(std::chrono::milliseconds timeout);
   /// Drops everything buffered. A read already copying finishes first and returns its data.
   void Discard();
   /// The writer's source has no more data (set by the writer on every exit).
@@ -70,6 +73,10 @@ class TCircularBuffer {
   void WakeWriterForSpace();
   /// True when data, the end or a cancel arrived within a few yields.
   bool SpinForData() const;
+  /// Data, the end or a cancel is there.
+  bool Readable() const;
+  /// Sleeps until `Readable`, at most until `deadline` (and `kReaderRecheck` at a time).
+  void SleepUntilReadable(std::chrono::steady_clock::time_point deadline);
 
   const std::uint32_t capacity_;
   const std::unique_ptr<std::uint8_t[]> data_;

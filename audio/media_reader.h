@@ -1,8 +1,8 @@
 // The media reader the stream input drives: opens an address, demuxes and decodes it on threads
 // of its own, and calls back with statuses and PCM sample blocks.
 //
-// Two implementations live in audio/reader/: the FFmpeg reader (the real one) and a scripted
-// fake for fault tests. The stream input relies only on what this header promises.
+// The real implementation is the FFmpeg reader in audio/reader/; tests plug in a scripted fake
+// (tests/support/fake_reader.h). The stream input relies only on what this header promises.
 //
 // Methods a reader implements, and who calls them:
 //   Set*/AddLoggingUrl/ResetLoggingUrlList  configuration; before Open (ResetLoggingUrlList
@@ -10,11 +10,15 @@
 //   Open             mandatory; starts the asynchronous open and returns at once. Opening thread.
 //   GetOutputCount/GetMediaType/GetAttribute  after the opened status. Opening thread.
 //   Start            mandatory; starts delivering samples. Opening thread.
+//   SetReconnectTime configuration, before Open. The opening thread.
+//   RetryNow         any thread, any time (the desktop reports the network back).
+//   ErrorText        any thread.
 //   Pause/Resume     the thread that pauses the chain.
 //   Consumed         flow control; the thread that reads the delivered blocks.
 //   Stop/Close       the closing thread. After Close returns no callback runs any more.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,12 +33,28 @@ enum class ReaderStatus : std::uint8_t {
   kEndOfFile = 4,  // the last sample block has been delivered
   kStarted = 11,   // delivery has started (after Start or Resume)
   kClosed = 13,    // the reader is closed; no more blocks will come
+  // The connection dropped mid-stream and the reader is getting it back: no blocks come until
+  // kReconnected (or kClosed when it gives up).
+  kReconnecting = 35,
+  kReconnected = 36,  // the stream is back; the next block follows the last one delivered
 };
 
 /// Result codes: 0 is success; failures are negative (FFmpeg's AVERROR values for the FFmpeg
 /// reader) so they print as "Result -N" and as 8 hexadecimal digits.
 inline constexpr int kReaderOk = 0;
 
+namespace reader_detail {
+constexpr int Tag(char a, char b, char c, char d) {
+  return -static_cast<int>(static_cast<unsigned>(a) | static_cast<unsigned>(b) << 8 |
+                           static_cast<unsigned>(c) << 16 | static_cast<unsigned>(d) << 24);
+}
+}  // namespace reader_detail
+
+/// A dropped stream did not come back within the reconnect time (reported with kClosed).
+inline constexpr int kReaderReconnectTimedOut = reader_detail::Tag('R', 'C', 'T', 'O');
+/// A dropped stream came back as something else (another length, other bytes): playing on
+/// would splice two files, so the reader ends it (reported with kClosed).
+inline constexpr int kReaderStreamChanged = reader_detail::Tag('C', 'H', 'N', 'G');
 /// The format of one reader output. An audio output always delivers interleaved signed 16-bit
 /// little-endian PCM at the stream's own sample rate and channel count.
 struct ReaderMediaType {
@@ -99,13 +119,27 @@ class MediaReader {
   /// The format of output `output`. Returns a result code.
   virtual int GetMediaType(std::uint32_t output, ReaderMediaType* type) = 0;
 
-  /// The attributes "Duration" (100-nanosecond units) and "Bitrate" (bits per second).
-  /// Fails (non-zero) when the name is unknown or the container does not give the value.
+  /// The attributes "Duration" (100-nanosecond units), "Bitrate" (bits per second) and
+  /// "DurationIsEstimate" (1 when the duration is only guessed, from the size and the first
+  /// frames' bit rate: the stream may really be longer or shorter, 0 otherwise). Fails
+  /// (non-zero) when the name is unknown or the container does not give the value.
   virtual int GetAttribute(const std::string& name, std::uint64_t* value) = 0;
 
   /// Starts delivering from the beginning to the end at playback `rate` (1.0 = normal).
   /// Returns a result code.
   virtual int Start(float rate) = 0;
+
+  /// How long a stream whose connection drops mid-way (a reset, a stall, a cut before its
+  /// length) is reconnected before the reader gives up with kReaderReconnectTimedOut. While it
+  /// tries it reports kReconnecting, and kReconnected once the stream flows again from the byte
+  /// where it stopped. 0 turns reconnecting off: a drop ends the stream.
+  virtual void SetReconnectTime(std::chrono::milliseconds limit) = 0;
+  /// The network is back: a reconnect waiting between two attempts tries at once. Nothing
+  /// when no reconnect is waiting.
+  virtual void RetryNow() = 0;
+
+  /// A result code in words, for the message of a stream that ended early.
+  virtual std::string ErrorText(int result) const = 0;
 
   /// Stop and continue delivering blocks; the reader stops reading the source while paused.
   virtual void Pause() = 0;

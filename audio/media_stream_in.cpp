@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <vector>
 
 #include "audio/audio_error.h"
@@ -35,12 +36,28 @@ class TMediaStreamIn::ReaderRecord final : public MediaReaderCallback {
     std::size_t consumed = 0;  // bytes already handed out; the pulling thread only
   };
 
+  explicit ReaderRecord(TMediaStreamIn* owner) : owner_(owner) {}
   ~ReaderRecord() override { CloseReader(); }
 
   void OnStatus(ReaderStatus status, int result) override {
+    if (status == ReaderStatus::kReconnecting || status == ReaderStatus::kReconnected) {
+      const bool now = status == ReaderStatus::kReconnecting;
+      if (reconnecting.exchange(now) != now && !closing.load())
+        owner_->ReconnectChanged(now);
+      sample_event.Set();  // a waiting read looks at its limit again
+      return;
+    }
+    if (result != kReaderOk && status != ReaderStatus::kOpened && !closing.load()) {
+      std::string reason = "the stream broke off";
+      WithReader([&](MediaReader& open) { reason = open.ErrorText(result); });
+      owner_->SetFailure(reason);
+    }
     // A failure is stored before anyone is woken, so the opening thread never sees a failed
     // open as opened.
     status_.store(result == kReaderOk ? status : ReaderStatus::kClosed);
+    if ((status == ReaderStatus::kClosed || result != kReaderOk) && reconnecting.exchange(false) &&
+        !closing.load())
+      owner_->ReconnectChanged(false);
     // Wake a waiting read for an end too, so the last block is followed by the end at once.
     if (status == ReaderStatus::kOpened || status == ReaderStatus::kEndOfFile ||
         status == ReaderStatus::kClosed || result != kReaderOk)
@@ -102,12 +119,14 @@ class TMediaStreamIn::ReaderRecord final : public MediaReaderCallback {
   std::uint32_t bitrate = 0;
   std::int64_t duration = 0;        // whole seconds
   std::uint64_t duration_span = 0;  // as declared, 100-ns units
+  bool duration_is_estimate = false;
 
   std::atomic<std::uint32_t> max_wait{kInitialMaxWait};
   std::atomic<bool> ended{false};          // no more blocks will come
   std::atomic<bool> reader_paused{false};  // paused since the last wait for data
   std::atomic<bool> closing{false};        // the source is being closed
-  Event sample_event{false};               // auto-reset: opened, a block, an end, a close
+  std::atomic<bool> reconnecting{false};   // the reader reported a drop it is riding out
+  Event sample_event{false};  // auto-reset: opened, a block, an end, a reconnect, a close
 
   std::deque<SampleBlock> sample_queue;  // --- guarded by queue_lock
   std::mutex queue_lock;
@@ -116,6 +135,7 @@ class TMediaStreamIn::ReaderRecord final : public MediaReaderCallback {
   std::mutex reader_lock;
 
  private:
+  TMediaStreamIn* const owner_;
   std::atomic<ReaderStatus> status_{ReaderStatus::kNone};
 };
 
@@ -171,6 +191,37 @@ void TMediaStreamIn::SetOnStartedPlaying(TStreamedAudioEvent handler) {
   on_started_playing_ = std::move(handler);
 }
 
+void TMediaStreamIn::SetOnReconnect(TStreamedAudioEvent handler) {
+  std::lock_guard lock(property_lock_);
+  on_reconnect_ = std::move(handler);
+}
+
+std::string TMediaStreamIn::Failure() const {
+  std::lock_guard lock(property_lock_);
+  return failure_;
+}
+
+void TMediaStreamIn::SetFailure(const std::string& reason) {
+  std::lock_guard lock(property_lock_);
+  if (failure_.empty())
+    failure_ = "The stream ended early: " + reason;
+}
+
+void TMediaStreamIn::ReconnectChanged(bool reconnecting) {
+  reconnecting_.store(reconnecting);
+  TStreamedAudioEvent handler;
+  {
+    std::lock_guard lock(property_lock_);
+    handler = on_reconnect_;
+  }
+  PostStreamEvent(handler);
+}
+
+void TMediaStreamIn::RetryNow() {
+  if (std::shared_ptr<ReaderRecord> record = CurrentRecord())
+    record->WithReader([](MediaReader& reader) { reader.RetryNow(); });
+}
+
 void TMediaStreamIn::SetReaderFactory(ReaderFactory factory) {
   std::lock_guard lock(property_lock_);
   reader_factory_ = std::move(factory);
@@ -193,6 +244,9 @@ void TMediaStreamIn::OpenSource() {
   const std::string address = FileName();
   if (address.empty())
     throw EAudioError("File name or URL is not assigned");
+  // The chain is stopping (the stop may have come just before this open): do not start one.
+  if (cancelled_.load())
+    throw EAudioError("");
 
   std::string proxy_protocol, proxy_host, logging_url;
   ReaderFactory factory;
@@ -204,11 +258,13 @@ void TMediaStreamIn::OpenSource() {
     logging_url = logging_url_;
     factory = reader_factory_;
     on_opened = on_stream_opened_;
+    failure_.clear();
   }
+  reconnecting_.store(false);
 
   // A fresh record; it replaces the current one only once the open has succeeded, so a
   // failure (which closes its reader as the record goes) leaves nothing half open.
-  auto record = std::make_shared<ReaderRecord>();
+  auto record = std::make_shared<ReaderRecord>(this);
   record->reader = factory ? factory(origin_.load()) : CreateMediaReader(origin_.load());
   MediaReader& reader = *record->reader;
   if (!proxy_host.empty()) {
@@ -217,6 +273,7 @@ void TMediaStreamIn::OpenSource() {
   }
   if (!logging_url.empty() && reader.AddLoggingUrl(logging_url) != kReaderOk)
     throw EAudioError("Canoot add a logging URL");
+  reader.SetReconnectTime(reconnect_time_.load());
   record->rate = stretch_factor_.load();
   record->max_wait.store(max_wait_milliseconds_.load());
   record->buffering_span = buffering_time_.load() * kHundredNanosecondsPerSecond;
@@ -279,6 +336,9 @@ void TMediaStreamIn::OpenSource() {
       value = 0;
       if (reader.GetAttribute("Bitrate", &value) == kReaderOk)
         record->bitrate = static_cast<std::uint32_t>(value);
+      value = 0;
+      record->duration_is_estimate =
+          reader.GetAttribute("DurationIsEstimate", &value) == kReaderOk && value != 0;
       if (const int result = reader.Start(record->rate); result != kReaderOk)
         throw EAudioError(HexResult(result));
     }
@@ -309,6 +369,8 @@ void TMediaStreamIn::OpenSource() {
     size_.store(total_samples * record->channels * (record->bits_per_sample / 8));
   }
   seekable_.store(false);
+  // A guessed length is shown, but the stream plays to its real end.
+  cut_at_size_.store(!record->duration_is_estimate);
   started_playing_pending_.store(true);
   {
     std::lock_guard lock(record_lock_);
@@ -332,13 +394,9 @@ void TMediaStreamIn::CloseSource() {
     record->CloseReader();
     record->sample_event.Set();  // a waiting read gives up at once
   }
+  reconnecting_.store(false);
   // The queued blocks go with the last reference: here, or at the pulling thread's next read.
   open_count_.store(0);
-}
-
-void TMediaStreamIn::OpenStage() {
-  cancelled_.store(false);
-  TAudioTaggedFileIn::OpenStage();
 }
 
 void TMediaStreamIn::CloseStage() {
@@ -360,17 +418,31 @@ void TMediaStreamIn::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
     if (!record->HasBlock()) {
       if (record->reader_paused.exchange(false))
         record->ended.store(false);  // a wait that timed out during a pause does not count
-      const auto deadline =
-          std::chrono::steady_clock::now() + std::chrono::milliseconds(record->max_wait.load());
+      const auto max_wait = std::chrono::milliseconds(record->max_wait.load());
+      auto deadline = std::chrono::steady_clock::now() + max_wait;
+      // While the reader rides out a drop the wait for a block does not run; the reader ends
+      // its reconnect within ReconnectTime, and this bound only guards against one that would
+      // not.
+      std::optional<std::chrono::steady_clock::time_point> reconnect_bound;
       while (!record->HasBlock()) {
         const ReaderStatus status = record->Status();
         if (status == ReaderStatus::kClosed || status == ReaderStatus::kEndOfFile ||
             record->ended.load() || record->closing.load() || cancelled_.load())
           return;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto now = std::chrono::steady_clock::now();
+        if (record->reconnecting.load() && !record->closing.load()) {
+          if (!reconnect_bound)
+            reconnect_bound = now + reconnect_time_.load() + max_wait;
+          if (now < *reconnect_bound)
+            deadline = std::min(now + max_wait, *reconnect_bound);
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         if (left.count() <= 0) {
-          record->ended.store(true);  // stalled for MaxWait: the stream ends for good
+          // Stalled for MaxWait: the stream ends for good.
+          record->ended.store(true);
+          if (!record->closing.load())
+            SetFailure("it sent nothing for " + std::to_string((max_wait.count() + 999) / 1000) +
+                       " s");
           return;
         }
         record->sample_event.WaitFor(left);
@@ -425,6 +497,28 @@ void TMediaStreamIn::PauseInput() {
 void TMediaStreamIn::ResumeInput() {
   if (std::shared_ptr<ReaderRecord> record = CurrentRecord())
     record->WithReader([](MediaReader& reader) { reader.Resume(); });
+}
+
+void TMediaStreamIn::ResetCancel() { cancelled_.store(false); }
+
+bool TMediaStreamIn::WaitReadable(std::chrono::milliseconds timeout) {
+  const std::shared_ptr<ReaderRecord> record = CurrentRecord();
+  if (!record || !record->has_audio)
+    return true;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    const ReaderStatus status = record->Status();
+    if (record->HasBlock() || status == ReaderStatus::kClosed ||
+        status == ReaderStatus::kEndOfFile || record->ended.load() || record->closing.load() ||
+        cancelled_.load())
+      return true;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+      return false;
+    // A signal this wait takes is not lost to a read: reads look at the queue before waiting.
+    record->sample_event.WaitFor(left);
+  }
 }
 
 void TMediaStreamIn::CancelRead() {

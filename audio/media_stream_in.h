@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,10 +25,15 @@ using TStreamedAudioEvent = TAudioEvent;
 /// `OpenSource` has a fresh media reader open `FileName` and waits (at most
 /// `MaxWaitMilliseconds`) for its answer; the reader then delivers decoded blocks on its own
 /// thread into a queue, and `ReadStage` hands them out one block (or the rest of one) per call,
-/// as a pointer into the block, without copying. A stream that delivers nothing for
-/// `MaxWaitMilliseconds` ends. The format is the reader's: signed 16-bit PCM at the stream's own
-/// rate and channel count. `Size` is an estimate from the declared duration (-1 for a stream
-/// without one); the stream is not seekable.
+/// as a pointer into the block, without copying. The format is the reader's: signed 16-bit PCM
+/// at the stream's own rate and channel count. `Size` is an estimate from the declared duration
+/// (-1 for a stream without one; a duration the reader only guessed is kept for the display but
+/// does not cut the stream); the stream is not seekable.
+///
+/// A connection that drops mid-song is reconnected by the reader for up to `ReconnectTime`
+/// (`Reconnecting` meanwhile, with `OnReconnect` posted as it starts and ends; `RetryNow`
+/// tries at once). A stream that delivers nothing for `MaxWaitMilliseconds` while no reconnect
+/// is under way ends, as does one the reader gives up on; `Failure` then says why.
 ///
 /// Threads: properties are set on the main thread while the source is closed. `OpenSource` and
 /// `CloseSource` run on whichever thread opens or closes the chain (or asks for the format),
@@ -44,6 +50,9 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   static constexpr std::uint32_t kInitialMaxWait = 10000;
   /// The wait limit once a reader record is being closed: a read still waiting gives up soon.
   static constexpr std::uint32_t kClosingMaxWait = 2000;
+  /// How long a dropped stream is reconnected by default: long enough for a laptop's Wi-Fi to
+  /// come back, short enough that a dead stream does not hold the player.
+  static constexpr std::chrono::milliseconds kDefaultReconnectTime{std::chrono::minutes(3)};
 
   TMediaStreamIn();
   ~TMediaStreamIn() override;
@@ -85,6 +94,17 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   void SetOnStreamOpened(TStreamedAudioEvent handler);
   /// Posted (to run on the main thread) after the first block read of an open.
   void SetOnStartedPlaying(TStreamedAudioEvent handler);
+  /// How long a stream whose connection drops is reconnected before it ends (default
+  /// `kDefaultReconnectTime`); 0 turns reconnecting off, so a drop ends the song.
+  std::chrono::milliseconds ReconnectTime() const { return reconnect_time_.load(); }
+  void SetReconnectTime(std::chrono::milliseconds value) { reconnect_time_.store(value); }
+  /// The same in whole minutes, as the user sets it (`ReconnectMinutes`).
+  void SetReconnectMinutes(std::uint32_t minutes) {
+    SetReconnectTime(std::chrono::minutes(minutes));
+  }
+  /// Posted (to run on the main thread) when the stream starts reconnecting and when it is back
+  /// or given up; `Reconnecting` tells which.
+  void SetOnReconnect(TStreamedAudioEvent handler);
 
   /// Where `FileName` comes from (default: the network). Addresses from the network are opened
   /// with network protocols only; a user's own address (a path typed on the command line) may
@@ -99,8 +119,19 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   bool Valid() const { return valid_.load(); }
   /// Bits per second from the stream's attributes; 0 when absent.
   std::uint32_t Bitrate() const { return bitrate_.load(); }
-  /// Whole seconds from the stream's attributes (rounded to nearest); 0 when absent.
+  /// Whole seconds from the stream's attributes (rounded to nearest); 0 when absent. Kept after
+  /// the stream closes. Unlike `TotalTime` it never opens anything, so a display may call it on
+  /// the main thread at any time, even after a stop or while the next song opens.
   std::int64_t Duration() const { return duration_.load(); }
+  /// The connection dropped and the reader is getting it back: the audio read ahead plays out,
+  /// then the output waits, and the elapsed time stands still.
+  bool Reconnecting() const { return reconnecting_.load(); }
+  /// Why the last stream ended before its end (a drop not ridden out, a stream that stopped
+  /// sending, a decoding failure), for the user; empty when it played to its end, was stopped,
+  /// or is still playing. Cleared by the next open.
+  std::string Failure() const;
+  /// The network is back: a reconnect waiting between attempts tries at once. Any thread.
+  void RetryNow();
 
   // --- Operations of the chain.
   /// Opens the source if needed, then `Duration`.
@@ -111,12 +142,13 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   void PauseInput() override;
   void ResumeInput() override;
   /// Ends a wait for data, or an open's wait for the reader's answer, at once; reads answer
-  /// no data until the next open.
+  /// no data, and opens fail at once, until `ResetCancel`.
   void CancelRead() override;
+  void ResetCancel() override;
+  /// Waits for a block, or for the stream's end. The pulling thread.
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
  protected:
-  /// Clears a cancel left from the last run, then opens as every file source does.
-  void OpenStage() override;
   /// Closes as every file source does, then lets the last handed-out block go.
   void CloseStage() override;
   /// Opens a fresh reader record and waits for the reader's answer (see the class comment).
@@ -135,6 +167,10 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
 
   std::shared_ptr<ReaderRecord> CurrentRecord() const;
   void PostStreamEvent(const TStreamedAudioEvent& handler);
+  /// The reader's thread: the record of the open stream started or ended a reconnect.
+  void ReconnectChanged(bool reconnecting);
+  /// The stream ended early; keeps the first reason given.
+  void SetFailure(const std::string& reason);
 
   // Properties: written on the main thread, read by the opening thread.
   std::atomic<std::uint16_t> buffering_time_{2};
@@ -142,6 +178,7 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   std::atomic<bool> enable_tcp_{false};
   std::atomic<bool> enable_udp_{false};
   std::atomic<std::uint32_t> max_wait_milliseconds_{10000};
+  std::atomic<std::chrono::milliseconds> reconnect_time_{kDefaultReconnectTime};
   std::atomic<std::uint32_t> proxy_port_{0};
   std::atomic<float> stretch_factor_{1.0f};
   std::atomic<AddressOrigin> origin_{AddressOrigin::kNetwork};
@@ -150,6 +187,7 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   std::string logging_url_;
   TStreamedAudioEvent on_stream_opened_;
   TStreamedAudioEvent on_started_playing_;
+  TStreamedAudioEvent on_reconnect_;
   ReaderFactory reader_factory_;
   mutable std::mutex property_lock_;
 
@@ -158,6 +196,8 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   std::atomic<std::int64_t> duration_{0};
   std::atomic<bool> started_playing_pending_{false};
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> reconnecting_{false};
+  std::string failure_;  // --- guarded by property_lock_
 
   // The open reader record, or null when closed. Swapped under record_lock_ only, so the
   // pulling thread can take its own reference while another thread closes the source.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "net/network_settings.h"
 
 int main(int argc, char** argv) {
   using namespace djkivo;
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
     std::fputs(app::VersionText("djkivo-cli").c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
   }
+  net::InstallNetworkSettings(app::NetworkSettings(options));
   if (next >= args.size()) {
     std::fputs(CliUsageText().c_str(), stderr);
     return kExitUsage;

@@ -1,5 +1,7 @@
 // djkivo-cli play: the player's whole audio chain without a window. Stream input, cache,
-// spectrum analyser and sound output are wired as the window wires them.
+// spectrum analyser and sound output are wired as the window wires them. The exit status is 0
+// only when the song played to its end (or to --seconds); a song that ended early through a
+// network or decoding failure exits 1 with the reason on stderr.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -148,6 +150,12 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
       status = 1;
     }
     output.Stop(false);
+    // A song that ended before its end (a drop not ridden out, a stream that broke off or
+    // could not be decoded) is a failure, though the chain itself ended normally.
+    if (const std::string failure = stream.Failure(); status == 0 && !failure.empty()) {
+      std::fprintf(stderr, "djkivo-cli play: %s\n", failure.c_str());
+      status = 1;
+    }
   }
   MainThread::Install(nullptr);
   return status;

@@ -1,7 +1,12 @@
 #include "demo/demo_site.h"
 
+#include <stdlib.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -10,6 +15,7 @@
 #include "base/ascii.h"
 #include "base/query_value.h"
 #include "demo/audio_store.h"
+#include "demo/certificates.h"
 #include "demo/pages.h"
 
 namespace djkivo::demo {
@@ -74,6 +80,23 @@ std::string StreamHost(const HttpRequest& request, const std::string& own) {
   return host;
 }
 
+// A new folder only its owner may enter, under the temporary folder.
+std::string MakePrivateFolder() {
+  const char* base = std::getenv("TMPDIR");
+  std::string path = std::string(base && *base ? base : "/tmp") + "/djkivo-demo-tls-XXXXXX";
+  if (!mkdtemp(path.data()))
+    throw std::runtime_error("Cannot make a folder for the demo site's certificate: " +
+                             std::string(std::strerror(errno)));
+  return path;
+}
+
+void RemoveFolder(const std::string& path) {
+  if (path.empty())
+    return;
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in)
@@ -100,9 +123,31 @@ DemoSite::DemoSite(DemoSiteOptions options)
       requested_port_(options.port),
       version_body_(std::move(options.version_body)),
       page_faults_(options.page_faults),
-      stream_faults_(options.stream_faults) {}
+      stream_faults_(options.stream_faults) {
+  try {
+    if (options.throwaway_tls) {
+      certificate_folder_ = MakePrivateFolder();
+      const ThrowawayCertificate made = MakeThrowawayCertificate(certificate_folder_);
+      options.tls_certificate_file = made.certificate_file;
+      options.tls_key_file = made.key_file;
+      ca_file_ = made.ca_file;
+    }
+    tls_ = !options.tls_certificate_file.empty() && !options.tls_key_file.empty();
+    if (tls_) {
+      scheme_ = "https://";
+      server_.EnableTls(std::make_shared<const TlsServerContext>(options.tls_certificate_file,
+                                                                 options.tls_key_file));
+    }
+  } catch (...) {
+    RemoveFolder(certificate_folder_);
+    throw;
+  }
+}
 
-DemoSite::~DemoSite() { Stop(); }
+DemoSite::~DemoSite() {
+  Stop();
+  RemoveFolder(certificate_folder_);
+}
 
 void DemoSite::Start() {
   audio_->Prepare();
@@ -113,7 +158,7 @@ void DemoSite::Stop() { server_.Stop(); }
 
 std::string DemoSite::HostPort() const { return "127.0.0.1:" + std::to_string(Port()); }
 
-std::string DemoSite::BaseAddress() const { return "http://" + HostPort(); }
+std::string DemoSite::BaseAddress() const { return scheme_ + HostPort(); }
 
 int DemoSite::RequestCount(std::string_view path) const {
   std::lock_guard lock(mutex_);
@@ -142,6 +187,7 @@ std::vector<RequestRecord> DemoSite::Requests() const {
 void DemoSite::ClearRequests() {
   std::lock_guard lock(mutex_);
   counts_.clear();
+  dropped_.clear();
   log_.clear();
   total_ = 0;
 }
@@ -216,7 +262,7 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     }
     next += "redirect=" + std::to_string(faults.redirects - 1);
     response = Page(302, "Found", "text/html", "<html><body>Moved</body></html>\r\n");
-    std::string origin = faults.relative_redirects ? "" : "http://" + host;
+    std::string origin = faults.relative_redirects ? "" : scheme_ + host;
     response.headers.emplace_back("Location",
                                   origin + std::string(kFaultPrefix) + next + std::string(target));
     // Only the framing switches apply to a hop; the others wait for the resource itself.
@@ -224,7 +270,17 @@ HttpResponse DemoSite::Handle(const HttpRequest& request) {
     response.faults.chunked = faults.chunked;
     return response;
   }
+  if (faults.drop_at >= 0) {
+    // The network goes away once per resource: the resumed download comes through.
+    std::lock_guard lock(mutex_);
+    if (!dropped_.insert(request.target).second)
+      faults.drop_at = -1;
+  }
   response = faults.not_found ? NotFound(request.target) : Route(request, path, query, host);
+  if (faults.grow_bytes > 0 && response.status == 200)
+    response.body.append(static_cast<std::size_t>(faults.grow_bytes), '\0');
+  if (faults.no_range)
+    response.range_capable = false;
   response.faults = faults;
   return response;
 }
@@ -257,7 +313,7 @@ HttpResponse DemoSite::Route(const HttpRequest& request, std::string_view path,
     const DemoSong* song =
         catalogue_.FindSong(path.substr(kPlay.size(), path.size() - kPlay.size() - 5));
     if (song)
-      return Html(PlayPage(*song, "http://" + std::string(host) + std::string(kAudio)));
+      return Html(PlayPage(*song, scheme_ + std::string(host) + std::string(kAudio)));
   } else if (path.starts_with(kAudio) && (path.ends_with(".mp3") || path.ends_with(".wma"))) {
     bool mp3 = path.ends_with(".mp3");
     const DemoSong* song =

@@ -2,10 +2,12 @@
 // streams of a small fake catalogue, served on loopback by the project's own HTTP server.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +28,13 @@ struct DemoSiteOptions {
   std::string cache_folder;  // encoded streams; empty: DefaultCacheFolder()
   Faults page_faults;        // applied to every request but the audio streams
   Faults stream_faults;      // applied to the audio streams
+  /// With both set, the site speaks HTTPS only: the certificate file (the server's
+  /// certificate, then its chain) and the key file, as PEM.
+  std::string tls_certificate_file;
+  std::string tls_key_file;
+  /// Speak HTTPS with a certificate made for this run by a CA of its own (`CaFile()`, for the
+  /// player to trust for the run only), instead of the files above. The files go with the site.
+  bool throwaway_tls = false;
 };
 
 /// One request as the site received it.
@@ -58,10 +67,13 @@ struct RequestRecord {
 /// second for a long song) and kept in the cache folder under a name that holds the song's
 /// id, length and the synthesiser's version, so later runs answer at once.
 ///
+/// With a certificate and key in the options the site speaks HTTPS instead, on the same paths.
+///
 /// Start, Stop and the destructor on one controlling thread; the query and setter methods may
 /// be called from any thread at any time.
 class DemoSite {
  public:
+  /// Throws std::runtime_error when the TLS certificate or key cannot be read.
   explicit DemoSite(DemoSiteOptions options = {});
   ~DemoSite();  // Stop()
   DemoSite(const DemoSite&) = delete;
@@ -74,10 +86,16 @@ class DemoSite {
   void Stop();
 
   std::uint16_t Port() const { return server_.Port(); }
-  /// "127.0.0.1:PORT": what the player takes as its catalogue and home host.
+  /// "127.0.0.1:PORT": what the player takes as its catalogue and home host (over HTTPS,
+  /// with the scheme: BaseAddress).
   std::string HostPort() const;
-  /// "http://127.0.0.1:PORT".
+  /// "http://127.0.0.1:PORT", or "https://127.0.0.1:PORT" over TLS. The addresses the site
+  /// hands out (redirects, stream addresses) have the same scheme.
   std::string BaseAddress() const;
+  /// True when the site speaks HTTPS.
+  bool Tls() const { return tls_; }
+  /// The CA certificate of a throwaway certificate (`throwaway_tls`); empty otherwise.
+  const std::string& CaFile() const { return ca_file_; }
 
   const DemoCatalogue& Catalogue() const { return catalogue_; }
 
@@ -88,11 +106,16 @@ class DemoSite {
   int TotalRequests() const;
   /// Every request received so far, oldest first (the newest 10000).
   std::vector<RequestRecord> Requests() const;
+  /// Forgets the requests received, and which resources a `drop` switch has cut (so they are
+  /// cut again).
   void ClearRequests();
 
   void SetVersionBody(std::string body);
   void SetPageFaults(const Faults& faults);
   void SetStreamFaults(const Faults& faults);
+  /// When the connections refused after a `drop` switch are taken again (the past when none
+  /// are refused).
+  std::chrono::steady_clock::time_point RefusedUntil() const { return server_.RefusedUntil(); }
 
   /// The path of the song's stream file in the cache folder, encoding it first if needed.
   /// Throws std::runtime_error when encoding fails.
@@ -107,12 +130,18 @@ class DemoSite {
   const std::unique_ptr<AudioStore> audio_;
   HttpServer server_;
   const std::uint16_t requested_port_;
+  // Set by the constructor.
+  bool tls_ = false;
+  std::string scheme_ = "http://";  // or "https://"
+  std::string certificate_folder_;  // of a throwaway certificate, removed with the site
+  std::string ca_file_;
   mutable std::mutex mutex_;
   // --- guarded by mutex_
   std::string version_body_;
   Faults page_faults_;
   Faults stream_faults_;
   std::map<std::string, int, std::less<>> counts_;  // by target
+  std::set<std::string> dropped_;                   // targets a drop switch has cut
   std::vector<RequestRecord> log_;
   int total_ = 0;
 };

@@ -39,6 +39,19 @@ Faults ParseFaults(std::string_view list, Faults base) {
       faults.relative_redirects = true;
     } else if (name == "404" && !has_value) {
       faults.not_found = true;
+    } else if (name == "norange" && !has_value) {
+      faults.no_range = true;
+    } else if (name == "nolength" && !has_value) {
+      faults.no_length = true;
+    } else if (name == "grow" && has_value) {
+      faults.grow_bytes = ParseCount(item, value, kMaxBytes);
+    } else if (name == "delay" && has_value) {
+      faults.delay_milliseconds = static_cast<int>(ParseCount(item, value, kMaxDelayMilliseconds));
+    } else if (name == "drop" && has_value && value.find('@') != std::string_view::npos) {
+      std::size_t at = value.find('@');
+      faults.drop_seconds =
+          static_cast<int>(ParseCount(item, value.substr(0, at), kMaxStallSeconds));
+      faults.drop_at = ParseCount(item, value.substr(at + 1), kMaxBytes);
     } else if (name == "redirect" && has_value) {
       faults.redirects = static_cast<int>(ParseCount(item, value, kMaxRedirects));
     } else if (name == "slow" && has_value) {

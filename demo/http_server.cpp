@@ -255,8 +255,68 @@ HttpServer::Wait HttpServer::WaitFd(int fd, short events, std::chrono::milliseco
   }
 }
 
+void HttpServer::RefuseConnections(std::chrono::milliseconds duration) {
+  std::lock_guard lock(refuse_mutex_);
+  refused_until_ = std::max(refused_until_, std::chrono::steady_clock::now() + duration);
+  if (!refusing_) {
+    refusing_ = true;
+    // A listener that is shut down refuses connections at once, and wakes the accept loop.
+    shutdown(listen_fd_, SHUT_RD);
+  }
+}
+
+std::chrono::steady_clock::time_point HttpServer::RefusedUntil() const {
+  std::lock_guard lock(refuse_mutex_);
+  return refused_until_;
+}
+
+bool HttpServer::ListenAfterRefusal() {
+  for (;;) {
+    std::chrono::steady_clock::time_point until;
+    {
+      std::lock_guard lock(refuse_mutex_);
+      if (!refusing_)
+        return true;
+      until = refused_until_;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now < until) {
+      if (WaitForStop(std::chrono::duration_cast<std::chrono::milliseconds>(until - now) + 1ms))
+        return false;
+      continue;
+    }
+    // A listener that was shut down cannot be trusted to listen on its port again: a new one
+    // takes the port (another program may hold it for a moment, so retry).
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int one = 1;
+    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0 &&
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        listen(fd, 64) == 0) {
+      std::lock_guard lock(refuse_mutex_);
+      close(listen_fd_);
+      listen_fd_ = fd;
+      refusing_ = false;
+      if (std::chrono::steady_clock::now() < refused_until_) {
+        refusing_ = true;  // extended meanwhile
+        shutdown(listen_fd_, SHUT_RD);
+      }
+      continue;
+    }
+    if (fd >= 0)
+      close(fd);
+    if (WaitForStop(100ms))
+      return false;
+  }
+}
+
 void HttpServer::AcceptLoop() {
   for (;;) {
+    if (!ListenAfterRefusal())
+      return;
     Wait wait = WaitFd(listen_fd_, POLLIN, 3600s);
     if (wait == Wait::kStopped || wait == Wait::kError)
       return;
@@ -302,25 +362,80 @@ void HttpServer::ReapConnections(bool all) {
     connection->thread.join();
 }
 
-bool HttpServer::SendAll(int fd, std::string_view data) {
+bool HttpServer::SendAll(Connection& connection, std::string_view data) {
   while (!data.empty()) {
-    ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    short events = POLLOUT;
+    long sent = 0;
+    if (connection.tls) {
+      TlsServerSession::Want want = TlsServerSession::Want::kWrite;
+      sent = connection.tls->Write(data.data(), data.size(), want);
+      if (sent == 0)
+        return false;
+      events = want == TlsServerSession::Want::kRead ? POLLIN : POLLOUT;
+    } else {
+      sent = send(connection.fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return false;
+    }
     if (sent > 0) {
       data.remove_prefix(static_cast<std::size_t>(sent));
       continue;
     }
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-      return false;
-    if (WaitFd(fd, POLLOUT, kTransferTimeout) != Wait::kReady)
+    if (WaitFd(connection.fd, events, kTransferTimeout) != Wait::kReady)
       return false;
   }
   return !Stopping();
+}
+
+long HttpServer::Receive(Connection& connection, char* buffer, std::size_t size,
+                         std::chrono::milliseconds timeout) {
+  for (;;) {
+    short events = POLLIN;
+    if (connection.tls) {
+      TlsServerSession::Want want = TlsServerSession::Want::kRead;
+      const long got = connection.tls->Read(buffer, size, want);
+      if (got >= 0)
+        return got;
+      events = want == TlsServerSession::Want::kWrite ? POLLOUT : POLLIN;
+    } else {
+      const ssize_t got = recv(connection.fd, buffer, size, MSG_DONTWAIT);
+      if (got >= 0)
+        return got;
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+        return 0;
+    }
+    if (WaitFd(connection.fd, events, timeout) != Wait::kReady)
+      return -1;
+  }
+}
+
+bool HttpServer::Handshake(Connection& connection) {
+  try {
+    connection.tls = std::make_unique<TlsServerSession>(*tls_, connection.fd);
+    for (;;) {
+      const TlsServerSession::Want want = connection.tls->Handshake();
+      if (want == TlsServerSession::Want::kNothing)
+        return true;
+      const short events = want == TlsServerSession::Want::kRead ? POLLIN : POLLOUT;
+      if (WaitFd(connection.fd, events, kTransferTimeout) != Wait::kReady)
+        return false;
+    }
+  } catch (const std::runtime_error&) {
+    return false;  // a client that does not trust the certificate, or no TLS client at all
+  }
 }
 
 void HttpServer::Serve(Connection* connection) {
   const int fd = connection->fd;
   std::string buffer;
   bool reset = false;
+  // The connection ends cleanly (with close_notify under TLS) unless a response was cut short.
+  bool clean = true;
+  if (tls_ && !Handshake(*connection)) {
+    close(fd);
+    connection->done.store(true, std::memory_order_release);
+    return;
+  }
   for (;;) {
     std::size_t head_size = 0;
     std::size_t head_end;
@@ -330,19 +445,14 @@ void HttpServer::Serve(Connection* connection) {
     bool closed = false;
     while ((head_end = FindHeadEnd(buffer, &head_size)) == std::string::npos) {
       if (buffer.size() > kMaxHeadBytes) {
-        SendAll(fd, StatusHead(431, "Request Header Fields Too Large") +
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
-        closed = true;
-        break;
-      }
-      if (WaitFd(fd, POLLIN, buffer.empty() ? kIdleTimeout : kTransferTimeout) != Wait::kReady) {
+        SendAll(*connection, StatusHead(431, "Request Header Fields Too Large") +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n");
         closed = true;
         break;
       }
       char chunk[16384];
-      ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
-      if (got < 0 && (errno == EAGAIN || errno == EINTR))
-        continue;
+      const long got = Receive(*connection, chunk, sizeof chunk,
+                               buffer.empty() ? kIdleTimeout : kTransferTimeout);
       if (got <= 0) {
         closed = true;
         break;
@@ -354,13 +464,13 @@ void HttpServer::Serve(Connection* connection) {
     std::optional<HttpRequest> request = ParseHead(std::string_view(buffer).substr(0, head_size));
     buffer.erase(0, head_end);
     if (!request) {
-      SendAll(fd,
+      SendAll(*connection,
               StatusHead(400, "Bad Request") + "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     if (!request->Header("Transfer-Encoding").empty()) {
-      SendAll(fd, StatusHead(501, "Not Implemented") +
-                      "Content-Length: 0\r\nConnection: close\r\n\r\n");
+      SendAll(*connection, StatusHead(501, "Not Implemented") +
+                               "Content-Length: 0\r\nConnection: close\r\n\r\n");
       break;
     }
     std::int64_t body_left = 0;
@@ -368,8 +478,8 @@ void HttpServer::Serve(Connection* connection) {
       auto [end, error] = std::from_chars(length.data(), length.data() + length.size(), body_left);
       if (error != std::errc() || end != length.data() + length.size() || body_left < 0 ||
           body_left > kMaxRequestBody) {
-        SendAll(fd, StatusHead(413, "Content Too Large") +
-                        "Content-Length: 0\r\nConnection: close\r\n\r\n");
+        SendAll(*connection, StatusHead(413, "Content Too Large") +
+                                 "Content-Length: 0\r\nConnection: close\r\n\r\n");
         break;
       }
     }
@@ -380,11 +490,9 @@ void HttpServer::Serve(Connection* connection) {
       if (body_left == 0)
         break;
       char chunk[16384];
-      if (WaitFd(fd, POLLIN, kTransferTimeout) != Wait::kReady)
-        closed = true;
-      else if (ssize_t got = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT); got > 0)
+      if (const long got = Receive(*connection, chunk, sizeof chunk, kTransferTimeout); got > 0)
         buffer.append(chunk, static_cast<std::size_t>(got));
-      else if (got == 0 || (errno != EAGAIN && errno != EINTR))
+      else
         closed = true;
     }
     if (closed)
@@ -406,28 +514,37 @@ void HttpServer::Serve(Connection* connection) {
     }
     if (Stopping())
       break;
-    if (!Respond(fd, *request, std::move(response), keep_alive, &reset) || !keep_alive)
+    if (!Respond(*connection, *request, std::move(response), keep_alive, &reset)) {
+      clean = false;
+      break;
+    }
+    if (!keep_alive)
       break;
   }
   if (reset) {
     linger hard{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   } else if (!Stopping()) {
+    // A response cut short goes without close_notify, as a cut connection would.
+    if (connection->tls && clean)
+      connection->tls->CloseNotify();
     shutdown(fd, SHUT_WR);
     auto deadline = std::chrono::steady_clock::now() + kLingerTimeout;
     char sink[4096];
     while (std::chrono::steady_clock::now() < deadline &&
-           WaitFd(fd, POLLIN, kLingerTimeout) == Wait::kReady &&
-           recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+           Receive(*connection, sink, sizeof sink, kLingerTimeout) > 0) {
     }
   }
   close(fd);
   connection->done.store(true, std::memory_order_release);
 }
 
-bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
-                         bool* reset) {
+bool HttpServer::Respond(Connection& connection, const HttpRequest& request, HttpResponse response,
+                         bool keep_alive, bool* reset) {
   const Faults& faults = response.faults;
+  if (faults.delay_milliseconds > 0 &&
+      WaitForStop(std::chrono::milliseconds(faults.delay_milliseconds)))
+    return false;
   if (faults.stall_seconds > 0 && faults.stall_at < 0 &&
       WaitForStop(std::chrono::seconds(faults.stall_seconds)))
     return false;
@@ -442,6 +559,7 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   // A gzip body is a different representation: a Range request then gets all of it (200).
   int status = response.status;
   std::string reason = response.reason;
+  std::int64_t body_start = 0;  // the resource offset of the body's first byte
   if (faults.gzip &&
       AsciiLowered(request.Header("Accept-Encoding")).find("gzip") != std::string::npos) {
     body = GzipCompress(body);
@@ -461,6 +579,7 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
         extra += "Content-Range: bytes " + std::to_string(range->first) + "-" +
                  std::to_string(range->first + range->second - 1) + "/" + std::to_string(size) +
                  "\r\n";
+        body_start = range->first;
         body = body.substr(static_cast<std::size_t>(range->first),
                            static_cast<std::size_t>(range->second));
       }
@@ -470,7 +589,10 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
   for (const auto& [name, value] : response.headers)
     head += name + ": " + value + "\r\n";
   head += extra;
-  if (faults.chunked) {
+  // Without framing the body ends with the connection.
+  if (faults.no_length)
+    keep_alive = false;
+  else if (faults.chunked) {
     head += "Transfer-Encoding: chunked\r\n";
     body = Chunked(body);
   } else {
@@ -494,6 +616,14 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     cut = head_size + faults.reset_at;
     *reset = true;
   }
+  // The network's drop, at a byte of the resource: a body that starts at it or past it (the
+  // rest asked for after the drop) is not dropped.
+  bool dropped = false;
+  if (faults.drop_at > body_start && head_size + faults.drop_at - body_start < cut) {
+    cut = head_size + faults.drop_at - body_start;
+    *reset = true;
+    dropped = true;
+  }
   const std::int64_t stall_at =
       faults.stall_seconds > 0 && faults.stall_at >= 0 ? head_size + faults.stall_at : -1;
   const std::int64_t slice =
@@ -505,8 +635,8 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     std::int64_t end = std::min(cut, sent + slice);
     if (stall_at > sent && stall_at < end)
       end = stall_at;
-    if (!SendAll(fd, std::string_view(wire).substr(static_cast<std::size_t>(sent),
-                                                   static_cast<std::size_t>(end - sent))))
+    if (!SendAll(connection, std::string_view(wire).substr(static_cast<std::size_t>(sent),
+                                                           static_cast<std::size_t>(end - sent))))
       return false;
     sent = end;
     if (sent == stall_at && WaitForStop(std::chrono::seconds(faults.stall_seconds)))
@@ -514,7 +644,9 @@ bool HttpServer::Respond(int fd, const HttpRequest& request, HttpResponse respon
     if (faults.bytes_per_second > 0 && sent < cut && WaitForStop(pause))
       return false;
   }
-  return cut == total;
+  if (dropped)
+    RefuseConnections(std::chrono::seconds(faults.drop_seconds));
+  return cut == total && keep_alive;
 }
 
 }  // namespace djkivo::demo

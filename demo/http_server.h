@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "demo/faults.h"
+#include "demo/tls_server.h"
 
 namespace djkivo::demo {
 
@@ -62,6 +63,9 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
+  /// Speaks TLS with `context` on every connection (HTTPS). Before Start.
+  void EnableTls(std::shared_ptr<const TlsServerContext> context) { tls_ = std::move(context); }
+
   /// Listens on 127.0.0.1:`port` (0: a free port) and starts serving. Once per object.
   /// Throws std::runtime_error when the port cannot be bound.
   void Start(std::uint16_t port);
@@ -79,25 +83,42 @@ class HttpServer {
   /// Sleeps for `duration` or until Stop begins; true when Stop began.
   bool WaitForStop(std::chrono::milliseconds duration) const;
 
+  /// The network goes away for `duration` from now: every new connection is refused (the
+  /// listener stops listening), open ones are left alone. A longer refusal already under way
+  /// is kept. Any thread.
+  void RefuseConnections(std::chrono::milliseconds duration);
+  /// When the refusal under way ends (the past when there is none).
+  std::chrono::steady_clock::time_point RefusedUntil() const;
+
  private:
   struct Connection {
     int fd = -1;
+    std::unique_ptr<TlsServerSession> tls;  // with EnableTls; made on the connection's thread
     std::thread thread;
     std::atomic<bool> done{false};
   };
   enum class Wait { kReady, kTimeout, kStopped, kError };
 
   void AcceptLoop();
+  // Waits out a refusal, then listens again; false when Stop began.
+  bool ListenAfterRefusal();
   void Serve(Connection* connection);
+  // Makes the TLS handshake of a new connection; false when it failed or stalled.
+  bool Handshake(Connection& connection);
   Wait WaitFd(int fd, short events, std::chrono::milliseconds timeout) const;
-  bool SendAll(int fd, std::string_view data);
+  // Reads what has come, waiting up to `timeout` for it: the count, 0 when the client closed
+  // or the connection failed, -1 when nothing came in time or Stop began.
+  long Receive(Connection& connection, char* buffer, std::size_t size,
+               std::chrono::milliseconds timeout);
+  bool SendAll(Connection& connection, std::string_view data);
   // Sends a response; false when the connection must close afterwards, with `*reset` set when
   // it is to be closed with a reset.
-  bool Respond(int fd, const HttpRequest& request, HttpResponse response, bool keep_alive,
-               bool* reset);
+  bool Respond(Connection& connection, const HttpRequest& request, HttpResponse response,
+               bool keep_alive, bool* reset);
   void ReapConnections(bool all);
 
   const Handler handler_;
+  std::shared_ptr<const TlsServerContext> tls_;  // set before Start; null: plain HTTP
   // Set by Start.
   int listen_fd_ = -1;
   int wake_read_ = -1;  // readable once Stop began: every poll of the server watches it
@@ -107,6 +128,11 @@ class HttpServer {
   std::atomic<bool> stopping_{false};
   std::mutex stop_mutex_;  // serialises Stop calls
   bool stopped_ = false;   // guarded by stop_mutex_
+  // Guards the refusal and the listener's replacement (RefuseConnections shuts the listener
+  // down from a connection thread; the accept thread swaps it for a new one afterwards).
+  mutable std::mutex refuse_mutex_;
+  std::chrono::steady_clock::time_point refused_until_{};  // guarded by refuse_mutex_
+  bool refusing_ = false;                                  // guarded by refuse_mutex_
   std::mutex connections_mutex_;
   std::list<std::unique_ptr<Connection>> connections_;  // guarded by connections_mutex_
 };

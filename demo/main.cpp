@@ -13,10 +13,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: djkivo-demo-site [--port N] [--cache DIR] [--version-body TEXT] [--short-songs]\n"
-    "                        [--fault SWITCHES] [--stream-fault SWITCHES]\n"
-    "Serves the demo catalogue on 127.0.0.1 until interrupted. SWITCHES is a comma-separated\n"
-    "list of gzip, chunked, redirect=N, slow=BYTES_PER_S, stall=S[@BYTES], truncate=BYTES,\n"
-    "reset[=BYTES], 404; --fault applies to pages, --stream-fault to the audio streams.\n";
+    "                        [--fault SWITCHES] [--stream-fault SWITCHES] [--tls CERT KEY]\n"
+    "Serves the demo catalogue on 127.0.0.1 until interrupted; with --tls over HTTPS, with the\n"
+    "certificate (then its chain) in the PEM file CERT and its key in the PEM file KEY.\n"
+    "SWITCHES is a comma-separated list of gzip, chunked, redirect=N, slow=BYTES_PER_S,\n"
+    "stall=S[@BYTES], truncate=BYTES, reset[=BYTES], 404, drop=S@BYTE, delay=MS, norange,\n"
+    "nolength, grow=BYTES; --fault applies to pages, --stream-fault to the audio streams.\n";
 
 }  // namespace
 
@@ -48,6 +50,9 @@ int main(int argc, char** argv) {
         options.page_faults = djkivo::demo::ParseFaults(value());
       } else if (arg == "--stream-fault") {
         options.stream_faults = djkivo::demo::ParseFaults(value());
+      } else if (arg == "--tls") {
+        options.tls_certificate_file = value();
+        options.tls_key_file = value();
       } else if (arg == "--help" || arg == "-h") {
         std::fputs(kUsage, stdout);
         return 0;

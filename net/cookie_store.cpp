@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <ctime>
+#include <limits>
 #include <string_view>
 
 #include "net/http_text.h"
@@ -34,13 +35,43 @@ std::string DefaultPath(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::optional<TCookieStore::Clock::time_point> ParseHttpDate(const std::string& text) {
+// A cookie lives at most this long, as browsers cap Max-Age and Expires: the store's clock
+// counts nanoseconds, and adding some 9.2e9 seconds or more to it would overflow.
+constexpr std::chrono::seconds kMaxCookieLife = std::chrono::hours(24 * 400);
+
+// The expiry `seconds` from `now`, capped at kMaxCookieLife; at or before `now` it has expired.
+TCookieStore::Clock::time_point ExpiryAfter(TCookieStore::Clock::time_point now,
+                                            std::int64_t seconds) {
+  if (seconds <= 0)
+    return TCookieStore::Clock::time_point::min();
+  return now + std::min(std::chrono::seconds(seconds), kMaxCookieLife);
+}
+
+// Max-Age: a whole number of seconds; one too large to hold is the longest life.
+std::optional<std::int64_t> ParseMaxAge(std::string_view value) {
+  std::int64_t seconds = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+  if (end != value.data() + value.size() || value.empty())
+    return std::nullopt;
+  if (error == std::errc::result_out_of_range)
+    return value.starts_with('-') ? std::numeric_limits<std::int64_t>::min()
+                                  : std::numeric_limits<std::int64_t>::max();
+  if (error != std::errc())
+    return std::nullopt;
+  return seconds;
+}
+
+std::optional<TCookieStore::Clock::time_point> ParseHttpDate(const std::string& text,
+                                                             TCookieStore::Clock::time_point now) {
   std::tm parts{};
   for (const char* format :
        {"%a, %d %b %Y %H:%M:%S", "%a, %d-%b-%Y %H:%M:%S", "%a, %d-%b-%y %H:%M:%S"}) {
     parts = std::tm{};
-    if (::strptime(text.c_str(), format, &parts) != nullptr)
-      return TCookieStore::Clock::from_time_t(::timegm(&parts));
+    if (::strptime(text.c_str(), format, &parts) != nullptr) {
+      // Counted in seconds from `now`, so that a date centuries away cannot overflow the clock.
+      const std::int64_t now_seconds = TCookieStore::Clock::to_time_t(now);
+      return ExpiryAfter(now, static_cast<std::int64_t>(::timegm(&parts)) - now_seconds);
+    }
   }
   return std::nullopt;
 }
@@ -85,20 +116,18 @@ void TCookieStore::AddServerCookies(const std::vector<std::string>& set_cookie_v
       } else if (name == "secure") {
         cookie.secure = true;
       } else if (name == "max-age") {
-        std::int64_t seconds = 0;
-        const auto [end_ptr, error] =
-            std::from_chars(value.data(), value.data() + value.size(), seconds);
-        if (error == std::errc() && end_ptr == value.data() + value.size())
+        if (const std::optional<std::int64_t> seconds = ParseMaxAge(value))
           max_age = seconds;
       } else if (name == "expires") {
-        cookie.expires = ParseHttpDate(std::string(value));
+        cookie.expires = ParseHttpDate(std::string(value), now);
       }
     }
-    if (!domain_ok)
+    // Only a secure page may set a Secure cookie: a plain one could otherwise plant a cookie
+    // that a later https page of the same site trusts.
+    if (!domain_ok || (cookie.secure && !IEquals(address.protocol, "https")))
       continue;
     if (max_age)  // Max-Age wins over Expires
-      cookie.expires =
-          *max_age <= 0 ? Clock::time_point::min() : now + std::chrono::seconds(*max_age);
+      cookie.expires = ExpiryAfter(now, *max_age);
     const auto twin = std::find_if(cookies_.begin(), cookies_.end(), [&](const Cookie& stored) {
       return stored.name == cookie.name && stored.domain == cookie.domain &&
              stored.path == cookie.path;

@@ -1,5 +1,7 @@
-// The load: URL merge, connection reuse, request and response, redirects, protocol errors.
-// Covered by tests/net/http_client_test.cpp (scripted peer) and tests/net/http_nginx_test.cpp.
+// The load: URL merge, the route (direct, proxy, tunnel; TCP or TLS), connection reuse, request
+// and response, redirects, protocol errors. Covered by tests/net/http_client_test.cpp (scripted
+// peer), tests/net/http_nginx_test.cpp, tests/net/https_client_test.cpp and
+// tests/net/http_proxy_test.cpp.
 #include "net/http_client.h"
 
 #include <algorithm>
@@ -7,6 +9,8 @@
 #include "net/http_framing.h"
 #include "net/http_text.h"
 #include "net/socket_connection.h"
+#include "net/tls_connection.h"
+#include "net/tls_context.h"
 
 namespace djkivo::net {
 
@@ -17,6 +21,56 @@ THttpClient::~THttpClient() = default;
 void THttpClient::Disconnect() {
   connection_.reset();
   keep_alive_ = false;
+}
+
+void THttpClient::OpenTunnel(TConnection& socket) {
+  const std::string target = Authority(address_.host, address_.port);
+  std::string head = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
+  if (const std::string authorization = proxy_->Authorization(); !authorization.empty())
+    head += "Proxy-Authorization: " + authorization + "\r\n";
+  head += "User-Agent: " + ToAsciiLine(request_.user_agent) + "\r\n\r\n";
+  THttpResponse answer;
+  try {
+    socket.Send(head);
+    ReadResponseHead(socket, answer);
+  } catch (const EConnClosedGracefully&) {
+    throw EProxyError("Proxy " + proxy_->Name() + " closed the connection instead of opening the " +
+                      "tunnel to " + target + ".");
+  } catch (const ESocketError& error) {
+    throw EProxyError("Proxy " + proxy_->Name() + " broke off the request for a tunnel to " +
+                      target + ": " + error.Text());
+  }
+  if (answer.code < 200 || answer.code >= 300)
+    throw EProxyError("Proxy " + proxy_->Name() + " refused the tunnel to " + target + ": " +
+                      answer.status_line);
+  // The server speaks first only after the handshake starts: bytes now are not the server's.
+  if (socket.Buffered())
+    throw EProxyError("Proxy " + proxy_->Name() + " sent data into the tunnel to " + target +
+                      " before the TLS handshake.");
+}
+
+std::unique_ptr<TConnection> THttpClient::Connect(std::chrono::milliseconds limit) {
+  std::unique_ptr<TSocketConnection> socket;
+  if (proxy_) {
+    try {
+      socket =
+          std::make_unique<TSocketConnection>(proxy_->host, proxy_->port, limit, read_timeout_);
+    } catch (const ESocketError& error) {
+      throw EProxyError("Proxy " + proxy_->Name() + " cannot be reached: " + error.Text());
+    }
+    socket->SetDeadline(load_deadline_);
+    if (https_)
+      OpenTunnel(*socket);
+  } else {
+    socket =
+        std::make_unique<TSocketConnection>(address_.host, address_.port, limit, read_timeout_);
+  }
+  if (!https_)
+    return socket;
+  if (!tls_context_)
+    tls_context_ = TTlsContext::Shared(settings_.ca_file);
+  return std::make_unique<TTlsConnection>(std::move(socket), address_.host, address_.port,
+                                          tls_context_, load_deadline_);
 }
 
 bool THttpClient::OpenConnection() {
@@ -32,11 +86,12 @@ bool THttpClient::OpenConnection() {
   if (left <= std::chrono::milliseconds(0))
     throw ELoadTimeout();
   try {
-    connection_ = std::make_unique<TSocketConnection>(
-        address_.host, address_.port, std::min(connect_timeout_, left), read_timeout_);
+    connection_ = Connect(std::min(connect_timeout_, left));
   } catch (const EConnectTimeout&) {
     if (left < connect_timeout_)
       throw ELoadTimeout();
+    if (proxy_)
+      throw EProxyError("Proxy " + proxy_->Name() + " cannot be reached: Connect timed out.");
     throw;
   }
   connection_->SetDeadline(load_deadline_);
@@ -46,8 +101,15 @@ bool THttpClient::OpenConnection() {
 void THttpClient::Exchange(bool reused) {
   const std::string cookies =
       allow_cookies_ ? cookies_.CookieHeader(address_, TCookieStore::Clock::now()) : std::string();
+  // A proxy gets plain HTTP requests in absolute form, with its credentials; inside a tunnel
+  // the request is the server's alone.
+  const bool through_proxy = proxy_ && !https_;
+  const std::string target = through_proxy
+                                 ? "http://" + address_.HostValue() + address_.RequestTarget()
+                                 : address_.RequestTarget();
   const std::string head =
-      BuildRequestHead(request_, address_.RequestTarget(), address_.HostValue(), cookies);
+      BuildRequestHead(request_, target, address_.HostValue(), cookies,
+                       through_proxy ? proxy_->Authorization() : std::string());
   for (;;) {
     try {
       connection_->Send(head);
@@ -73,9 +135,10 @@ void THttpClient::Exchange(bool reused) {
 }
 
 void THttpClient::TakeBody(std::string* out, bool decode) {
-  net::ReadResponseBody(*connection_, request_.method, response_, decode ? compressor_ : nullptr,
-                        out);
-  keep_alive_ = response_.KeepAlive(connection_->PeerClosed());
+  const TBodyFraming framing = net::ReadResponseBody(*connection_, request_.method, response_,
+                                                     decode ? compressor_ : nullptr, out);
+  keep_alive_ =
+      framing != TBodyFraming::kAbandoned && response_.KeepAlive(connection_->PeerClosed());
 }
 
 void THttpClient::ThrowProtocolError() {
@@ -86,6 +149,17 @@ void THttpClient::ThrowProtocolError() {
     // The status is what failed the load; an error page that cannot be read whole is still
     // reported by its status line, with what came of it.
     keep_alive_ = false;
+  }
+  if (proxy_ && !https_) {
+    // Only the proxy asks for proxy credentials; any other answer may be the server's, passed
+    // on, or the proxy's own: it is named with the proxy either way.
+    if (response_.code == 407)
+      throw EProxyError(
+          "Proxy " + proxy_->Name() +
+          (proxy_->user.empty() ? " asks for credentials: " : " refused the credentials: ") +
+          response_.status_line);
+    throw EHttpProtocolError(response_.status_line + " (through proxy " + proxy_->Name() + ")",
+                             response_.code, std::move(body));
   }
   throw EHttpProtocolError(response_.status_line, response_.code, std::move(body));
 }
@@ -100,12 +174,16 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
   try {
     for (;;) {
       address_.Merge(TUri::Parse(next_url));
-      // Only plain HTTP is spoken here: sending it to a TLS port would only get garbage back.
-      if (!IEquals(address_.protocol, "http"))
+      https_ = IEquals(address_.protocol, "https");
+      if (!https_ && !IEquals(address_.protocol, "http"))
         throw EUnknownProtocol();
-      if (connection_ &&
-          (connection_->Host() != address_.host || connection_->Port() != address_.port))
+      proxy_ = ProxyFor(settings_, address_.protocol, address_.host, address_.port, environment_);
+      const std::string route = AsciiLowered(address_.protocol) + "://" +
+                                Authority(address_.host, address_.port) +
+                                (proxy_ ? " via " + proxy_->Name() : "");
+      if (connection_ && route != route_)
         Disconnect();
+      route_ = route;
       CompleteAcceptEncoding(request_.accept_encoding, compressor_ != nullptr);
       Exchange(OpenConnection());
       const int code = response_.code;
@@ -117,7 +195,7 @@ void THttpClient::GetToStream(const std::string& url, std::string& stream) {
           ThrowProtocolError();
         TakeBody(nullptr, false);
         // The redirect that reaches the maximum fails the load: an empty page reported as a
-        // success would look like a site without songs.
+        // success would look like a site without songs. The count runs across schemes.
         if (redirects >= redirect_maximum_)
           throw ETooManyRedirects();
         stream.resize(start);

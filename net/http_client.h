@@ -1,29 +1,40 @@
-// THttpClient: the HTTP/1.1 client every page load runs, on POSIX sockets and zlib. Plain HTTP
-// over TCP/IPv4, GET, redirects, cookies along a redirect chain, gzip and deflate bodies.
+// THttpClient: the HTTP/1.1 client every page load runs, on POSIX sockets, OpenSSL and zlib.
+// HTTP and HTTPS over IPv6 and IPv4, directly or through an HTTP proxy, GET, redirects (across
+// schemes), cookies along a redirect chain, gzip and deflate bodies.
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <string>
 
+#include <optional>
+
+#include "net/connection.h"
 #include "net/cookie_store.h"
 #include "net/http_decoders.h"
 #include "net/http_errors.h"
 #include "net/http_request_head.h"
 #include "net/http_response_head.h"
 #include "net/http_url.h"
+#include "net/network_settings.h"
+#include "net/proxy.h"
 
 namespace djkivo::net {
 
-class TSocketConnection;
+class TTlsContext;
 
 /// One HTTP/1.1 client. A page load creates one, sets the request fields, runs
 /// `GetToStream` once, disconnects and frees it, so nothing carries over between loads.
 ///
 /// Every call comes from one thread at a time (the load's). No wait inside is unbounded: the
-/// connect gives up after `ConnectTimeout`, every read or send after `ReadTimeout` without
-/// progress, the whole load after `LoadTimeout`, and bodies are limited to kMaxBodyBytes raw and
-/// decoded.
+/// connect gives up after `ConnectTimeout` (every address of the host included), a TLS
+/// handshake's and every read's or send's wait after `ReadTimeout` without progress, the whole
+/// load after `LoadTimeout`, and bodies are limited to kMaxBodyBytes raw and decoded.
+///
+/// "https://" addresses are read over TLS 1.2 or newer with the server's certificate checked
+/// (the system store and the settings' CA file); a failed check fails the load, and nothing
+/// ever falls back to plain HTTP. Through a proxy, plain HTTP goes as absolute-form requests
+/// and HTTPS through a CONNECT tunnel, with TLS end to end inside it.
 class THttpClient {
  public:
   /// Default connect limit: far above any sane connect, yet a dead peer cannot hang a load.
@@ -56,6 +67,13 @@ class THttpClient {
   void SetConnectTimeout(std::chrono::milliseconds timeout) { connect_timeout_ = timeout; }
   void SetReadTimeout(std::chrono::milliseconds timeout) { read_timeout_ = timeout; }
   void SetLoadTimeout(std::chrono::milliseconds timeout) { load_timeout_ = timeout; }
+  /// The proxy and trust settings; the installed ones (InstalledNetworkSettings) when created.
+  void SetNetworkSettings(const TNetworkSettings& settings) { settings_ = settings; }
+  /// Where the proxy variables are read (the process's environment when created).
+  void SetEnvironment(TEnvironment environment) { environment_ = std::move(environment); }
+  /// The TLS context for HTTPS; by default the one shared by every client with the same CA
+  /// file (TTlsContext::Shared), so sessions are resumed across loads.
+  void SetTlsContext(std::shared_ptr<TTlsContext> context) { tls_context_ = std::move(context); }
 
   /// GETs `url` and appends the decoded body of the final response to `stream`. Redirects
   /// reset `stream` to its size at the call. The connection is reused from one request to the
@@ -72,6 +90,11 @@ class THttpClient {
   bool Connected() const { return connection_ != nullptr; }
 
  private:
+  // Opens a connection for the current address within `limit`: to the server or the proxy,
+  // the tunnel through the proxy for HTTPS, and TLS for HTTPS.
+  std::unique_ptr<TConnection> Connect(std::chrono::milliseconds limit);
+  // Asks the proxy on `socket` for a tunnel to the current address.
+  void OpenTunnel(TConnection& socket);
   // Closes a connection that may not be reused, drops unread input, and connects if none is
   // open, within what is left of the load's time. True when an open connection is reused.
   bool OpenConnection();
@@ -93,12 +116,18 @@ class THttpClient {
   std::chrono::milliseconds connect_timeout_ = kDefaultConnectTimeout;
   std::chrono::milliseconds read_timeout_ = kDefaultReadTimeout;
   std::chrono::milliseconds load_timeout_ = kDefaultLoadTimeout;
+  TNetworkSettings settings_ = InstalledNetworkSettings();
+  TEnvironment environment_ = ProcessEnvironment;
+  std::shared_ptr<TTlsContext> tls_context_;
   // State of the load.
   std::chrono::steady_clock::time_point load_deadline_;
   THttpAddress address_;
+  bool https_ = false;           // the current address is https
+  std::optional<TProxy> proxy_;  // the proxy the current address goes through
   THttpResponse response_;
   TCookieStore cookies_;
-  std::unique_ptr<TSocketConnection> connection_;
+  std::unique_ptr<TConnection> connection_;
+  std::string route_;        // scheme, server and proxy of connection_: reused only for the same
   bool keep_alive_ = false;  // the last response left the connection reusable
 };
 

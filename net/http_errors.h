@@ -34,10 +34,15 @@ class EHttpProtocolError : public EHttpClientError {
 class ESocketError : public EHttpClientError {
  public:
   ESocketError(int error, const std::string& text);
+  /// The error for the system's error number `error`, with strerror's text.
+  static ESocketError FromErrno(int error);
   int LastError() const { return error_; }
+  /// The error's text alone ("Connection refused").
+  const std::string& Text() const { return text_; }
 
  private:
   int error_;
+  std::string text_;
 };
 
 /// The connect did not finish within the connect limit: "Connect timed out.".
@@ -64,6 +69,17 @@ class ELoadTimeout : public EHttpClientError {
 class EConnClosedGracefully : public EHttpClientError {
  public:
   EConnClosedGracefully() : EHttpClientError("Connection Closed Gracefully.") {}
+
+ protected:
+  explicit EConnClosedGracefully(const std::string& message) : EHttpClientError(message) {}
+};
+
+/// A TLS connection ended without the server's close_notify: the close may be anyone's on the
+/// way, so what came before it is not known to be whole: "Connection closed without TLS
+/// close_notify.". A load never takes a body cut off this way as complete.
+class ETlsTruncated : public EConnClosedGracefully {
+ public:
+  ETlsTruncated() : EConnClosedGracefully("Connection closed without TLS close_notify.") {}
 };
 
 /// A status, header or chunk line longer than the line limit: "Max line length exceeded.".
@@ -72,7 +88,46 @@ class EMaxLineLengthExceeded : public EHttpClientError {
   EMaxLineLengthExceeded() : EHttpClientError("Max line length exceeded.") {}
 };
 
-/// A URL whose scheme is not "http" or that leaves no port: "Unknown Protocol".
+/// A TLS session that could not be set up or failed: a handshake that stalled or broke off, a
+/// server that does not speak TLS or only an old version of it, a CA file that cannot be read.
+/// The message says which in words, naming the server.
+class ETlsError : public EHttpClientError {
+ public:
+  using EHttpClientError::EHttpClientError;
+};
+
+/// What a server's certificate failed on.
+enum class TCertificateProblem {
+  kExpired,        // past its end of validity (it or a certificate of its chain)
+  kNotYetValid,    // before its start of validity
+  kOtherHost,      // issued for other names than the host asked for
+  kSelfSigned,     // signed by itself and not trusted
+  kUnknownIssuer,  // issued by an authority that is not trusted, or sent without its chain
+  kOther,          // anything else the check refused (a bad signature, a weak key, ...)
+};
+
+/// The server's certificate did not pass the check; nothing was sent to that server. The
+/// message names the problem and the host in plain words, e.g. "The certificate of
+/// 127.0.0.1 has expired (it was valid until 2024-01-01 00:00:00 UTC)."
+class ECertificateError : public ETlsError {
+ public:
+  ECertificateError(TCertificateProblem problem, const std::string& message)
+      : ETlsError(message), problem_(problem) {}
+  TCertificateProblem Problem() const { return problem_; }
+
+ private:
+  TCertificateProblem problem_;
+};
+
+/// A proxy that could not be reached, refused the request or the tunnel, or asked for
+/// credentials it did not get. The message names the proxy ("host:port") and its answer, e.g.
+/// "Proxy 127.0.0.1:3128 refused the tunnel to example.com:443: HTTP/1.0 403 Access denied".
+class EProxyError : public EHttpClientError {
+ public:
+  using EHttpClientError::EHttpClientError;
+};
+
+/// A URL whose scheme is not "http" or "https", or that leaves no port: "Unknown Protocol".
 class EUnknownProtocol : public EHttpClientError {
  public:
   EUnknownProtocol() : EHttpClientError("Unknown Protocol") {}

@@ -20,15 +20,16 @@ TBodyFraming BodyFraming(const THttpResponse& response, std::string_view method,
   const int code = response.code;
   if (method == "HEAD" || (code >= 100 && code < 200) || code == 204 || code == 304)
     return TBodyFraming::kNone;
+  // Read as absent, such a length would give an empty or cut page reported as a success.
+  if (!chunked && response.has_content_length && response.content_length < 0)
+    throw EHttpFramingError("Invalid Content-Length.");
   if (code >= 300 && code < 400 && !input.DataWithin(kRedirectBodyWait))
-    return TBodyFraming::kNone;
+    return TBodyFraming::kAbandoned;
   if (chunked)
     return TBodyFraming::kChunked;
-  if (response.content_length > 0)
+  if (response.has_content_length)
     return TBodyFraming::kContentLength;
-  if (!response.has_content_length)
-    return TBodyFraming::kUntilClose;
-  return TBodyFraming::kNone;  // a Content-Length that is not a number
+  return TBodyFraming::kUntilClose;
 }
 
 bool TChunkDecoder::TakeLine(std::string_view bytes, std::size_t& used) {
@@ -114,6 +115,7 @@ std::size_t TChunkDecoder::Feed(std::string_view bytes) {
 void ReadBody(HttpInput& input, TBodyFraming framing, THttpResponse& response, ByteSink& sink) {
   switch (framing) {
     case TBodyFraming::kNone:
+    case TBodyFraming::kAbandoned:
       break;
     case TBodyFraming::kContentLength: {
       if (static_cast<std::uint64_t>(response.content_length) > kMaxBodyBytes)
@@ -155,14 +157,14 @@ void ReadBody(HttpInput& input, TBodyFraming framing, THttpResponse& response, B
   sink.Finish();
 }
 
-void ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& response,
-                      const THttpDecompressor* decompressor, std::string* out) {
+TBodyFraming ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& response,
+                              const THttpDecompressor* decompressor, std::string* out) {
   const TBodyFraming framing = BodyFraming(response, method, input);
   if (!out) {
     DiscardSink discard;
     LimitSink raw(discard, kMaxBodyBytes);
     ReadBody(input, framing, response, raw);
-    return;
+    return framing;
   }
   StringSink output(*out);
   LimitSink decoded(output, kMaxBodyBytes);
@@ -170,6 +172,7 @@ void ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& 
       decompressor ? decompressor->DecoderFor(response.content_encoding, decoded) : nullptr;
   LimitSink raw(decoder ? *decoder : static_cast<ByteSink&>(decoded), kMaxBodyBytes);
   ReadBody(input, framing, response, raw);
+  return framing;
 }
 
 }  // namespace djkivo::net

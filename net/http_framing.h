@@ -29,10 +29,14 @@ enum class TBodyFraming {
   kChunked,        // chunks up to a zero-size chunk, then trailer lines up to an empty line
   kContentLength,  // exactly Content-Length bytes
   kUntilClose,     // everything up to the peer's close
+  kAbandoned,      // a redirect's body that did not start in time: not read, and the
+                   // connection cannot carry another request (it may still come)
 };
 
 /// Decides whether a body follows `response` to a request of `method`, and its framing. For
-/// a 3xx it may wait up to kRedirectBodyWait for input.
+/// a 3xx it may wait up to kRedirectBodyWait for input. Throws EHttpFramingError ("Invalid
+/// Content-Length.") when a body would be framed by a Content-Length that is not one whole
+/// number.
 TBodyFraming BodyFraming(const THttpResponse& response, std::string_view method, HttpInput& input);
 
 /// Takes a chunked body apart as its bytes are pushed in: the chunks' data goes to the body
@@ -86,9 +90,10 @@ void ReadBody(HttpInput& input, TBodyFraming framing, THttpResponse& response, B
 
 /// Reads the body that follows `response` (to a request of `method`) into `out`, through the
 /// raw and decoded size limits and, with a `decompressor`, the decoder its Content-Encoding
-/// asks for; with `out` null the body is read and thrown away. Throws what `BodyFraming`,
-/// `ReadBody` and the decoder throw.
-void ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& response,
-                      const THttpDecompressor* decompressor, std::string* out);
+/// asks for; with `out` null the body is read and thrown away. Returns the framing read (after
+/// kAbandoned the connection must not be reused). Throws what `BodyFraming`, `ReadBody` and the
+/// decoder throw.
+TBodyFraming ReadResponseBody(HttpInput& input, std::string_view method, THttpResponse& response,
+                              const THttpDecompressor* decompressor, std::string* out);
 
 }  // namespace djkivo::net

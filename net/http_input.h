@@ -46,6 +46,8 @@ class HttpInput {
 
   /// Drops any buffered input (left over from an earlier response).
   void DiscardBuffered();
+  /// True when received bytes are waiting to be read.
+  bool Buffered() const { return begin_ != end_; }
 
   /// True once the peer has been seen closing its side.
   bool PeerClosed() const { return peer_closed_; }

@@ -33,7 +33,8 @@ void CompleteAcceptEncoding(std::string& accept_encoding, bool has_decompressor)
 }
 
 std::string BuildRequestHead(const THttpRequest& request, const std::string& target,
-                             const std::string& host, const std::string& cookies) {
+                             const std::string& host, const std::string& cookies,
+                             const std::string& proxy_authorization) {
   std::string head = ToAsciiLine(request.method + " " + target + " HTTP/1.1") + "\r\n";
   AddLine(head, "Connection", request.connection);
   for (const std::string& line : request.custom_headers.Lines())
@@ -47,6 +48,7 @@ std::string BuildRequestHead(const THttpRequest& request, const std::string& tar
   AddLine(head, "Referer", request.referer);
   AddLine(head, "User-Agent", request.user_agent);
   AddLine(head, "Range", request.range);
+  AddLine(head, "Proxy-Authorization", proxy_authorization);
   AddLine(head, "Cookie", cookies);
   head += "\r\n";
   return head;

@@ -30,9 +30,11 @@ void CompleteAcceptEncoding(std::string& accept_encoding, bool has_decompressor)
 
 /// The request head: the request line "METHOD target HTTP/1.1", Connection and the custom
 /// headers, then Host, Accept, Accept-Charset, Accept-Encoding, Accept-Language, From,
-/// Referer, User-Agent and Range where set, then "Cookie: " + `cookies` when that is not empty,
-/// then the empty line. Every line ends with CR LF and is 7-bit ('?' for other bytes).
+/// Referer, User-Agent, Range and Proxy-Authorization (`proxy_authorization`, for a request
+/// to a proxy) where set, then "Cookie: " + `cookies` when that is not empty, then the empty
+/// line. Every line ends with CR LF and is 7-bit ('?' for other bytes).
 std::string BuildRequestHead(const THttpRequest& request, const std::string& target,
-                             const std::string& host, const std::string& cookies);
+                             const std::string& host, const std::string& cookies,
+                             const std::string& proxy_authorization = {});
 
 }  // namespace djkivo::net

@@ -47,6 +47,34 @@ std::vector<std::string> THeaderList::Values(std::string_view name) const {
   return values;
 }
 
+namespace {
+
+// The one length that every Content-Length line and every comma-separated value in them
+// states, or -1 when one is not a whole number or two differ: such a length cannot be
+// trusted to frame the body.
+std::int64_t ContentLength(const std::vector<std::string>& lines) {
+  std::int64_t length = -1;
+  for (const std::string& line : lines) {
+    std::string_view rest = line;
+    for (;;) {
+      const std::size_t comma = rest.find(',');
+      const std::string_view text = Trimmed(rest.substr(0, comma));
+      std::int64_t value = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+      if (error != std::errc() || end != text.data() + text.size() || text.empty() || value < 0 ||
+          (length >= 0 && value != length))
+        return -1;
+      length = value;
+      if (comma == std::string_view::npos)
+        break;
+      rest.remove_prefix(comma + 1);
+    }
+  }
+  return length;
+}
+
+}  // namespace
+
 bool THttpResponse::KeepAlive(bool peer_closed) const {
   if (peer_closed)
     return false;
@@ -73,14 +101,7 @@ void ParseStatusLine(const std::string& status_line, THttpResponse& response) {
 void ParseHeaderValues(THttpResponse& response) {
   const THeaderList& headers = response.headers;
   response.has_content_length = headers.Has("Content-Length");
-  response.content_length = -1;
-  if (response.has_content_length) {
-    const std::string text = headers.Value("Content-Length");
-    std::int64_t length = 0;
-    const auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), length);
-    if (error == std::errc() && rest == text.data() + text.size() && !text.empty() && length >= 0)
-      response.content_length = length;
-  }
+  response.content_length = ContentLength(headers.Values("Content-Length"));
   const std::string type = headers.Value("Content-Type");
   if (!type.empty()) {
     const std::size_t semicolon = type.find(';');

@@ -41,7 +41,7 @@ struct THttpResponse {
   int code = -1;                     // the status line's second token, -1 when it is not a number
   std::string version;               // "1.0" or "1.1": characters 6 to 8 of the status line
   THeaderList headers;               // the head's lines, then the trailers of a chunked body
-  std::int64_t content_length = -1;  // -1 when absent or not a number
+  std::int64_t content_length = -1;  // -1 when absent, not a number, or two values differ
   bool has_content_length = false;   // the header was present
   std::string content_type = "text/html";
   std::string charset = "ISO-8859-1";

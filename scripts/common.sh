@@ -5,17 +5,18 @@
 # man pages, icons and Debian package).
 DJKIVO_RUN_PACKAGES=(
   cmake g++ ninja-build pkg-config ccache
-  zlib1g-dev qt6-base-dev fonts-wqy-microhei
+  zlib1g-dev libssl-dev qt6-base-dev fonts-wqy-microhei
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   portaudio19-dev libasound2-dev scdoc librsvg2-bin dpkg-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpcre2-dev libcurl4-openssl-dev
 )
 # What the tests, benchmarks and fuzzers need on top: the formatter, real peers, the media tool,
 # clang for libFuzzer, a virtual display and a session bus, a window manager, a tray, mouse
-# clicks and window queries on that display, and the desktop's validators of what is installed.
+# clicks and window queries on that display, the desktop's validators of what is installed, the
+# openssl tool and an HTTP proxy.
 DJKIVO_TEST_PACKAGES=(
   clang-format nginx-light ffmpeg clang libclang-rt-14-dev xvfb xauth dbus openbox trayer xdotool
-  x11-utils desktop-file-utils appstream man-db binutils
+  x11-utils desktop-file-utils appstream man-db binutils openssl tinyproxy
 )
 
 # Installs the named Debian packages that are not installed yet (apt-get update first).

@@ -28,14 +28,14 @@ std::string CategoryAddress(std::string_view host, int category_index, std::stri
   const std::string_view word = CategoryPathWord(category_index);
   if (word.empty())
     return {};
-  std::string address = "http://";
-  address.append(host).append("/dance/sort/").append(word).append("_").append(page).append(".html");
+  std::string address = SiteOrigin(host);
+  address.append("/dance/sort/").append(word).append("_").append(page).append(".html");
   return address;
 }
 
 std::string SearchAddress(std::string_view host, std::string_view keyword, std::string_view page) {
-  std::string address = "http://";
-  address.append(host).append("/search.html?pageid=").append(page).append("&keyword=");
+  std::string address = SiteOrigin(host);
+  address.append("/search.html?pageid=").append(page).append("&keyword=");
   address.append(EncodeQueryValue(keyword)).append("&keytype=1");
   return address;
 }
@@ -88,18 +88,23 @@ std::string PageAddress(std::string_view page_url_template, int page) {
 }
 
 std::string PlayPageAddress(std::string_view host, std::string_view song_id) {
-  std::string address = "http://";
-  address.append(host).append("/dance/play/").append(song_id).append(".html");
+  std::string address = SiteOrigin(host);
+  address.append("/dance/play/").append(song_id).append(".html");
   return address;
 }
 
 std::string VersionFileAddress(std::string_view home_host) {
-  std::string address = "http://";
-  return address.append(home_host).append("/djKivodata/ver.txt");
+  return SiteOrigin(home_host).append("/djKivodata/ver.txt");
 }
 
-std::string HomePageAddress(std::string_view home_host) {
-  return std::string("http://").append(home_host);
+std::string HomePageAddress(std::string_view home_host) { return SiteOrigin(home_host); }
+
+std::string SiteOrigin(std::string_view host) {
+  if (host.find("://") == std::string_view::npos)
+    return std::string("http://").append(host);
+  while (host.ends_with('/'))
+    host.remove_suffix(1);
+  return std::string(host);
 }
 
 }  // namespace djkivo::app

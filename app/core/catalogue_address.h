@@ -2,7 +2,9 @@
 // play pages, and the home site's version file and home page; plus the search keyword encoding
 // and the "[page]" substitution. Pure functions of their arguments; any thread.
 //
-// A host is "NAME" or "NAME:PORT", as configured (`CatalogueHost`, `HomeSiteHost`).
+// A host is "NAME" or "NAME:PORT" ("[::1]:PORT" for IPv6), as configured (`CatalogueHost`,
+// `HomeSiteHost`), and may start with its scheme: "https://NAME[:PORT]". Without one it is
+// "http://", so stored settings keep working; the addresses below are shown for that case.
 #pragma once
 
 #include <optional>
@@ -52,5 +54,9 @@ std::string PlayPageAddress(std::string_view host, std::string_view song_id);
 std::string VersionFileAddress(std::string_view home_host);
 /// "http://HOST", the home site's home page.
 std::string HomePageAddress(std::string_view home_host);
+
+/// Where a site's addresses start: `host` when it has a scheme ("https://HOST", without a
+/// trailing '/'), else "http://HOST".
+std::string SiteOrigin(std::string_view host);
 
 }  // namespace djkivo::app

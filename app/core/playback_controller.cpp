@@ -10,14 +10,6 @@
 
 namespace djkivo::app {
 
-namespace {
-
-// `TAudioOutput::Status` values.
-constexpr int kStatusPlaying = 0;
-constexpr int kStatusPaused = 1;
-
-}  // namespace
-
 PlaybackController::PlaybackController(std::string catalogue_host, CataloguePages& pages,
                                        AudioChain& chain, TMyList& my_list, PlayerView& view,
                                        MainThread& main_thread, PlaybackTiming timing)
@@ -37,9 +29,9 @@ PlaybackController::~PlaybackController() {
 
 PlaybackState PlaybackController::State() const {
   switch (chain_.SoundOut1.Status()) {
-    case kStatusPlaying:
+    case OutputStatus::kPlaying:
       return PlaybackState::kPlaying;
-    case kStatusPaused:
+    case OutputStatus::kPaused:
       return PlaybackState::kPaused;
     default:
       return PlaybackState::kIdle;

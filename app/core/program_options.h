@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "net/network_settings.h"
 
 namespace djkivo::app {
 
@@ -25,6 +26,8 @@ struct SharedOptions {
   std::string home_host;       // --home-host HOST[:PORT]
   std::string playlist;        // --playlist PATH: the play list file instead of the default
   std::string device;          // --device portaudio|null|wav:PATH
+  std::string ca_file;         // --ca-file PATH: CA certificates trusted beside the system's
+  std::string proxy;           // --proxy URL: the proxy, over the environment's
   bool help = false;           // --help, -h: print the usage text to stdout and exit 0
   bool version = false;        // --version: print the version to stdout and exit 0
 };
@@ -32,9 +35,15 @@ struct SharedOptions {
 /// The shared options' table, bound to `options`; each program's table ends with it.
 std::vector<CommandLineOption> SharedOptionTable(SharedOptions& options);
 
+/// The network settings `options` give (--proxy, --ca-file), for net::InstallNetworkSettings.
+net::TNetworkSettings NetworkSettings(const SharedOptions& options);
+
 /// What `djkivo` was started with.
 struct WindowOptions : SharedOptions {
   bool demo = false;  // --demo: run on the embedded demo site, started in-process
+  /// --tls: the demo site over HTTPS, with a certificate made at start and trusted for this run
+  /// only.
+  bool tls = false;
   /// --screenshot PATH: open "最新推荐", play its first song, save a PNG of the window to PATH
   /// and quit (for the documentation and the screenshot script).
   std::string screenshot;

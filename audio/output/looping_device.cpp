@@ -53,11 +53,18 @@ SoundResult LoopingDevice::InitBuffer(const WaveFormat& format, std::uint32_t si
     return kSoundInvalidArg;
   Close();
   buffer_ = std::make_unique<std::uint8_t[]>(size);
-  format_ = format;
+  {
+    // A test may look at the format from its own thread while a run opens the device again.
+    std::lock_guard lock(region_mutex_);
+    format_ = format;
+  }
   std::memset(buffer_.get(), SilenceByte(), size);
   play_.store(0, std::memory_order_release);
   last_write_end_.store(0, std::memory_order_release);
   committed_.store(0, std::memory_order_relaxed);
+  played_total_.store(0, std::memory_order_release);
+  fresh_begin_.store(0, std::memory_order_release);
+  fresh_end_.store(0, std::memory_order_release);
   playing_.store(false, std::memory_order_release);
   ClearHalf(0);
   ClearHalf(1);
@@ -88,6 +95,13 @@ SoundResult LoopingDevice::Lock(std::uint32_t offset, std::uint32_t count, Sound
   if (offset >= size || count == 0 || count > size)
     return kSoundInvalidArg;
   region_mutex_.lock();
+  // The range plays the next time the cursor comes to it: ahead of the cursor in this lap; or,
+  // written behind it, in the next; a range the cursor is already inside (a late write) from
+  // where the cursor is, its part behind the cursor being too late for this lap.
+  const std::uint64_t played = played_total_.load(std::memory_order_acquire);
+  const auto ahead = static_cast<std::uint32_t>((offset + size - played % size) % size);
+  lock_begin_played_ = ahead != 0 && ahead + count > size ? played + ahead - size : played + ahead;
+  lock_count_ = count;
   const std::uint32_t to_end = size - offset;
   first->data = buffer_.get() + offset;
   first->bytes = count < to_end ? count : to_end;
@@ -99,6 +113,16 @@ SoundResult LoopingDevice::Lock(std::uint32_t offset, std::uint32_t count, Sound
 
 void LoopingDevice::Unlock() {
   last_write_end_.store(lock_end_, std::memory_order_release);
+  const std::uint64_t begin = lock_begin_played_;
+  const std::uint64_t end = begin + lock_count_;
+  if (begin > fresh_end_.load(std::memory_order_relaxed)) {
+    // A new run (the output skipped ahead): the gap before it is stale. The end moves first,
+    // so a consumer reading in between takes at most the gap's bytes once more for fresh.
+    fresh_end_.store(end, std::memory_order_release);
+    fresh_begin_.store(begin, std::memory_order_release);
+  } else if (end > fresh_end_.load(std::memory_order_relaxed)) {
+    fresh_end_.store(end, std::memory_order_release);
+  }
   region_mutex_.unlock();
 }
 
@@ -108,6 +132,10 @@ SoundResult LoopingDevice::Play(bool from_start) {
   if (from_start) {
     playing_.store(false, std::memory_order_release);
     play_.store(0, std::memory_order_release);
+    // The cursor jumps to offset 0: the count of the next lap's start.
+    const std::uint64_t played = played_total_.load(std::memory_order_acquire);
+    played_total_.store((played + size_.load() - 1) / size_.load() * size_.load(),
+                        std::memory_order_release);
     ClearHalf(1);
     SetCrossing(0);  // the cursor stands on offset 0
   }
@@ -201,6 +229,7 @@ std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
     // from the new position (the failed exchange loads it into `p`).
     if (!play_.compare_exchange_strong(p, wrapped, std::memory_order_acq_rel))
       continue;
+    SilenceStale(dest + done, played_total_.fetch_add(chunk, std::memory_order_acq_rel), chunk);
     if (p < half && next >= half)
       crossed[1] = true;
     if (wrapped == 0)
@@ -213,6 +242,22 @@ std::uint32_t LoopingDevice::Render(std::uint8_t* dest, std::uint32_t bytes) {
   if (gain != 1.0f)
     ApplyGain(dest, bytes, gain);
   return bytes;
+}
+
+void LoopingDevice::SilenceStale(std::uint8_t* data, std::uint64_t from,
+                                 std::uint32_t bytes) const {
+  const std::uint64_t begin = fresh_begin_.load(std::memory_order_acquire);
+  const std::uint64_t end = fresh_end_.load(std::memory_order_acquire);
+  const std::uint64_t to = from + bytes;
+  const std::uint8_t silence = SilenceByte();
+  if (to <= begin || from >= end) {
+    std::memset(data, silence, bytes);
+    return;
+  }
+  if (from < begin)
+    std::memset(data, silence, static_cast<std::size_t>(begin - from));
+  if (to > end)
+    std::memset(data + (end - from), silence, static_cast<std::size_t>(to - end));
 }
 
 void LoopingDevice::ApplyGain(std::uint8_t* data, std::uint32_t bytes, float gain) const {

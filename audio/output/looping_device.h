@@ -20,6 +20,11 @@ namespace djkivo {
 /// `Render` takes no lock, allocates nothing and never blocks, so it is safe in an audio
 /// callback. Consumers other than a real-time callback take `region_mutex_` around `Render`,
 /// which `Lock`/`Unlock` hold, so a clocked consumer never reads bytes being written.
+///
+/// Unlike a hardware ring it never plays a stretch twice: it knows which bytes ahead of the play
+/// cursor were written since they last played, and plays silence for the others. An output that
+/// is late (a busy machine, a step waiting for data) is heard as a gap, never as its last
+/// stretch looping.
 class LoopingDevice : public SoundDevice {
  public:
   LoopingDevice();
@@ -80,6 +85,9 @@ class LoopingDevice : public SoundDevice {
 
  private:
   void SetCrossing(int which);
+  // Consumer thread: silences the parts of `bytes` rendered bytes, the play cursor's from
+  // `from` (absolute), that were not written since they last played.
+  void SilenceStale(std::uint8_t* data, std::uint64_t from, std::uint32_t bytes) const;
   // Consumer thread: marks the crossings one rendered block passed and wakes the waiter once.
   void PublishCrossings(const bool crossed[2]);
   void ApplyGain(std::uint8_t* data, std::uint32_t bytes, float gain) const;
@@ -103,6 +111,14 @@ class LoopingDevice : public SoundDevice {
   sem_t crossed_;
   // Output thread only: the range of the current Lock.
   std::uint32_t lock_end_ = 0;
+  std::uint64_t lock_begin_played_ = 0;  // where the locked range plays, counted as below
+  std::uint32_t lock_count_ = 0;
+  // Bytes played since the buffer was made, counted on past every lap (so a byte's count tells
+  // when it plays), and the run of such counts written since they last played: the consumer
+  // advances the first, `Unlock` moves the run.
+  std::atomic<std::uint64_t> played_total_{0};
+  std::atomic<std::uint64_t> fresh_begin_{0};
+  std::atomic<std::uint64_t> fresh_end_{0};
 };
 
 }  // namespace djkivo

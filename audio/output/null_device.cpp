@@ -28,7 +28,11 @@ std::vector<SoundDeviceEntry> NullDevice::Enumerate() {
 }
 
 SoundResult NullDevice::Create(int index) {
-  return index >= 0 && index < device_count_ ? kSoundOk : kSoundNoDriver;
+  if (index < 0 || index >= device_count_)
+    return kSoundNoDriver;
+  std::lock_guard lock(clock_mutex_);
+  stopped_until_reopened_ = false;
+  return kSoundOk;
 }
 
 void NullDevice::Stall(std::chrono::milliseconds duration) {
@@ -39,6 +43,11 @@ void NullDevice::Stall(std::chrono::milliseconds duration) {
 void NullDevice::StopForever() {
   std::lock_guard lock(clock_mutex_);
   stopped_forever_ = true;
+}
+
+void NullDevice::StopUntilReopened() {
+  std::lock_guard lock(clock_mutex_);
+  stopped_until_reopened_ = true;
 }
 
 SoundResult NullDevice::SetVolume(std::int32_t hundredths_db) {
@@ -137,7 +146,7 @@ void NullDevice::ClockLoop() {
     if (clock_stop_)
       break;
     const Clock::time_point now = Clock::now();
-    if (stopped_forever_ || now < stalled_until_ || !Playing()) {
+    if (stopped_forever_ || stopped_until_reopened_ || now < stalled_until_ || !Playing()) {
       // Time that passes without playing is not made up afterwards.
       origin = now;
       frames_taken = 0;

@@ -29,8 +29,12 @@ class NullDevice : public LoopingDevice {
   // --- Fault switches.
   /// The clock takes nothing for `duration` from now, then goes on at its normal rate.
   void Stall(std::chrono::milliseconds duration);
-  /// The clock never takes anything again: the device has stopped answering.
+  /// The clock never takes anything again: the device has stopped answering, and opening it
+  /// again does not help.
   void StopForever();
+  /// The clock takes nothing until the device is opened again (`Create`): a headset unplugged,
+  /// with the default device taking over on the next open.
+  void StopUntilReopened();
   /// Without volume control `SetVolume` answers kSoundControlUnavail.
   void SetVolumeAvailable(bool available) { SetVolumeControl(available); }
   /// The write cursor runs `bytes` ahead of the play cursor while playing (a card that has
@@ -49,7 +53,10 @@ class NullDevice : public LoopingDevice {
   std::uint64_t BytesPlayed() const { return bytes_played_.load(); }
   /// The size and format of the current (or last) buffer.
   std::uint32_t CurrentBufferSize() const { return BufferSize(); }
-  const WaveFormat& CurrentFormat() const { return Format(); }
+  WaveFormat CurrentFormat() {
+    std::lock_guard lock(region_mutex_);
+    return Format();
+  }
   /// The last volume accepted, in hundredths of a decibel.
   std::int32_t Volume() const { return volume_.load(); }
   SoundResult SetVolume(std::int32_t hundredths_db) override;
@@ -77,6 +84,7 @@ class NullDevice : public LoopingDevice {
   // --- guarded by clock_mutex_
   bool clock_stop_ = false;
   bool stopped_forever_ = false;
+  bool stopped_until_reopened_ = false;
   std::chrono::steady_clock::time_point stalled_until_{};
   std::mutex clock_mutex_;
   std::condition_variable clock_wake_;

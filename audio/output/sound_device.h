@@ -16,6 +16,9 @@
 //   WaitHalf           mandatory  output thread; always bounded by the caller's time-out
 //   ClearHalf          mandatory  output thread
 //   Close              mandatory  output thread at the end of a run; destructor
+//   RealTime           optional   output thread; true unless the device plays faster than real
+//                                 time (the WAV writer's fast mode), where the output waits for
+//                                 late audio instead of playing silence in its place
 //
 // Every back end in this folder derives from `LoopingDevice` (looping_device.h), which owns
 // the looping buffer and its cursors, so the back ends differ only in who consumes it: the
@@ -126,6 +129,10 @@ class SoundDevice {
 
   /// Stops and releases the buffer and the device; nothing is held afterwards.
   virtual void Close() = 0;
+
+  /// Whether the buffer is played at the speed of real playback. A device that is not (it
+  /// plays as fast as it is written) never starves: audio that comes late is waited for.
+  virtual bool RealTime() const { return true; }
 };
 
 /// The back end named by `name`: "portaudio" (or empty), "null", "wav:PATH" (writes the file

@@ -2,14 +2,15 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "audio/audio_error.h"
 #include "audio/audio_thread.h"
 #include "audio/event_handler.h"
+#include "audio/output/ini_file.h"
 
 namespace djkivo {
 
@@ -26,53 +27,6 @@ std::string BufferError(SoundResult code) {
   char text[64];
   std::snprintf(text, sizeof text, "Failed to create DirectSound buffer%08X", code);
   return text;
-}
-
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(" \t\r");
-  if (first == std::string::npos)
-    return {};
-  return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-bool SameName(const std::string& a, const char* b) {
-  const std::string other = b;
-  if (a.size() != other.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(other[i])))
-      return false;
-  return true;
-}
-
-// The lines of an INI file and where the latency key (or its section) lies in them.
-struct IniLines {
-  std::vector<std::string> lines;
-  int section = -1;  // index of the "[AudioOutput]" line
-  int key = -1;      // index of its "Latency=" line
-};
-
-IniLines ReadIni(const std::string& path) {
-  IniLines ini;
-  std::ifstream in(path);
-  std::string line;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    const std::string trimmed = Trim(line);
-    const int index = static_cast<int>(ini.lines.size());
-    if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
-      inside = SameName(Trim(trimmed.substr(1, trimmed.size() - 2)), kIniSection);
-      if (inside && ini.section < 0)
-        ini.section = index;
-    } else if (inside && ini.key < 0) {
-      const auto equals = trimmed.find('=');
-      if (equals != std::string::npos && SameName(Trim(trimmed.substr(0, equals)), kIniKey))
-        ini.key = index;
-    }
-    ini.lines.push_back(line);
-  }
-  return ini;
 }
 
 }  // namespace
@@ -97,14 +51,12 @@ void TSoundOut::SetINIFile(const std::string& path) {
 void TSoundOut::ReadIniFile() {
   if (ini_file_.empty())
     return;
-  const IniLines ini = ReadIni(ini_file_);
-  if (ini.key < 0)
+  const std::optional<std::string> value = ReadIniValue(ini_file_, kIniSection, kIniKey);
+  if (!value || value->empty() || (*value)[0] == '-')
     return;
-  const std::string& line = ini.lines[static_cast<std::size_t>(ini.key)];
-  const std::string value = Trim(line.substr(line.find('=') + 1));
   char* end = nullptr;
-  const unsigned long latency = std::strtoul(value.c_str(), &end, 10);
-  if (!value.empty() && *end == '\0' && value[0] != '-' && latency <= UINT32_MAX)
+  const unsigned long latency = std::strtoul(value->c_str(), &end, 10);
+  if (*end == '\0' && latency <= UINT32_MAX)
     latency_.store(static_cast<std::uint32_t>(latency));
 }
 
@@ -112,21 +64,9 @@ void TSoundOut::WriteIniFile() {
   if (ini_file_.empty() || !calibrate_.load())
     return;
   try {
-    IniLines ini = ReadIni(ini_file_);
-    const std::string entry = std::string(kIniKey) + "=" + std::to_string(latency_.load());
-    if (ini.key >= 0) {
-      ini.lines[static_cast<std::size_t>(ini.key)] = entry;
-    } else if (ini.section >= 0) {
-      ini.lines.insert(ini.lines.begin() + ini.section + 1, entry);
-    } else {
-      ini.lines.push_back(std::string("[") + kIniSection + "]");
-      ini.lines.push_back(entry);
-    }
-    std::ofstream out(ini_file_, std::ios::trunc);
-    for (const std::string& line : ini.lines)
-      out << line << '\n';
-  } catch (...) {
     // Saving the calibrated latency is a convenience; a failure must not stop the exit.
+    WriteIniValue(ini_file_, kIniSection, kIniKey, std::to_string(latency_.load()));
+  } catch (...) {
   }
 }
 
@@ -143,19 +83,35 @@ void TSoundOut::SetVolume(std::int32_t value) {
     throw std::runtime_error("Control not available");
 }
 
-void TSoundOut::Pause() {
-  TAudioOutput::Pause();
-  if (!end_of_input_.load())
-    SndOutStop(snd_);
-}
+void TSoundOut::Pause() { TAudioOutput::Pause(); }
 
 void TSoundOut::Resume() {
-  // Re-priming a run that is not paused would restart its buffer from offset 0 mid-play.
-  if (end_of_input_.load() || Status() != 1)
+  if (end_of_input_.load() || Status() != OutputStatus::kPaused)
     return;
-  first_fill_.store(true);
   TAudioOutput::Resume();
-  SndOutRestart(snd_);
+}
+
+void TSoundOut::PauseOutput() {
+  // Stopped here, between two steps, the buffer is never stopped under a step that still waits
+  // on it (which would then loop its last stretch, or time out as a dead device).
+  if (end_of_input_.load() || closed_.load())
+    return;
+  SndOutStop(snd_);
+  stopped_for_pause_.store(true);
+}
+
+void TSoundOut::ResumeOutput() {
+  // Playback goes on where the buffer stopped, with what it still held; a buffer rebuilt
+  // meanwhile (a latency change) is primed afresh by the next step instead.
+  if (stopped_for_pause_.exchange(false) && !first_fill_.load())
+    SndOutRestart(snd_);
+}
+
+std::chrono::microseconds TSoundOut::HalfPlayTime() const {
+  const std::uint64_t bytes_per_second =
+      static_cast<std::uint64_t>(bits_ / 8) * channels_ * device_rate_.load();
+  return std::chrono::microseconds(
+      bytes_per_second ? buffer_bytes_.load() / 2 * std::uint64_t{1000000} / bytes_per_second : 0);
 }
 
 std::chrono::milliseconds TSoundOut::HalfWaitBound() const {
@@ -211,6 +167,10 @@ void TSoundOut::OpenOutput() {
   BuildBuffer();
   first_fill_.store(true);
   end_of_input_.store(false);
+  stopped_for_pause_.store(false);
+  underruns_.store(0);
+  starving_ = false;
+  recovered_ = false;
   closed_.store(false);
 }
 
@@ -218,7 +178,9 @@ void TSoundOut::BuildBuffer() {
   const std::uint32_t rate = device_rate_.load();
   const std::uint32_t bytes = (bits_ / 8) * FrameCount(latency_.load(), rate) * channels_;
   buffer_bytes_.store(bytes);
-  scratch_.assign(bytes, 0);
+  // Kept when the size stays: a device opened again keeps the half waiting to be written.
+  if (scratch_.size() != bytes)
+    scratch_.assign(bytes, 0);
   silence_ = bits_ == 8 ? 0x80 : 0;
   const SoundResult result = SndOutInitBuffer(snd_, MakeWaveFormat(channels_, rate, bits_), bytes);
   if (result != kSoundOk) {
@@ -235,7 +197,7 @@ void TSoundOut::SetLatency(std::uint32_t value) {
     latency_.store(value);
     return;
   }
-  Pause();
+  PauseAndWait(kRebuildPauseWait);
   std::string failure;
   {
     std::lock_guard lock(rebuild_lock_);
@@ -260,32 +222,91 @@ void TSoundOut::SetLatency(std::uint32_t value) {
 }
 
 std::uint32_t TSoundOut::ReadHalf(std::uint32_t count) {
+  TAudioInput* input = Input();
+  const bool realtime = snd_.device->RealTime();
+  // Half the play time of the half being read: the write then still comes well before the
+  // device reaches it.
+  const auto deadline = std::chrono::steady_clock::now() + HalfPlayTime() / 2;
   bool end = false;
-  const std::uint32_t got = Input()->ReadInput(scratch_.data(), count, end);
+  std::uint32_t got = input->ReadInput(scratch_.data(), count, end, [&] {
+    if (!realtime)
+      return WaitForAudio();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return input->WaitReadable(std::max(left, std::chrono::milliseconds(0)));
+  });
   if (end)
     end_of_input_.store(true);
+  if (got < count && !end && realtime) {
+    // Nothing more in time: the device plays silence here, never its last stretch again.
+    std::fill(scratch_.begin() + got, scratch_.begin() + count, silence_);
+    got = count;
+    if (!starving_) {
+      starving_ = true;
+      bool seen = false;
+      NoteUnderrun(seen);
+    }
+  } else if (got == count) {
+    starving_ = false;
+  }
   return got;
+}
+
+bool TSoundOut::WaitForAudio() {
+  TAudioInput* input = Input();
+  while (!input->WaitReadable(kAudioWaitSlice))
+    if (RunCalledOff())
+      return false;
+  return true;
+}
+
+void TSoundOut::Prime(std::uint32_t count) {
+  SndOutWrite(snd_, scratch_.data(), count);
+  // A device without volume control plays at its own level rather than not at all; the
+  // missing control is reported to whoever sets `Volume`.
+  SndOutSetVolume(snd_, volume_.load());
+  SndOutStart(snd_);
+  first_fill_.store(false);
 }
 
 void TSoundOut::NoteUnderrun(bool& underrun_seen) {
   underrun_seen = true;
+  underruns_.fetch_add(1);
   std::lock_guard lock(handler_lock_);
   if (on_underrun_)
     events_->PostEvent(this, on_underrun_);
 }
 
-void TSoundOut::WaitHalf(int which, bool& underrun_seen) {
+bool TSoundOut::WaitHalf(int which, bool& underrun_seen) {
   switch (SndOutWaitHalf(snd_, which, HalfWaitBound())) {
     case HalfWait::kSet:
-      return;
+      return true;
     case HalfWait::kBothSet:
       SndOutClearHalf(snd_, 1 - which);
       NoteUnderrun(underrun_seen);
-      return;
+      return true;
     case HalfWait::kTimedOut:
-      SndOutStop(snd_);
-      throw EAudioError("The sound device stopped responding");
+      break;
   }
+  if (recovered_) {
+    SndOutStop(snd_);
+    throw EAudioError("The sound device stopped responding");
+  }
+  // A headset unplugged, a sound server restarted, a resume from suspend: the song goes on on
+  // the default device. What the old device still held is lost, nothing more.
+  recovered_ = true;
+  ReopenDefaultDevice();
+  return false;
+}
+
+void TSoundOut::ReopenDefaultDevice() {
+  std::lock_guard lock(rebuild_lock_);
+  SndOutClose(snd_);
+  if (SndOutCreate(snd_, 0) != kSoundOk) {
+    closed_.store(true);
+    throw EAudioError("Failed to create DirectSound device");
+  }
+  BuildBuffer();
 }
 
 void TSoundOut::CheckUnderrunFlag(bool& underrun_seen) {
@@ -323,16 +344,14 @@ bool TSoundOut::OutputStep(bool abort) {
   const std::uint32_t half = buffer_bytes_.load() / 2;
 
   if (first_fill_.load()) {
+    // A song, or a resume, starts with its audio, not with silence while the audio comes.
+    if (!WaitForAudio())
+      return true;  // a stop or a pause came first
     std::uint32_t count = 0;
     SndOutFreeSpace(snd_, &count);
     if (count == 0)
       count = half;
-    SndOutWrite(snd_, scratch_.data(), ReadHalf(count));
-    // A device without volume control plays at its own level rather than not at all; the
-    // missing control is reported to whoever sets `Volume`.
-    SndOutSetVolume(snd_, volume_.load());
-    SndOutStart(snd_);
-    first_fill_.store(false);
+    Prime(ReadHalf(count));
   }
 
   if (end_of_input_.load()) {
@@ -343,7 +362,10 @@ bool TSoundOut::OutputStep(bool abort) {
 
   bool underrun_seen = false;
   std::uint32_t got = ReadHalf(half);
-  WaitHalf(0, underrun_seen);
+  if (!WaitHalf(0, underrun_seen)) {
+    Prime(got);  // the device was replaced: its new buffer starts with this half
+    return true;
+  }
   std::uint32_t free = 0;
   SndOutFreeSpace(snd_, &free);
   CheckUnderrunFlag(underrun_seen);
@@ -354,7 +376,10 @@ bool TSoundOut::OutputStep(bool abort) {
       return true;
     }
     got = ReadHalf(half);
-    WaitHalf(1, underrun_seen);
+    if (!WaitHalf(1, underrun_seen)) {
+      Prime(got);
+      return true;
+    }
     SndOutFreeSpace(snd_, &free);
     CheckUnderrunFlag(underrun_seen);
     if (free > 0) {

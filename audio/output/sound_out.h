@@ -22,12 +22,21 @@ class TEventHandler;
 /// `Latency` milliseconds on a `SoundDevice`, refilled one half per crossing; at the end of
 /// the input it plays out the buffer with silence behind the audio, then stops.
 ///
+/// It never waits for audio longer than the device can: when the input has nothing ready for
+/// the half the device plays next (the network is slow, the stream is reconnecting), that half
+/// is filled with silence and counted as an underrun, and the next real sample follows it, so
+/// the device never plays what it played before. A song, and a resume, start only once audio
+/// is there. On a device that is not real-time (the WAV writer's fast mode) late audio is
+/// waited for instead.
+///
 /// Threads: construction, destruction, the property setters, `Volume`, `Pause`, `Resume`,
-/// `Run` and `Stop` on the main thread; `OpenOutput`, `OutputStep`, `CloseOutput` on the
-/// output's thread; the calibration (a `Latency` change) on the dispatcher thread. The buffer
-/// is rebuilt only while the output's thread is parked in a pause. Every wait for the device is
-/// bounded by `HalfWaitBound`: a device that stops answering ends the run with an
-/// `EAudioError`, so `Stop` and exit never hang on it.
+/// `Run` and `Stop` on the main thread; `OpenOutput`, `OutputStep`, `CloseOutput` (and the
+/// buffer's stop at a pause) on the output's thread; the calibration (a `Latency` change) on
+/// the dispatcher thread. The buffer is rebuilt only while the output's thread is parked in a
+/// pause. Every wait for the device is bounded by `HalfWaitBound`: a device that stops
+/// answering is opened again once per run, on the default device, and the run goes on; if that
+/// fails, or it stops answering again, the run ends with an `EAudioError`, so `Stop` and exit
+/// never hang on it.
 class TSoundOut : public TAudioOutput {
  public:
   /// The least buffer length a run uses, in milliseconds.
@@ -36,6 +45,11 @@ class TSoundOut : public TAudioOutput {
   static constexpr std::chrono::milliseconds kDrainStep{50};
   /// The latency calibration adds this much per step that saw an underrun.
   static constexpr std::uint32_t kCalibrationStep = 10;
+  /// A step waiting for audio that has no deadline (a song's start, a device that is not
+  /// real-time) looks for a stop or a pause this often.
+  static constexpr std::chrono::milliseconds kAudioWaitSlice{50};
+  /// How long a latency change waits for the run to park before it rebuilds the buffer.
+  static constexpr std::chrono::milliseconds kRebuildPauseWait{5000};
 
   /// Takes the device it plays through and lists its devices once.
   explicit TSoundOut(std::unique_ptr<SoundDevice> device);
@@ -72,11 +86,15 @@ class TSoundOut : public TAudioOutput {
   std::int32_t Volume() const { return volume_.load(); }
   void SetVolume(std::int32_t value);
 
-  /// Pauses the run and stops the buffer where it is (unless the input has ended: the end
-  /// then plays out).
+  /// Pauses the run; the buffer stops where it is when the run parks, before its next step
+  /// (unless the input has ended: the end then plays out).
   void Pause();
-  /// Resumes a paused run, priming the buffer again; nothing once the input has ended.
+  /// Resumes a paused run: the buffer plays on from where it stopped, with what it held (one
+  /// rebuilt meanwhile is primed afresh); nothing once the input has ended.
   void Resume();
+  /// Underruns of the current or last run: halves filled with silence because no audio was
+  /// ready (counted once per stretch), and crossings the output missed.
+  std::uint64_t Underruns() const { return underruns_.load(); }
 
   /// The devices listed at construction (at most 16, entry 0 the default).
   const std::vector<SoundDeviceEntry>& Devices() const { return devices_; }
@@ -97,16 +115,32 @@ class TSoundOut : public TAudioOutput {
   void OpenOutput() override;
   bool OutputStep(bool abort) override;
   void CloseOutput() override;
+  void PauseOutput() override;
+  void ResumeOutput() override;
 
  private:
   /// Sizes the buffer for the current latency and rate, allocates the scratch block and
   /// creates the device buffer; raises "Failed to create DirectSound buffer" + code.
   void BuildBuffer();
-  /// Reads up to `count` bytes of input into the scratch block; sets `end_of_input_`.
+  /// Reads `count` bytes of input into the scratch block, no longer than the device can wait
+  /// (half the play time of half a buffer); on a real-time device what did not come in time is
+  /// silence. Returns the bytes to write; sets `end_of_input_`.
   std::uint32_t ReadHalf(std::uint32_t count);
+  /// Waits in slices until the input has audio or has ended; false when a stop or a pause
+  /// came first.
+  bool WaitForAudio();
+  /// Writes the first `count` bytes of the scratch block, applies the volume and starts the
+  /// buffer from its start.
+  void Prime(std::uint32_t count);
   /// Waits for crossing `which`; notes an underrun (clearing the other crossing) when both
-  /// were set. Raises when the device does not answer within `HalfWaitBound`.
-  void WaitHalf(int which, bool& underrun_seen);
+  /// were set. A device that does not answer within `HalfWaitBound` is replaced by the default
+  /// device once per run (false: the caller primes the new buffer with its half); after that,
+  /// or when the default device cannot be opened, it raises.
+  bool WaitHalf(int which, bool& underrun_seen);
+  /// Opens the default device with a buffer like the last one. Raises the device's error.
+  void ReopenDefaultDevice();
+  /// The play time of half a buffer.
+  std::chrono::microseconds HalfPlayTime() const;
   /// Notes the `SndOut` underrun flag after a free-space query.
   void CheckUnderrunFlag(bool& underrun_seen);
   void NoteUnderrun(bool& underrun_seen);
@@ -139,6 +173,10 @@ class TSoundOut : public TAudioOutput {
   std::atomic<bool> first_fill_{false};
   std::atomic<bool> end_of_input_{false};
   std::atomic<bool> closed_{true};
+  std::atomic<bool> stopped_for_pause_{false};  // the buffer was stopped when the run parked
+  std::atomic<std::uint64_t> underruns_{0};
+  bool starving_ = false;      // the last half was (partly) silence for want of audio
+  bool recovered_ = false;     // the device was opened again in this run
   std::string rebuild_error_;  // a failed latency change, raised by the next step
   /// Held by a latency change while it rebuilds and by `CloseOutput`, so a run that ends
   /// meanwhile never releases the device under the rebuild.

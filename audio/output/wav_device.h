@@ -21,6 +21,7 @@ class WavDevice : public NullDevice {
   std::vector<SoundDeviceEntry> Enumerate() override;
   HalfWait WaitHalf(int which, std::chrono::milliseconds timeout) override;
   SoundResult Stop() override;
+  bool RealTime() const override { return realtime_; }
 
  protected:
   SoundResult OpenStream(const WaveFormat& format) override;

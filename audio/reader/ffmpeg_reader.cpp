@@ -1,12 +1,15 @@
 // The media reader on FFmpeg: one thread per open demuxes, decodes and converts to interleaved
-// signed 16-bit PCM. Covered by tests/audio/reader/ffmpeg_reader_test.cpp and, through the
+// signed 16-bit PCM; http and https streams are read through ResumableHttpInput, which rides out
+// dropped connections. Covered by tests/audio/reader/ffmpeg_reader_test.cpp and, through the
 // stream input, tests/audio/media_stream_in_test.cpp.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,24 +24,34 @@ extern "C" {
 }
 
 #include "audio/media_reader.h"
+#include "audio/reader/resumable_http.h"
+#include "net/http_errors.h"
+#include "net/stream_options.h"
 
 namespace djkivo {
 namespace {
 
 // Protocols an address taken from a page may use: network streaming only, so a page can never
-// make the player read local files or chain other protocols.
-constexpr const char* kNetworkProtocols = "http,https,tcp,tls,mmsh,mmst";
+// make the player read local files or chain other protocols. "httpproxy" is the CONNECT tunnel
+// an https stream takes through a proxy.
+constexpr const char* kNetworkProtocols = "http,https,httpproxy,tcp,tls,mmsh,mmst";
 // An address the user typed may also be a local file.
-constexpr const char* kUserProtocols = "file,http,https,tcp,tls,mmsh,mmst";
+constexpr const char* kUserProtocols = "file,http,https,httpproxy,tcp,tls,mmsh,mmst";
+
+// Containers an address taken from a page may be: the audio formats a music site serves. No
+// playlist or manifest format (HLS, DASH, concat), which would make FFmpeg fetch further
+// addresses of the page's choosing, the loopback and the local network included.
+constexpr const char* kNetworkFormats = "mp3,asf,aac,mov,ogg,flac,wav";
 
 // A network read that gets no byte for this long fails and is retried by a reconnect at the same
 // byte. Well inside the stream input's 10 s wait for a block, so a connection that went silent
 // is replaced while the read-ahead still plays, before the input gives the stream up.
 constexpr const char* kReadTimeoutMicroseconds = "5000000";
-// Longest pause between reconnect attempts, in seconds. FFmpeg waits 0, 1, 3, 7... seconds
-// and gives up past this: three attempts within about 4 s, inside the stream input's default
-// 10 s wait for a block.
-constexpr const char* kReconnectDelayMaxSeconds = "4";
+// How long Close waits for the reader's thread. A thread inside an FFmpeg call is interrupted at
+// once; one inside the system's name lookup (which nothing interrupts, and which can take half a
+// minute on a network that drops DNS packets) is left to finish on its own, so no caller ever
+// waits for the resolver.
+constexpr std::chrono::milliseconds kCloseWait{1000};
 // Probe little: the first block of a song should come quickly. MP3 and ASF headers are
 // recognised within a few kilobytes; the limits still leave room for tags in front of the audio.
 constexpr const char* kProbeSizeBytes = "65536";
@@ -76,34 +89,53 @@ struct Output {
   std::size_t pending_length = 0;
 };
 
-class FfmpegMediaReader final : public MediaReader {
+// What one open shares between the reader's handle and its thread. The thread holds a reference
+// of its own, so a thread that outlives the handle's Close (stuck in the name lookup) still has
+// everything it touches; it frees the FFmpeg contexts when it ends.
+class ReaderCore final : public std::enable_shared_from_this<ReaderCore>,
+                         public ResumableHttpInput::Host {
  public:
-  explicit FfmpegMediaReader(AddressOrigin origin) : origin_(origin) {}
-  ~FfmpegMediaReader() override { Close(); }
+  explicit ReaderCore(AddressOrigin origin) : origin_(origin) {}
+  ~ReaderCore() override;
 
-  void SetEnableTCP(bool enable) override { enable_tcp_ = enable; }
-  void SetEnableHTTP(bool enable) override { enable_http_ = enable; }
+  void SetEnableTCP(bool enable) { enable_tcp_ = enable; }
+  void SetEnableHTTP(bool enable) { enable_http_ = enable; }
   // FFmpeg has no streaming over UDP for these addresses: the switch is recorded only.
-  void SetEnableUDP(bool enable) override { enable_udp_ = enable; }
-  int SetBufferingTime(std::uint64_t span) override;
-  void SetProxyHostName(const std::string& protocol, const std::string& host) override;
-  void SetProxyPort(const std::string& protocol, std::uint32_t port) override;
-  int AddLoggingUrl(const std::string& url) override;
-  void ResetLoggingUrlList() override { logging_urls_.clear(); }
-  int Open(const std::string& address, MediaReaderCallback* callback) override;
-  int GetOutputCount(std::uint32_t* count) override;
-  int GetMediaType(std::uint32_t output, ReaderMediaType* type) override;
-  int GetAttribute(const std::string& name, std::uint64_t* value) override;
-  int Start(float rate) override;
-  void Pause() override;
-  void Resume() override;
-  void Consumed(std::size_t bytes) override;
-  void Stop() override;
-  void Close() override;
+  void SetEnableUDP(bool enable) { enable_udp_ = enable; }
+  int SetBufferingTime(std::uint64_t span);
+  void SetProxyHostName(const std::string& protocol, const std::string& host);
+  void SetProxyPort(const std::string& protocol, std::uint32_t port);
+  int AddLoggingUrl(const std::string& url);
+  void ResetLoggingUrlList() { logging_urls_.clear(); }
+  void SetReconnectTime(std::chrono::milliseconds limit) { reconnect_time_ = limit; }
+  int Prepare(const std::string& address, MediaReaderCallback* callback);
+  int GetOutputCount(std::uint32_t* count);
+  int GetMediaType(std::uint32_t output, ReaderMediaType* type);
+  int GetAttribute(const std::string& name, std::uint64_t* value);
+  int Start(float rate);
+  void Pause();
+  void Resume();
+  void Consumed(std::size_t bytes);
+  void RetryNow();
+  void Stop();
+  /// The thread's whole life: the open, the delivery, then the end of the thread.
+  void Run();
+  /// Waits up to `timeout` for the thread to end; true when it has.
+  bool WaitFinished(std::chrono::milliseconds timeout);
+  /// From now on no callback is called, even by a thread still running. Waits for a callback
+  /// in progress to return.
+  void DropCallback();
+
+  // ResumableHttpInput::Host, on the reader thread.
+  void OnReconnecting() override { Report(ReaderStatus::kReconnecting, kReaderOk); }
+  void OnReconnected() override { Report(ReaderStatus::kReconnected, kReaderOk); }
+  bool WaitForRetry(ResumableHttpInput::Clock::time_point when) override;
 
  private:
   static int Interrupted(void* self);
-  void Run();
+  // The callback, unless it was dropped.
+  void Report(ReaderStatus status, int result);
+  bool Hand(std::uint32_t index, const std::uint8_t* data, std::size_t length);
   int OpenInput();
   // Reads the next packet; false at the end of the stream, with a failure other than the
   // clean end stored in `failure`.
@@ -121,6 +153,8 @@ class FfmpegMediaReader final : public MediaReader {
   // Hands the pending block (if any) to the callback once delivery may go on; false when the
   // reader is stopping.
   bool Deliver(std::uint32_t index, Output& output);
+  // The open and the delivery, on the reader thread.
+  void Read();
   void FreeOutputs();
   // True for a packet of a decoded audio output (streams that appear after the open are not).
   bool IsAudio(int stream_index) const {
@@ -139,9 +173,13 @@ class FfmpegMediaReader final : public MediaReader {
   std::uint32_t proxy_port_ = 0;
   // Playback logs are a Windows Media server feature: addresses are checked and recorded only.
   std::vector<std::string> logging_urls_;
+  std::chrono::milliseconds reconnect_time_{0};
   std::string address_;
+
+  // The stream's callback; null once dropped. Called only under gate_, so dropping it waits for
+  // a call in progress.
   MediaReaderCallback* callback_ = nullptr;
-  std::thread thread_;
+  std::mutex gate_;
 
   // Set by Stop/Close: interrupts a blocked FFmpeg call at once and ends the reader thread.
   std::atomic<bool> abort_{false};
@@ -150,44 +188,48 @@ class FfmpegMediaReader final : public MediaReader {
   std::atomic<std::size_t> consumed_{0};
 
   // The container and its outputs: written by the reader thread before it reports opened, read
-  // by the opening thread after that, freed by Close once the thread has ended.
+  // by the opening thread after that, freed with the core once the thread has ended.
   AVFormatContext* format_ = nullptr;
   std::vector<Output> outputs_;
+  // The bytes of an http or https stream (null for other addresses); freed after format_.
+  std::unique_ptr<ResumableHttpInput> http_;
 
   std::mutex mutex_;
-  std::condition_variable wake_;  // Start, Pause, Resume, Consumed, Stop
+  std::condition_variable wake_;  // Start, Pause, Resume, Consumed, RetryNow, Stop, the end
   bool opened_ = false;           // --- guarded by mutex_: outputs_ may be read
   bool started_ = false;
   bool paused_ = false;
+  bool retry_now_ = false;
+  bool finished_ = false;  // the thread has left Run
 
   // Reader thread only.
   AVFrame* frame_ = nullptr;
 };
 
-int FfmpegMediaReader::SetBufferingTime(std::uint64_t span) {
+int ReaderCore::SetBufferingTime(std::uint64_t span) {
   buffering_span_ = span;
   return kReaderOk;
 }
 
-void FfmpegMediaReader::SetProxyHostName(const std::string& protocol, const std::string& host) {
+void ReaderCore::SetProxyHostName(const std::string& protocol, const std::string& host) {
   if (IsProxiedProtocol(protocol))
     proxy_host_ = host;
 }
 
-void FfmpegMediaReader::SetProxyPort(const std::string& protocol, std::uint32_t port) {
+void ReaderCore::SetProxyPort(const std::string& protocol, std::uint32_t port) {
   if (IsProxiedProtocol(protocol))
     proxy_port_ = port;
 }
 
-int FfmpegMediaReader::AddLoggingUrl(const std::string& url) {
+int ReaderCore::AddLoggingUrl(const std::string& url) {
   if (!HasScheme(url, "http") && !HasScheme(url, "https"))
     return AVERROR(EINVAL);
   logging_urls_.push_back(url);
   return kReaderOk;
 }
 
-int FfmpegMediaReader::Open(const std::string& address, MediaReaderCallback* callback) {
-  if (address.empty() || !callback || thread_.joinable())
+int ReaderCore::Prepare(const std::string& address, MediaReaderCallback* callback) {
+  if (address.empty() || !callback)
     return AVERROR(EINVAL);
   // Refuse at once what the whitelist would refuse later: a page's address naming a local file.
   if (origin_ == AddressOrigin::kNetwork) {
@@ -199,11 +241,10 @@ int FfmpegMediaReader::Open(const std::string& address, MediaReaderCallback* cal
   }
   address_ = address;
   callback_ = callback;
-  thread_ = std::thread([this] { Run(); });
   return kReaderOk;
 }
 
-int FfmpegMediaReader::GetOutputCount(std::uint32_t* count) {
+int ReaderCore::GetOutputCount(std::uint32_t* count) {
   std::lock_guard lock(mutex_);
   if (!opened_)
     return AVERROR(EAGAIN);
@@ -211,7 +252,7 @@ int FfmpegMediaReader::GetOutputCount(std::uint32_t* count) {
   return kReaderOk;
 }
 
-int FfmpegMediaReader::GetMediaType(std::uint32_t output, ReaderMediaType* type) {
+int ReaderCore::GetMediaType(std::uint32_t output, ReaderMediaType* type) {
   std::lock_guard lock(mutex_);
   if (!opened_ || output >= outputs_.size())
     return AVERROR(EINVAL);
@@ -219,7 +260,7 @@ int FfmpegMediaReader::GetMediaType(std::uint32_t output, ReaderMediaType* type)
   return kReaderOk;
 }
 
-int FfmpegMediaReader::GetAttribute(const std::string& name, std::uint64_t* value) {
+int ReaderCore::GetAttribute(const std::string& name, std::uint64_t* value) {
   std::lock_guard lock(mutex_);
   if (!opened_)
     return AVERROR(EAGAIN);
@@ -232,10 +273,16 @@ int FfmpegMediaReader::GetAttribute(const std::string& name, std::uint64_t* valu
     *value = static_cast<std::uint64_t>(format_->bit_rate);
     return kReaderOk;
   }
+  // An MP3 without a Xing or VBRI header has its duration guessed from the first frames' bit
+  // rate, which for variable bit rate may be far off either way.
+  if (name == "DurationIsEstimate" && format_->duration != AV_NOPTS_VALUE) {
+    *value = format_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE ? 1 : 0;
+    return kReaderOk;
+  }
   return AVERROR(ENOENT);
 }
 
-int FfmpegMediaReader::Start(float rate) {
+int ReaderCore::Start(float rate) {
   // Blocks are pulled by the consumer as fast as it plays them, so a playback rate other than
   // 1.0 has nothing to act on here; it is accepted and the stream plays at its own speed.
   (void)rate;
@@ -247,65 +294,119 @@ int FfmpegMediaReader::Start(float rate) {
   return kReaderOk;
 }
 
-void FfmpegMediaReader::Pause() {
+void ReaderCore::Pause() {
   std::lock_guard lock(mutex_);
   paused_ = true;
 }
 
-void FfmpegMediaReader::Resume() {
+void ReaderCore::Resume() {
   std::lock_guard lock(mutex_);
   paused_ = false;
   wake_.notify_all();
 }
 
-void FfmpegMediaReader::Consumed(std::size_t bytes) {
+void ReaderCore::Consumed(std::size_t bytes) {
   consumed_.fetch_add(bytes);
   std::lock_guard lock(mutex_);
   wake_.notify_all();
 }
 
-void FfmpegMediaReader::Stop() {
+void ReaderCore::RetryNow() {
+  std::lock_guard lock(mutex_);
+  retry_now_ = true;
+  wake_.notify_all();
+}
+
+bool ReaderCore::WaitForRetry(ResumableHttpInput::Clock::time_point when) {
+  std::unique_lock lock(mutex_);
+  wake_.wait_until(lock, when, [this] { return abort_.load() || retry_now_; });
+  retry_now_ = false;
+  return !abort_.load();
+}
+
+void ReaderCore::Stop() {
   abort_.store(true);
   std::lock_guard lock(mutex_);
   wake_.notify_all();
 }
 
-void FfmpegMediaReader::Close() {
-  Stop();
-  if (thread_.joinable())
-    thread_.join();
-  std::lock_guard lock(mutex_);
-  opened_ = false;
+bool ReaderCore::WaitFinished(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return wake_.wait_for(lock, timeout, [this] { return finished_; });
+}
+
+void ReaderCore::DropCallback() {
+  std::lock_guard lock(gate_);
+  callback_ = nullptr;
+}
+
+void ReaderCore::Report(ReaderStatus status, int result) {
+  std::lock_guard lock(gate_);
+  if (callback_)
+    callback_->OnStatus(status, result);
+}
+
+bool ReaderCore::Hand(std::uint32_t index, const std::uint8_t* data, std::size_t length) {
+  std::lock_guard lock(gate_);
+  return callback_ && callback_->OnSample(index, data, length);
+}
+
+ReaderCore::~ReaderCore() {
   FreeOutputs();
   avformat_close_input(&format_);
+  http_.reset();  // after the container, which reads through it to the last
 }
 
-int FfmpegMediaReader::Interrupted(void* self) {
-  return static_cast<FfmpegMediaReader*>(self)->abort_.load() ? 1 : 0;
+int ReaderCore::Interrupted(void* self) {
+  return static_cast<ReaderCore*>(self)->abort_.load() ? 1 : 0;
 }
 
-int FfmpegMediaReader::OpenInput() {
+int ReaderCore::OpenInput() {
   format_ = avformat_alloc_context();
   if (!format_)
     return AVERROR(ENOMEM);
-  format_->interrupt_callback = {&FfmpegMediaReader::Interrupted, this};
+  format_->interrupt_callback = {&ReaderCore::Interrupted, this};
 
   AVDictionary* options = nullptr;
   av_dict_set(&options, "protocol_whitelist",
               origin_ == AddressOrigin::kNetwork ? kNetworkProtocols : kUserProtocols, 0);
+  if (origin_ == AddressOrigin::kNetwork)
+    av_dict_set(&options, "format_whitelist", kNetworkFormats, 0);
   av_dict_set(&options, "rw_timeout", kReadTimeoutMicroseconds, 0);
-  // Ride out dropped connections: reconnect and go on at the byte where the read stopped
-  // (HTTP Range), also for a server that dropped an idle connection during a long pause.
-  av_dict_set(&options, "reconnect", "1", 0);
-  av_dict_set(&options, "reconnect_streamed", "1", 0);
-  av_dict_set(&options, "reconnect_delay_max", kReconnectDelayMaxSeconds, 0);
+  // The same bound for a connect that gets no answer (a network that drops packets), so the
+  // reconnect attempts keep their pace.
+  av_dict_set(&options, "timeout", kReadTimeoutMicroseconds, 0);
   av_dict_set(&options, "probesize", kProbeSizeBytes, 0);
   av_dict_set(&options, "analyzeduration", kAnalyzeDurationMicroseconds, 0);
+  // The stream takes the pages' way (proxy, trust) and is checked as they are; a proxy set on
+  // the stream input itself wins.
+  try {
+    for (const auto& [name, value] :
+         net::StreamNetworkOptions(net::InstalledNetworkSettings(), address_))
+      av_dict_set(&options, name.c_str(), value.c_str(), 0);
+  } catch (const net::EHttpClientError&) {
+    av_dict_free(&options);
+    return AVERROR(EINVAL);  // a proxy setting that cannot be used: never a silent way around it
+  }
   if (!proxy_host_.empty()) {
     std::string proxy = "http://" + proxy_host_;
     if (proxy_port_ != 0)
       proxy += ":" + std::to_string(proxy_port_);
     av_dict_set(&options, "http_proxy", proxy.c_str(), 0);
+  }
+  // Streams over HTTP come through the input that rides out dropped connections (its requests
+  // get the protocol options above, the demuxer the rest).
+  if (HasScheme(address_, "http") || HasScheme(address_, "https")) {
+    http_ = std::make_unique<ResumableHttpInput>(address_, options, format_->interrupt_callback,
+                                                 reconnect_time_, this);
+    if (const int opened = http_->Open(); opened < 0) {
+      av_dict_free(&options);
+      avformat_free_context(format_);
+      format_ = nullptr;
+      return opened;
+    }
+    format_->pb = http_->Context();
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
   }
   // On failure avformat_open_input frees the context and clears format_.
   int result = avformat_open_input(&format_, address_.c_str(), nullptr, &options);
@@ -341,7 +442,7 @@ int FfmpegMediaReader::OpenInput() {
   return 0;
 }
 
-void FfmpegMediaReader::FreeOutputs() {
+void ReaderCore::FreeOutputs() {
   for (Output& output : outputs_) {
     avcodec_free_context(&output.codec);
     swr_free(&output.convert);
@@ -351,16 +452,16 @@ void FfmpegMediaReader::FreeOutputs() {
   outputs_.clear();
 }
 
-bool FfmpegMediaReader::WaitToDeliver() {
+bool ReaderCore::WaitToDeliver() {
   std::unique_lock lock(mutex_);
   wake_.wait(lock, [this] {
-    return abort_.load() ||
-           (started_ && !paused_ && delivered_.load() - consumed_.load() <= kHoldBackBytes);
+    return abort_.load() || (started_ && !paused_ &&
+                             delivered_.load() - consumed_.load() <= MediaReader::kHoldBackBytes);
   });
   return !abort_.load();
 }
 
-std::uint8_t* FfmpegMediaReader::Room(Output& output, int samples) {
+std::uint8_t* ReaderCore::Room(Output& output, int samples) {
   const std::size_t bytes = static_cast<std::size_t>(samples) * output.layout.nb_channels * 2;
   // The buffer only grows (to a little over one block), so it is not cleared again and again.
   if (output.pending.size() < output.pending_length + bytes)
@@ -368,7 +469,7 @@ std::uint8_t* FfmpegMediaReader::Room(Output& output, int samples) {
   return output.pending.data() + output.pending_length;
 }
 
-void FfmpegMediaReader::Convert(Output& output, const AVFrame* frame) {
+void ReaderCore::Convert(Output& output, const AVFrame* frame) {
   const int channels = output.layout.nb_channels;
   const auto format = static_cast<AVSampleFormat>(frame->format);
   if (format == AV_SAMPLE_FMT_S16 && frame->sample_rate == output.codec->sample_rate &&
@@ -407,7 +508,7 @@ void FfmpegMediaReader::Convert(Output& output, const AVFrame* frame) {
   Drain(output, frame);
 }
 
-void FfmpegMediaReader::Drain(Output& output, const AVFrame* frame) {
+void ReaderCore::Drain(Output& output, const AVFrame* frame) {
   const int in_samples = frame ? frame->nb_samples : 0;
   const int room = swr_get_out_samples(output.convert, in_samples);
   if (room <= 0)
@@ -420,7 +521,7 @@ void FfmpegMediaReader::Drain(Output& output, const AVFrame* frame) {
     output.pending_length += static_cast<std::size_t>(samples) * output.layout.nb_channels * 2;
 }
 
-bool FfmpegMediaReader::Deliver(std::uint32_t index, Output& output) {
+bool ReaderCore::Deliver(std::uint32_t index, Output& output) {
   if (output.pending_length == 0)
     return true;
   if (!WaitToDeliver())
@@ -429,12 +530,12 @@ bool FfmpegMediaReader::Deliver(std::uint32_t index, Output& output) {
   output.pending_length = 0;
   // Counted before the call: the consumer may report the block consumed before it returns.
   delivered_.fetch_add(length);
-  if (!callback_->OnSample(index, output.pending.data(), length))
+  if (!Hand(index, output.pending.data(), length))
     delivered_.fetch_sub(length);
   return true;
 }
 
-bool FfmpegMediaReader::Decode(const AVPacket* packet) {
+bool ReaderCore::Decode(const AVPacket* packet) {
   for (std::uint32_t index = 0; index < outputs_.size(); ++index) {
     Output& output = outputs_[index];
     if (!output.codec || (packet && packet->stream_index != static_cast<int>(index)))
@@ -459,7 +560,7 @@ bool FfmpegMediaReader::Decode(const AVPacket* packet) {
   return !abort_.load();
 }
 
-bool FfmpegMediaReader::ReadPacket(AVPacket* packet, int* failure) {
+bool ReaderCore::ReadPacket(AVPacket* packet, int* failure) {
   const int result = av_read_frame(format_, packet);
   if (result >= 0)
     return true;
@@ -468,13 +569,20 @@ bool FfmpegMediaReader::ReadPacket(AVPacket* packet, int* failure) {
   return false;
 }
 
-void FfmpegMediaReader::Run() {
+void ReaderCore::Run() {
+  Read();
+  std::lock_guard lock(mutex_);
+  finished_ = true;
+  wake_.notify_all();
+}
+
+void ReaderCore::Read() {
   int result = OpenInput();
   {
     std::lock_guard lock(mutex_);
     opened_ = result >= 0;
   }
-  callback_->OnStatus(ReaderStatus::kOpened, result >= 0 ? kReaderOk : result);
+  Report(ReaderStatus::kOpened, result >= 0 ? kReaderOk : result);
   if (result < 0)
     return;
 
@@ -494,7 +602,7 @@ void FfmpegMediaReader::Run() {
   std::int64_t buffered = 0;
   std::size_t held_bytes = 0;
   while (!abort_.load() && buffered < static_cast<std::int64_t>(buffering_span_) &&
-         held_bytes < kHoldBackBytes) {
+         held_bytes < MediaReader::kHoldBackBytes) {
     if (!ReadPacket(packet, &failure)) {
       end = true;
       break;
@@ -508,7 +616,7 @@ void FfmpegMediaReader::Run() {
     av_packet_unref(packet);
   }
   if (!abort_.load())
-    callback_->OnStatus(ReaderStatus::kStarted, kReaderOk);
+    Report(ReaderStatus::kStarted, kReaderOk);
 
   bool going = !abort_.load();
   while (going && !held.empty()) {
@@ -529,14 +637,88 @@ void FfmpegMediaReader::Run() {
   if (going && end && Decode(nullptr)) {
     // A read error that no reconnect could mend closes the stream; a clean end is end of file.
     if (failure == kReaderOk)
-      callback_->OnStatus(ReaderStatus::kEndOfFile, kReaderOk);
+      Report(ReaderStatus::kEndOfFile, kReaderOk);
     else
-      callback_->OnStatus(ReaderStatus::kClosed, failure);
+      Report(ReaderStatus::kClosed, failure);
   }
   for (AVPacket*& held_packet : held)
     av_packet_free(&held_packet);
   av_packet_free(&packet);
   av_frame_free(&frame_);
+}
+
+// The reader a stream input holds: the calls go to the open's core, whose thread it starts and
+// ends.
+class FfmpegMediaReader final : public MediaReader {
+ public:
+  explicit FfmpegMediaReader(AddressOrigin origin) : core_(std::make_shared<ReaderCore>(origin)) {}
+  ~FfmpegMediaReader() override { Close(); }
+
+  void SetEnableTCP(bool enable) override { core_->SetEnableTCP(enable); }
+  void SetEnableHTTP(bool enable) override { core_->SetEnableHTTP(enable); }
+  void SetEnableUDP(bool enable) override { core_->SetEnableUDP(enable); }
+  int SetBufferingTime(std::uint64_t span) override { return core_->SetBufferingTime(span); }
+  void SetProxyHostName(const std::string& protocol, const std::string& host) override {
+    core_->SetProxyHostName(protocol, host);
+  }
+  void SetProxyPort(const std::string& protocol, std::uint32_t port) override {
+    core_->SetProxyPort(protocol, port);
+  }
+  int AddLoggingUrl(const std::string& url) override { return core_->AddLoggingUrl(url); }
+  void ResetLoggingUrlList() override { core_->ResetLoggingUrlList(); }
+  void SetReconnectTime(std::chrono::milliseconds limit) override {
+    core_->SetReconnectTime(limit);
+  }
+  int Open(const std::string& address, MediaReaderCallback* callback) override {
+    if (thread_.joinable() || closed_)
+      return AVERROR(EINVAL);
+    if (const int result = core_->Prepare(address, callback); result != kReaderOk)
+      return result;
+    thread_ = std::thread([core = core_] { core->Run(); });
+    return kReaderOk;
+  }
+  int GetOutputCount(std::uint32_t* count) override { return core_->GetOutputCount(count); }
+  int GetMediaType(std::uint32_t output, ReaderMediaType* type) override {
+    return core_->GetMediaType(output, type);
+  }
+  int GetAttribute(const std::string& name, std::uint64_t* value) override {
+    return core_->GetAttribute(name, value);
+  }
+  int Start(float rate) override { return core_->Start(rate); }
+  void Pause() override { core_->Pause(); }
+  void Resume() override { core_->Resume(); }
+  void Consumed(std::size_t bytes) override { core_->Consumed(bytes); }
+  void RetryNow() override { core_->RetryNow(); }
+  std::string ErrorText(int result) const override;
+  void Stop() override { core_->Stop(); }
+  // Never waits long for the thread: one the name lookup holds is let go, and its callback
+  // dropped, so it can neither call back nor hold up its caller (nor the program's exit).
+  void Close() override {
+    closed_ = true;
+    core_->Stop();
+    if (thread_.joinable()) {
+      if (core_->WaitFinished(kCloseWait))
+        thread_.join();
+      else
+        thread_.detach();
+    }
+    core_->DropCallback();
+  }
+
+ private:
+  const std::shared_ptr<ReaderCore> core_;
+  std::thread thread_;
+  bool closed_ = false;
+};
+
+std::string FfmpegMediaReader::ErrorText(int result) const {
+  if (result == kReaderReconnectTimedOut)
+    return "the connection did not come back in time";
+  if (result == kReaderStreamChanged)
+    return "the stream changed while it was reconnected";
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(result, text, sizeof text);
+  return text;
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ class PlaybackTest : public WindowTest {
   int PlayPageRequests(const std::string& id) const {
     return site_->RequestCount("/dance/play/" + id + ".html");
   }
-  bool WaitForStatus(int status) {
+  bool WaitForStatus(OutputStatus status) {
     return WaitFor([&] { return form_->SoundOut1->Status() == status; });
   }
   std::string FileName() const { return form_->MediaStreamIn1->FileName(); }

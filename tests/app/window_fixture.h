@@ -30,9 +30,9 @@ namespace djkivo::app {
 
 using namespace std::chrono_literals;
 
-inline constexpr int kPlaying = 0;
-inline constexpr int kPaused = 1;
-inline constexpr int kIdle = 2;
+inline constexpr OutputStatus kPlaying = OutputStatus::kPlaying;
+inline constexpr OutputStatus kPaused = OutputStatus::kPaused;
+inline constexpr OutputStatus kIdle = OutputStatus::kIdle;
 
 /// Each test gets its own main thread binding, waiter, demo site (short songs, so a list plays
 /// through in seconds) and play list folder. The demo songs, encoded on first use, are kept in

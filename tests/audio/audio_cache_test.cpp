@@ -26,13 +26,8 @@ constexpr std::uint32_t kRing = TAudioCacheThread::kRingCapacity;
 constexpr std::uint32_t kMinimum = TAudioCacheThread::kMinimumChunk;
 constexpr std::uint32_t kChunk = TAudioCacheThread::kChunkLimit;
 
-TMemoryPcmSource::Config Source(std::uint64_t data, std::int64_t reported = -2) {
-  TMemoryPcmSource::Config config;
-  config.data_bytes = data;
-  config.reported_size = reported;
-  config.block_bytes = 65536;
-  return config;
-}
+// The source hands out large blocks, as the stream input's reader does.
+constexpr std::uint32_t kBlock = 65536;
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = kLong) {
   return test::PollUntil(done, timeout);
@@ -69,7 +64,7 @@ std::uint64_t Pull(TAudioCache& cache, std::uint64_t offset, std::uint64_t count
 }
 
 TEST(AudioCacheTest, ALiveStreamIsToppedUpWheneverMoreThanTheMinimumIsFree) {
-  TMemoryPcmSource source(Source(64 << 20, -1));
+  TMemoryPcmSource source(test::MemorySource(64 << 20, -1, kBlock));
   TAudioCache cache;
   cache.SetInput(&source);
   cache.Open();
@@ -86,7 +81,7 @@ TEST(AudioCacheTest, ALiveStreamIsToppedUpWheneverMoreThanTheMinimumIsFree) {
 }
 
 TEST(AudioCacheTest, AKnownSizeStreamThatFitsWaitsUntilTheBufferRunsLow) {
-  TMemoryPcmSource source(Source(4 << 20));
+  TMemoryPcmSource source(test::MemorySource(4 << 20, -2, kBlock));
   TAudioCache cache;
   cache.SetInput(&source);
   cache.Open();
@@ -108,7 +103,7 @@ TEST(AudioCacheTest, AKnownSizeStreamThatFitsWaitsUntilTheBufferRunsLow) {
 }
 
 TEST(AudioCacheTest, AStreamLongerThanItsSizeIsDeliveredWholeAndPositionRestarts) {
-  auto config = Source(3 << 20, 2 << 20);
+  auto config = test::MemorySource(3 << 20, 2 << 20, kBlock);
   config.end_at_size = false;
   TMemoryPcmSource source(config);
   TAudioCache cache;
@@ -140,7 +135,7 @@ TEST(AudioCacheTest, ALargeRequestIsCutToWholeFramesOfTheChunkLimit) {
   const Case cases[] = {{16, 2, 786432}, {16, 5, 786430}, {8, 3, 786432}, {16, 7, 786422}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.channels);
-    auto config = Source(16 << 20);
+    auto config = test::MemorySource(16 << 20, -2, kBlock);
     config.bits = c.bits;
     config.channels = c.channels;
     TMemoryPcmSource source(config);
@@ -164,7 +159,7 @@ TEST(AudioCacheTest, OpeningFailures) {
   } catch (const EAudioError& e) {
     EXPECT_STREQ(e.what(), "Input is not assigned");
   }
-  auto config = Source(1000);
+  auto config = test::MemorySource(1000, -2, kBlock);
   config.fail_open = "no such stream";
   TMemoryPcmSource source(config);
   cache.SetInput(&source);
@@ -178,7 +173,7 @@ TEST(AudioCacheTest, OpeningFailures) {
 }
 
 TEST(AudioCacheTest, AFailingSourceEndsTheStreamAfterWhatWasBuffered) {
-  auto config = Source(16 << 20, -1);
+  auto config = test::MemorySource(16 << 20, -1, kBlock);
   config.fail_read_at = 1 << 20;
   TMemoryPcmSource source(config);
   TAudioCache cache;
@@ -197,7 +192,7 @@ TEST(AudioCacheTest, AFailingSourceEndsTheStreamAfterWhatWasBuffered) {
 TEST(AudioCacheTest, ClosingWhileTheSourceStallsEndsWithTheStall) {
   for (bool cancel : {false, true}) {
     SCOPED_TRACE(cancel);
-    auto config = Source(16 << 20, -1);
+    auto config = test::MemorySource(16 << 20, -1, kBlock);
     config.stall_at = 1 << 20;
     // Without a cancel the close waits for the source's own limit; with one it must not.
     config.stall_limit = cancel ? 120s : 200ms;
@@ -216,7 +211,7 @@ TEST(AudioCacheTest, ClosingWhileTheSourceStallsEndsWithTheStall) {
 }
 
 TEST(AudioCacheTest, JumpDoesNothingOnceTheSourceHasEnded) {
-  TMemoryPcmSource source(Source(1 << 20));
+  TMemoryPcmSource source(test::MemorySource(1 << 20, -2, kBlock));
   TAudioCache cache;
   cache.SetInput(&source);
   cache.Open();
@@ -236,7 +231,7 @@ class AudioCacheChainTest : public ::testing::Test {
 };
 
 TEST_F(AudioCacheChainTest, ALongPauseFillsTheRingAndPlaybackResumesFromIt) {
-  TMemoryPcmSource source(Source(16 << 20, -1));
+  TMemoryPcmSource source(test::MemorySource(16 << 20, -1, kBlock));
   TAudioCache cache;
   cache.SetInput(&source);
   TClockOutput::Config config;
@@ -247,7 +242,7 @@ TEST_F(AudioCacheChainTest, ALongPauseFillsTheRingAndPlaybackResumesFromIt) {
   output.SetOnDone([&](TComponent*) { ++done; });
   output.Run();
   output.Pause();
-  ASSERT_EQ(output.Status(), 1);
+  ASSERT_EQ(output.Status(), OutputStatus::kPaused);
   const std::uint64_t played = output.bytes();
   const std::uint64_t read = SettledReads(source);
   EXPECT_LE(read - played, kRing) << "the ring never holds more than its capacity";
@@ -260,7 +255,7 @@ TEST_F(AudioCacheChainTest, ALongPauseFillsTheRingAndPlaybackResumesFromIt) {
 }
 
 TEST_F(AudioCacheChainTest, StopWhileTheCacheWaitsOnAStalledSourceIsPrompt) {
-  auto config = Source(16 << 20, -1);
+  auto config = test::MemorySource(16 << 20, -1, kBlock);
   config.stall_at = 2 << 20;
   config.stall_limit = 120s;
   TMemoryPcmSource source(config);
@@ -274,7 +269,7 @@ TEST_F(AudioCacheChainTest, StopWhileTheCacheWaitsOnAStalledSourceIsPrompt) {
   const auto started = std::chrono::steady_clock::now();
   output.Stop(false);
   EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   EXPECT_FALSE(source.Busy());
   EXPECT_EQ(output.mismatch_at(), -1);
 }

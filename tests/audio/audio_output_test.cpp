@@ -77,7 +77,7 @@ TEST_F(AudioOutputTest, ARunPlaysTheWholeChainAndReportsProgressThenDoneOnce) {
   TClockOutput output(Output());
   output.SetInput(&source);
   Watch(output);
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   output.Run();
   ASSERT_TRUE(PumpUntilDone(1));
   main_.PumpUntil([] { return false; }, 50ms);  // anything late would show up here
@@ -87,7 +87,7 @@ TEST_F(AudioOutputTest, ARunPlaysTheWholeChainAndReportsProgressThenDoneOnce) {
   EXPECT_EQ(Count("done"), 1);
   EXPECT_EQ(Count("exception"), 0);
   EXPECT_EQ(log_.back(), "done");
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   EXPECT_EQ(output.ErrorMessage(), "");
   // Progress arrives in order: every reported value at least the one before.
   int last = -1, progress_events = 0;
@@ -115,7 +115,7 @@ TEST_F(AudioOutputTest, RefusedRequests) {
     }
   };
   expect_error([&] { output.Run(); }, "Input is not assigned");
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   expect_error([&] { output.Pause(); }, "Input is not assigned.");
   EXPECT_EQ(output.Progress(), 0);
 
@@ -161,7 +161,7 @@ TEST_F(AudioOutputTest, NoEventOfAnOutputArrivesAfterASynchronousStop) {
     // Stop at a different moment each round, pumping events meanwhile.
     main_.PumpUntil([&] { return output.bytes() >= std::uint64_t(round) * 8192; }, kLong);
     output.Stop(false);
-    EXPECT_EQ(output.Status(), 2);
+    EXPECT_EQ(output.Status(), OutputStatus::kIdle);
     const std::size_t at_stop = log_.size();
     main_.PumpUntil([] { return false; }, 30ms);
     EXPECT_EQ(log_.size(), at_stop) << "an event arrived after Stop(false): " << log_.back();
@@ -180,7 +180,7 @@ TEST_F(AudioOutputTest, AnAsynchronousStopReportsDoneExactlyOnce) {
   ASSERT_TRUE(PumpUntilDone(1));
   main_.PumpUntil([] { return false; }, 50ms);
   EXPECT_EQ(Count("done"), 1);
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
 }
 
 TEST_F(AudioOutputTest, RunFromInsideOnDoneStartsTheNextRun) {
@@ -206,17 +206,17 @@ TEST_F(AudioOutputTest, PauseResumeAndStopWhilePaused) {
   Watch(output);
   output.Run();
   output.Pause();
-  EXPECT_EQ(output.Status(), 1);
+  EXPECT_EQ(output.Status(), OutputStatus::kPaused);
   const std::uint64_t paused_at = output.bytes();
   main_.PumpUntil([] { return false; }, 20ms);
   EXPECT_EQ(output.bytes(), paused_at) << "a paused run pulls nothing";
   output.Resume();
-  EXPECT_EQ(output.Status(), 0);
+  EXPECT_EQ(output.Status(), OutputStatus::kPlaying);
   ASSERT_TRUE(main_.PumpUntil([&] { return output.bytes() > paused_at; }, kLong));
   output.Pause();
-  EXPECT_EQ(output.Status(), 1);
+  EXPECT_EQ(output.Status(), OutputStatus::kPaused);
   output.Stop(false);  // a stop ends a paused run too
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   EXPECT_EQ(Count("done"), 0);
   // The output is ready for the next run.
   output.Run();
@@ -299,7 +299,7 @@ TEST_F(AudioOutputTest, SynchronousStopCompletesWhileTheDispatcherWaitsOnTheMain
   output.Run();
   ASSERT_TRUE(output.WaitGate(kLong));
   output.Stop(false);  // must not wait for a main thread that is waiting here
-  EXPECT_EQ(output.Status(), 2);
+  EXPECT_EQ(output.Status(), OutputStatus::kIdle);
   EXPECT_TRUE(other_delivered) << "the stop ran the pending call; other stages are not affected";
   main_.PumpUntil([] { return false; }, 30ms);
   for (const auto& entry : log_)
@@ -333,9 +333,9 @@ TEST_F(AudioOutputTest, ASynchronousStopReturnsEvenWhenAStepHangs) {
   output.Run();
   ASSERT_TRUE(output.WaitHang(kLong));
   output.Stop(false);  // gives up after its bound instead of hanging the window
-  EXPECT_EQ(output.Status(), 0) << "the run is still in its step";
+  EXPECT_EQ(output.Status(), OutputStatus::kPlaying) << "the run is still in its step";
   output.ReleaseHang();
-  ASSERT_TRUE(main_.PumpUntil([&] { return output.Status() == 2; }, kLong));
+  ASSERT_TRUE(main_.PumpUntil([&] { return output.Status() == OutputStatus::kIdle; }, kLong));
   main_.PumpUntil([] { return false; }, 50ms);
   EXPECT_EQ(Count("done"), 0) << "the stopped run stays silent after it ends";
   // Later runs report again.

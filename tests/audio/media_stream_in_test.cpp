@@ -13,17 +13,21 @@
 #include <gtest/gtest.h>
 
 #include "audio/audio_error.h"
-#include "audio/reader/fake_reader.h"
 #include "base/main_thread.h"
+#include "tests/support/fake_reader.h"
 #include "tests/support/media_peer.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/poll.h"
+#include "tests/support/test_audio_stages.h"
 #include "tests/support/test_media.h"
 
 namespace djkivo {
 namespace {
 
 using namespace std::chrono_literals;
+using test::FakeMediaReader;
+using test::FakeReaderLog;
+using test::FakeReaderScript;
 using test::TestMedia;
 
 constexpr std::uint64_t kSecond = 10'000'000;  // 100-ns units
@@ -52,28 +56,8 @@ class StreamInTest : public ::testing::Test {
     input_->SetFileName("http://127.0.0.1:9/song.mp3");
   }
 
-  // Opens through the chain's Open; the message of the failure, or "(opened)".
-  std::string OpenMessage() {
-    try {
-      input_->Open();
-      return "(opened)";
-    } catch (const EAudioError& error) {
-      return error.what();
-    }
-  }
-
-  // Pulls everything through GetData (with the given request size) until it answers no data.
-  std::string ReadAll(std::uint32_t request = 65536) {
-    std::string out;
-    while (true) {
-      std::uint8_t* buffer = nullptr;
-      std::uint32_t bytes = request;
-      input_->GetData(buffer, bytes);
-      if (bytes == 0)
-        return out;
-      out.append(reinterpret_cast<const char*>(buffer), bytes);
-    }
-  }
+  std::string OpenMessage() { return test::OpenMessage(*input_); }
+  std::string ReadAll(std::uint32_t request = 65536) { return test::ReadAll(*input_, request); }
 
   QueueMainThread main_;
   std::shared_ptr<FakeReaderLog> log_ = std::make_shared<FakeReaderLog>();
@@ -163,6 +147,26 @@ TEST_F(StreamInTest, CancelReadEndsAnOpenStillWaitingForTheReader) {
   EXPECT_FALSE(input_->Busy());
 }
 
+// A stop that lands after the output's thread checked for one but before the stream opens (the
+// cancel comes first, the open after it) ends that open at once instead of waiting out MaxWait;
+// the next run's ResetCancel lets the stream open again.
+TEST_F(StreamInTest, ACancelBeforeTheOpenIsNotLost) {
+  FakeReaderScript script;
+  script.outputs = {kStereo16};
+  script.report_opened = false;
+  UseFake(script);
+  input_->SetMaxWaitMilliseconds(60000);
+  input_->CancelRead();
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(OpenMessage(), "");
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 5s);
+  EXPECT_FALSE(input_->Busy());
+  input_->Close();
+  input_->ResetCancel();
+  UseFake({.outputs = {kStereo16}});
+  EXPECT_EQ(OpenMessage(), "(opened)");
+}
+
 TEST_F(StreamInTest, EmptyAddressMessagesDependOnTheWayIn) {
   EXPECT_EQ(OpenMessage(), "The file name is not assigned");
   try {
@@ -230,6 +234,28 @@ TEST_F(StreamInTest, DurationGivesTotalTimeAndSize) {
   }
 }
 
+// The display's length never opens the stream: not before an open, not after a close (when a
+// late tick would otherwise reopen the address on the window's thread). TotalTime, a format
+// getter, does open it.
+TEST_F(StreamInTest, DurationNeverOpensTheStream) {
+  int readers = 0;
+  input_->SetReaderFactory([&](AddressOrigin) {
+    ++readers;
+    return std::make_unique<FakeMediaReader>(
+        FakeReaderScript{.outputs = {kStereo16}, .duration = 245 * kSecond}, log_);
+  });
+  input_->SetFileName("http://127.0.0.1:9/song.mp3");
+  EXPECT_EQ(input_->Duration(), 0);
+  EXPECT_EQ(readers, 0);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  EXPECT_EQ(input_->Duration(), 245);
+  input_->Close();
+  EXPECT_EQ(input_->Duration(), 245) << "the last song's length stays for the display";
+  EXPECT_EQ(readers, 1);
+  EXPECT_EQ(input_->TotalTime(), 245u);
+  EXPECT_EQ(readers, 2) << "TotalTime opens, as every format getter does";
+}
+
 // Of two audio outputs the last wins: its format, and only its blocks.
 TEST_F(StreamInTest, LastAudioOutputWins) {
   FakeReaderScript script;
@@ -273,26 +299,35 @@ TEST_F(StreamInTest, ReadsHandOutOneBlockAtMostWithoutCopying) {
   EXPECT_EQ(started, 1);
 }
 
-// How a stream ends: at the end of file at once (not after a wait), after MaxWait without a
-// block, at once for a closed reader and for a stream without audio, and when the read is
-// cancelled.
+// How a stream ends, and what it says of it: at the end of file at once (not after a wait),
+// after MaxWait without a block, at once for a closed reader, after a reconnect the reader gave
+// up, and when the read is cancelled (during a stall or a reconnect). A stop is no failure.
 TEST_F(StreamInTest, EndsOfStream) {
   const struct {
     const char* name;
     FakeReaderScript::End end;
     std::uint32_t max_wait;
     bool cancel;
+    const char* failure;
   } kCases[] = {
-      {"end of file", FakeReaderScript::End::kEndOfFile, 30000, false},
-      {"closed", FakeReaderScript::End::kClosed, 30000, false},
-      {"stall", FakeReaderScript::End::kStall, 300, false},
-      {"cancelled stall", FakeReaderScript::End::kStall, 30000, true},
+      {"end of file", FakeReaderScript::End::kEndOfFile, 30000, false, ""},
+      {"closed", FakeReaderScript::End::kClosed, 30000, false,
+       "The stream ended early: fake failure -5"},
+      {"stall", FakeReaderScript::End::kStall, 300, false,
+       "The stream ended early: it sent nothing for 1 s"},
+      {"given up", FakeReaderScript::End::kGiveUp, 100, false,
+       "The stream ended early: the connection did not come back in time"},
+      {"cancelled stall", FakeReaderScript::End::kStall, 30000, true, ""},
+      {"cancelled reconnect", FakeReaderScript::End::kGiveUp, 100, true, ""},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     input_ = std::make_unique<TMediaStreamIn>();
     input_->SetMaxWaitMilliseconds(c.max_wait);
-    UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}}, .end = c.end});
+    UseFake({.outputs = {kStereo16},
+             .blocks = {{0, Bytes(64, 0)}},
+             .end = c.end,
+             .give_up_after = c.cancel ? 60s : 500ms});
     ASSERT_EQ(OpenMessage(), "(opened)");
     std::thread canceller;
     if (c.cancel)
@@ -304,10 +339,53 @@ TEST_F(StreamInTest, EndsOfStream) {
     EXPECT_EQ(ReadAll().size(), 64u);
     EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
     EXPECT_TRUE(input_->AtEnd());
+    EXPECT_EQ(input_->Failure(), c.failure);
     if (canceller.joinable())
       canceller.join();
     input_->Close();
+    EXPECT_FALSE(input_->Reconnecting());
   }
+}
+
+// While the reader rides out a drop the wait for a block does not run out: the stream shows
+// it is reconnecting (and says so on the main thread as it starts and ends), and goes on with
+// the next block when the reader is back, however long past MaxWait that is.
+TEST_F(StreamInTest, AReconnectHoldsTheStreamPastMaxWait) {
+  input_->SetMaxWaitMilliseconds(200);
+  input_->SetReconnectTime(90s);
+  UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}, {0, Bytes(32, 100), 1500ms}}});
+  int events = 0;
+  input_->SetOnReconnect([&](TComponent*) { ++events; });
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  std::atomic<bool> shown{false};
+  std::thread watcher(
+      [&] { shown = test::PollUntil([&] { return input_->Reconnecting(); }, 10s); });
+  EXPECT_EQ(ReadAll().size(), 96u);
+  watcher.join();
+  EXPECT_TRUE(shown);
+  EXPECT_FALSE(input_->Reconnecting());
+  EXPECT_EQ(input_->Failure(), "");
+  EXPECT_TRUE(main_.PumpUntil([&] { return events == 2; }, 5000ms))
+      << "one as it starts, one as it ends";
+  std::lock_guard lock(log_->mutex);
+  EXPECT_EQ(log_->reconnect_time, 90s);
+}
+
+// The desktop reports the network back: the reconnect tries at once instead of waiting out its
+// back-off.
+TEST_F(StreamInTest, RetryNowCutsTheReconnectWaitShort) {
+  UseFake({.outputs = {kStereo16}, .blocks = {{0, Bytes(64, 0)}, {0, Bytes(32, 100), 60s}}});
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  std::thread retry([this] {
+    test::PollUntil([this] { return input_->Reconnecting(); }, 10s);
+    input_->RetryNow();
+  });
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadAll().size(), 96u);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+  retry.join();
+  std::lock_guard lock(log_->mutex);
+  EXPECT_EQ(log_->retries, 1);
 }
 
 // With Loop set the end of the stream reopens the address and plays it again.
@@ -354,11 +432,6 @@ TEST_F(StreamInTest, PauseAndResumeReachTheReader) {
 
 // --- The FFmpeg reader underneath.
 
-std::string ToolPcm(const std::string& path) {
-  const std::vector<std::uint8_t> pcm = test::DecodeWithFfmpegTool(path);
-  return std::string(pcm.begin(), pcm.end());
-}
-
 struct SongCase {
   TestMedia media;
   std::uint32_t rate;
@@ -385,7 +458,7 @@ TEST_P(SongTest, PlaysLikeTheTool) {
   EXPECT_NEAR(static_cast<double>(size), static_cast<double>(test::kTestMediaSeconds * per_second),
               0.1 * per_second);
   const std::string ours = ReadAll(4096);
-  const std::string tool = ToolPcm(path);
+  const std::string tool = test::ToolPcm(path);
   EXPECT_EQ(ours.size(), std::min<std::size_t>(tool.size(), size));
   EXPECT_TRUE(ours == tool.substr(0, ours.size()));
   input_->Close();
@@ -398,6 +471,24 @@ INSTANTIATE_TEST_SUITE_P(Files, SongTest,
                                            SongCase{TestMedia::kOggVorbis, 44100, 2},
                                            SongCase{TestMedia::kWav8Mono, 11025, 1},
                                            SongCase{TestMedia::kWav16Stereo, 44100, 2}));
+
+// A VBR MP3 without a Xing or VBRI header: FFmpeg guesses its length from the first frames' bit
+// rate, here far short of the real one. The guess is shown (TotalTime, Size) but does not cut the
+// song: it plays to its real end, as the tool decodes it. Before, it ended at the guess.
+TEST_F(StreamInTest, AGuessedLengthDoesNotCutTheSong) {
+  const std::string path = test::TestMediaPath(TestMedia::kMp3VbrNoXing, 8);
+  input_->SetOrigin(AddressOrigin::kUser);
+  input_->SetFileName(path);
+  ASSERT_EQ(OpenMessage(), "(opened)");
+  const std::string tool = test::ToolPcm(path);
+  ASSERT_LT(input_->Size(), static_cast<std::int64_t>(tool.size()) * 3 / 4)
+      << "the file's guessed length should be far short of the real one";
+  EXPECT_GT(input_->TotalTime(), 0u);
+  EXPECT_LT(input_->TotalTime(), 8u);
+  const std::string ours = ReadAll(4096);
+  EXPECT_EQ(ours.size(), tool.size());
+  EXPECT_TRUE(ours == tool);
+}
 
 TEST_F(StreamInTest, FilesThatAreNotSongs) {
   input_->SetOrigin(AddressOrigin::kUser);
@@ -425,7 +516,7 @@ TEST_F(StreamInTest, SongsFromNginx) {
     ASSERT_EQ(OpenMessage(), "(opened)");
     EXPECT_EQ(input_->TotalTime(), static_cast<std::uint32_t>(test::kTestMediaSeconds));
     const std::string ours = ReadAll();
-    const std::string tool = ToolPcm(test::TestMediaPath(media));
+    const std::string tool = test::ToolPcm(test::TestMediaPath(media));
     EXPECT_GT(ours.size(), tool.size() * 9 / 10);
     EXPECT_TRUE(ours == tool.substr(0, ours.size()));
     input_->Close();
@@ -448,7 +539,7 @@ TEST_F(StreamInTest, SongThroughAnHttpProxy) {
   input_->SetProxyPort(static_cast<std::uint32_t>(proxy.Port()));
   input_->SetFileName("http://127.0.0.1:9/song.mp3");
   ASSERT_EQ(OpenMessage(), "(opened)");
-  EXPECT_TRUE(ReadAll() == ToolPcm(test::TestMediaPath(TestMedia::kMp3Cbr128)));
+  EXPECT_TRUE(ReadAll() == test::ToolPcm(test::TestMediaPath(TestMedia::kMp3Cbr128)));
   EXPECT_GE(proxy.Requests(), 1);
 }
 

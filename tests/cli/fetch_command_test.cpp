@@ -2,11 +2,14 @@
 // and exit 1, against nginx and a scripted peer.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tests/support/compressed.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_certificates.h"
 
 namespace djkivo {
 namespace {
@@ -81,6 +84,51 @@ TEST(FetchCommandTest, BinaryBodyAndFailureMessages) {
 
   const test::ProcessResult usage = test::RunProcess({DJKIVO_CLI_PATH, "fetch"});
   EXPECT_EQ(usage.exit_code, 64);
+}
+
+// The tool trusts what every OpenSSL program trusts: SSL_CERT_FILE names the system store.
+TEST(FetchCommandTest, HttpsTrustsTheSystemStoreAndSaysWhyACertificateFails) {
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  // The first connection ends at the refused handshake, before its answer.
+  ScriptedPeer peer({ScriptedPeer::Answer(test::OkResponse("unseen")),
+                     ScriptedPeer::Answer(test::OkResponse("secure"))},
+                    {.tls = &certificates.Context(test::ServerCertificate::kGood)});
+  const test::ProcessResult untrusted = Fetch(peer.Url("/"));
+  EXPECT_EQ(untrusted.exit_code, 1);
+  EXPECT_EQ(untrusted.err,
+            "The certificate of 127.0.0.1 was issued by an unknown authority (\"DJKivo Test "
+            "CA\"), or the server did not send the certificates between them.\n");
+  EXPECT_EQ(untrusted.out, "");
+  ::setenv("SSL_CERT_FILE", certificates.CaFile().c_str(), 1);
+  const test::ProcessResult trusted = Fetch(peer.Url("/"));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
+  EXPECT_EQ(trusted.out, "secure");
+}
+
+TEST(FetchCommandTest, CaFileAndProxyOptions) {
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  ScriptedPeer secure({ScriptedPeer::Answer(test::OkResponse("secure"))},
+                      {.tls = &certificates.Context(test::ServerCertificate::kGood)});
+  const test::ProcessResult trusted = test::RunProcess(
+      {DJKIVO_CLI_PATH, "--ca-file", certificates.CaFile(), "fetch", secure.Url("/")});
+  EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
+  EXPECT_EQ(trusted.out, "secure");
+
+  ScriptedPeer proxy({ScriptedPeer::Answer(test::OkResponse("via proxy"))});
+  const test::ProcessResult proxied =
+      test::RunProcess({DJKIVO_CLI_PATH, "--proxy", "127.0.0.1:" + std::to_string(proxy.Port()),
+                        "fetch", "http://site.example/page.html"});
+  EXPECT_EQ(proxied.exit_code, 0) << proxied.err;
+  EXPECT_EQ(proxied.out, "via proxy");
+  EXPECT_TRUE(proxy.Requests().at(0).starts_with("GET http://site.example/page.html HTTP/1.1\r\n"))
+      << proxy.Requests().at(0);
+
+  const test::ProcessResult unsupported = test::RunProcess(
+      {DJKIVO_CLI_PATH, "--proxy", "socks5://127.0.0.1:1080", "fetch", secure.Url("/")});
+  EXPECT_EQ(unsupported.exit_code, 1);
+  EXPECT_EQ(unsupported.err,
+            "Proxy \"socks5://127.0.0.1:1080\" is not supported: only http:// proxies are.\n");
 }
 
 }  // namespace

@@ -4,9 +4,12 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "demo/demo_site.h"
+#include "tests/support/poll.h"
 #include "tests/support/run_process.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
@@ -51,6 +54,45 @@ TEST(PlayCommandTest, FailuresExitNonZeroWithAMessage) {
     const test::ProcessResult result = test::RunProcess(args);
     EXPECT_NE(result.exit_code, 0) << args.size();
     EXPECT_NE(result.err.find("djkivo-cli play: "), std::string::npos) << result.err;
+  }
+}
+
+// A song from the network: a drop that is ridden out plays to the end and exits 0; one that
+// comes back as gone ends the song early, which exits 1 with the reason.
+TEST(PlayCommandTest, ASongThatEndsEarlyExitsNonZeroWithTheReason) {
+  demo::DemoSiteOptions options;
+  options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
+  options.song_length = demo::SongLength::kShort;
+  demo::DemoSite site(options);
+  site.Start();
+  const demo::DemoSong& song = site.Catalogue().Songs()[0];
+  const std::string address = site.BaseAddress() + "/audio/" + song.id + ".mp3";
+  site.EnsureAudio(song, demo::AudioFormat::kMp3);
+  const struct {
+    const char* back;  // the site once the network is back
+    int exit_code;
+    const char* message;
+  } kCases[] = {
+      {"", 0, ""},
+      {"404", 1, "djkivo-cli play: The stream ended early: Server returned 404 Not Found\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.back);
+    site.ClearRequests();
+    site.SetStreamFaults(demo::ParseFaults("drop=1@12000"));
+    std::thread switcher([&] {
+      if (test::PollUntil([&] { return site.RefusedUntil() > std::chrono::steady_clock::now(); },
+                          std::chrono::seconds(20)))
+        site.SetStreamFaults(demo::ParseFaults(c.back));
+    });
+    const test::ProcessResult result =
+        test::RunProcess({DJKIVO_CLI_PATH, "play", address, "--device", "null"});
+    switcher.join();
+    EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
+    if (*c.message)
+      EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    else
+      EXPECT_EQ(result.err.find("djkivo-cli play: "), std::string::npos) << result.err;
   }
 }
 

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "demo/certificates.h"
+#include "tests/support/client_load.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/wire_client.h"
 
@@ -96,13 +98,35 @@ TEST(DemoSiteProgramTest, PrintsItsAddressServesAndEndsOnSigterm) {
   close(child.out);
 }
 
+TEST(DemoSiteProgramTest, ServesHttpsWithTheGivenCertificate) {
+  if (!std::filesystem::exists(kProgram))
+    GTEST_SKIP() << "djkivo-demo-site is not built";
+  test::TempFolder folder;
+  const ThrowawayCertificate files = MakeThrowawayCertificate(folder.Path().string());
+  test::TempFolder cache;
+  Child child = Spawn({"--port", "0", "--cache", cache.Path().string(), "--version-body", "8",
+                       "--tls", files.certificate_file, files.key_file});
+  std::string line = ReadLine(child.out, 30s);
+  ASSERT_TRUE(line.starts_with("https://127.0.0.1:")) << line;
+  line.resize(line.find_last_not_of("/\n") + 1);
+  const test::LoadOutcome version =
+      test::Load(line + "/djKivodata/ver.txt", [&](net::THttpClient& client) {
+        client.SetNetworkSettings({.proxy = "", .ca_file = files.ca_file});
+      });
+  EXPECT_EQ(version.body, "8") << version.error;
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(child.pid, 20s), 0);
+  close(child.out);
+}
+
 TEST(DemoSiteProgramTest, RejectsBadOptions) {
   if (!std::filesystem::exists(kProgram))
     GTEST_SKIP() << "djkivo-demo-site is not built";
   for (std::vector<std::string> args : {std::vector<std::string>{"--port", "70000"},
                                         {"--fault", "nonsense"},
                                         {"--bogus"},
-                                        {"--port"}}) {
+                                        {"--port"},
+                                        {"--tls", "cert.pem"}}) {
     Child child = Spawn(args);
     EXPECT_EQ(WaitExit(child.pid, 20s), 64) << args[0];
     close(child.out);

@@ -1,11 +1,8 @@
 #include "tests/support/nginx_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +11,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
+
+#include "tests/support/loopback_port.h"
 
 extern char** environ;
 
@@ -28,35 +28,13 @@ constexpr auto kPollStep = std::chrono::milliseconds(20);
 // Attempts with a new port when another process took the free port first.
 constexpr int kStartAttempts = 3;
 
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("cannot find a free loopback port");
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Answers(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return connected;
-}
-
 }  // namespace
 
 bool NginxServer::Available() { return ::access(kBinary, X_OK) == 0; }
 
-NginxServer::NginxServer(const std::string& server_directives, const std::filesystem::path& root) {
+NginxServer::NginxServer(const std::string& server_directives, const std::filesystem::path& root,
+                         NginxOptions options)
+    : options_(std::move(options)) {
   for (int attempt = 0; attempt < kStartAttempts; ++attempt)
     if (Start(server_directives, root))
       return;
@@ -69,6 +47,10 @@ std::string NginxServer::Url(const std::string& path) const {
   return "http://127.0.0.1:" + std::to_string(port_) + path;
 }
 
+std::string NginxServer::TlsUrl(const std::string& path) const {
+  return "https://127.0.0.1:" + std::to_string(tls_port_) + path;
+}
+
 std::string NginxServer::ErrorLog() const {
   std::ifstream in(prefix_.Path() / "error.log");
   std::stringstream text;
@@ -77,7 +59,26 @@ std::string NginxServer::ErrorLog() const {
 }
 
 bool NginxServer::Start(const std::string& server_directives, const std::filesystem::path& root) {
-  port_ = FreePort();
+  port_ = FreeLoopbackPort();
+  const bool tls = !options_.certificate_file.empty() && !options_.key_file.empty();
+  tls_port_ = tls ? FreeLoopbackPort() : 0;
+  std::string directives = server_directives;
+  for (const auto& [placeholder, port] : {std::pair{"{port}", port_}, {"{tls_port}", tls_port_}})
+    for (std::size_t at = directives.find(placeholder); at != std::string::npos;
+         at = directives.find(placeholder, at))
+      directives.replace(at, std::string_view(placeholder).size(), std::to_string(port));
+  std::ostringstream listen;
+  listen << "    listen 127.0.0.1:" << port_ << ";\n";
+  if (options_.ipv6)
+    listen << "    listen [::1]:" << port_ << ";\n";
+  if (tls) {
+    listen << "    listen 127.0.0.1:" << tls_port_ << " ssl;\n";
+    if (options_.ipv6)
+      listen << "    listen [::1]:" << tls_port_ << " ssl;\n";
+    listen << "    ssl_certificate " << options_.certificate_file << ";\n"
+           << "    ssl_certificate_key " << options_.key_file << ";\n"
+           << "    ssl_protocols TLSv1.2 TLSv1.3;\n";
+  }
   const std::string prefix = prefix_.Path().string();
   std::ostringstream config;
   config << "daemon off;\n"
@@ -99,9 +100,8 @@ bool NginxServer::Start(const std::string& server_directives, const std::filesys
             "  sendfile on;\n"
             "  keepalive_timeout 30;\n"
             "  server {\n"
-         << "    listen 127.0.0.1:" << port_ << ";\n"
-         << "    root " << root.string() << ";\n"
-         << server_directives << "\n"
+         << listen.str() << "    root " << root.string() << ";\n"
+         << directives << "\n"
          << "  }\n"
             "}\n";
   const std::string config_path = prefix_.Write("nginx.conf", config.str()).string();
@@ -131,7 +131,7 @@ bool NginxServer::Start(const std::string& server_directives, const std::filesys
       pid_ = -1;
       return false;
     }
-    if (Answers(port_))
+    if (LoopbackPortAnswers(port_) && (!tls || LoopbackPortAnswers(tls_port_)))
       return true;
     std::this_thread::sleep_for(kPollStep);
   }

@@ -29,6 +29,36 @@ std::int64_t FindPatternMismatch(const std::uint8_t* data, std::uint32_t bytes,
   return -1;
 }
 
+TMemoryPcmSource::Config MemorySource(std::uint64_t data_bytes, std::int64_t reported_size,
+                                      std::uint32_t block_bytes) {
+  TMemoryPcmSource::Config config;
+  config.data_bytes = data_bytes;
+  config.reported_size = reported_size;
+  config.block_bytes = block_bytes;
+  return config;
+}
+
+std::string OpenMessage(TAudioInput& input) {
+  try {
+    input.Open();
+    return "(opened)";
+  } catch (const EAudioError& error) {
+    return error.what();
+  }
+}
+
+std::string ReadAll(TAudioInput& input, std::uint32_t request) {
+  std::string out;
+  while (true) {
+    std::uint8_t* buffer = nullptr;
+    std::uint32_t bytes = request;
+    input.GetData(buffer, bytes);
+    if (bytes == 0)
+      return out;
+    out.append(reinterpret_cast<const char*>(buffer), bytes);
+  }
+}
+
 // --- TMemoryPcmSource
 
 TMemoryPcmSource::TMemoryPcmSource(const Config& config)
@@ -61,6 +91,19 @@ void TMemoryPcmSource::CancelRead() {
 bool TMemoryPcmSource::WaitStalled(std::chrono::milliseconds timeout) {
   std::unique_lock lock(stall_lock_);
   return stall_changed_.wait_for(lock, timeout, [this] { return stalled_; });
+}
+
+bool TMemoryPcmSource::WaitReadable(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(stall_lock_);
+  return stall_changed_.wait_for(lock, timeout, [this] {
+    const std::uint64_t offset = offset_.load();
+    const std::uint64_t next =
+        std::min<std::uint64_t>({config_.block_bytes, kMaxBlock,
+                                 config_.data_bytes - std::min(offset, config_.data_bytes)});
+    const bool stalls = config_.stall_at >= 0 && next > 0 &&
+                        offset + next > static_cast<std::uint64_t>(config_.stall_at);
+    return !stalls || released_ || cancelled_;
+  });
 }
 
 void TMemoryPcmSource::OpenSource() {

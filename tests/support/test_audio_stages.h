@@ -67,6 +67,8 @@ class TMemoryPcmSource : public TAudioFileIn {
   void CancelRead() override;
   /// Waits up to `timeout` until a read is stalled.
   bool WaitStalled(std::chrono::milliseconds timeout);
+  /// Not readable while the next read would stall.
+  bool WaitReadable(std::chrono::milliseconds timeout) override;
 
   bool SeekSample(std::int64_t& sample) override;
   void GetData(std::uint8_t*& buffer, std::uint32_t& bytes) override;
@@ -101,6 +103,18 @@ class TMemoryPcmSource : public TAudioFileIn {
   std::atomic<bool> cancel_seen_{false};  // cancelled_, readable without the lock
   std::condition_variable stall_changed_;
 };
+
+/// A memory source of `data_bytes` pattern bytes in blocks of at most `block_bytes`, reporting
+/// `reported_size` (-2: the data's size) as its `Size`, in 16-bit stereo at 44.1 kHz unless the
+/// caller changes the format.
+TMemoryPcmSource::Config MemorySource(std::uint64_t data_bytes, std::int64_t reported_size = -2,
+                                      std::uint32_t block_bytes = 4096);
+
+/// Opens `input` as the chain does; the failure's message, or "(opened)".
+std::string OpenMessage(TAudioInput& input);
+
+/// Pulls everything through `GetData`, `request` bytes at a time, until it answers no data.
+std::string ReadAll(TAudioInput& input, std::uint32_t request = 65536);
 
 /// A converter that hands its input's blocks on unchanged.
 class TPassThrough : public TAudioConverter {

@@ -25,6 +25,10 @@ namespace fs = std::filesystem;
 constexpr const char* kToneExpression =
     "aevalsrc=0.35*sin(2*PI*440*t)+0.2*sin(2*PI*1250*t)+0.03*(random(0)-0.5)"
     "|0.3*sin(2*PI*554*t)+0.15*sin(2*PI*3100*t)+0.03*(random(1)-0.5)";
+// Noise first (the highest bit rates), a quiet tone after it (the lowest).
+constexpr const char* kNoiseThenToneExpression =
+    "aevalsrc=if(lt(t\\,1)\\,random(0)-0.5\\,0.01*sin(2*PI*440*t))"
+    "|if(lt(t\\,1)\\,random(1)-0.5\\,0.01*sin(2*PI*554*t))";
 
 struct Recipe {
   const char* name;
@@ -39,6 +43,12 @@ const Recipe& RecipeOf(TestMedia media) {
       {TestMedia::kMp3Cbr128, {"cbr128", "mp3", 44100, 2, {"-c:a", "libmp3lame", "-b:a", "128k"}}},
       {TestMedia::kMp3Cbr320, {"cbr320", "mp3", 44100, 2, {"-c:a", "libmp3lame", "-b:a", "320k"}}},
       {TestMedia::kMp3Vbr, {"vbr", "mp3", 44100, 2, {"-c:a", "libmp3lame", "-q:a", "2"}}},
+      {TestMedia::kMp3VbrNoXing,
+       {"vbr-noxing",
+        "mp3",
+        44100,
+        2,
+        {"-c:a", "libmp3lame", "-q:a", "2", "-write_xing", "0", "-id3v2_version", "0"}}},
       {TestMedia::kWma, {"wmav2", "wma", 44100, 2, {"-c:a", "wmav2", "-b:a", "128k"}}},
       {TestMedia::kOggVorbis, {"vorbis", "ogg", 44100, 2, {"-c:a", "libvorbis", "-q:a", "4"}}},
       {TestMedia::kWav8Mono, {"u8mono", "wav", 11025, 1, {"-c:a", "pcm_u8"}}},
@@ -115,8 +125,10 @@ void Make(TestMedia media, int seconds, const fs::path& path, Store& store) {
     if (!out)
       throw std::runtime_error("cannot write a test file");
   } else {
+    const char* source =
+        media == TestMedia::kMp3VbrNoXing ? kNoiseThenToneExpression : kToneExpression;
     std::vector<std::string> args = {
-        "-f", "lavfi", "-i",  std::string(kToneExpression) + ":s=" + std::to_string(recipe.rate),
+        "-f", "lavfi", "-i",  std::string(source) + ":s=" + std::to_string(recipe.rate),
         "-t", length,  "-ac", std::to_string(recipe.channels)};
     args.insert(args.end(), recipe.codec.begin(), recipe.codec.end());
     args.push_back(path.string());
@@ -167,6 +179,11 @@ std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path) {
   if (result.exit_code != 0)
     throw std::runtime_error("the ffmpeg tool failed decoding " + path + ": " + result.err);
   return std::vector<std::uint8_t>(result.out.begin(), result.out.end());
+}
+
+std::string ToolPcm(const std::string& path) {
+  const std::vector<std::uint8_t> pcm = DecodeWithFfmpegTool(path);
+  return std::string(pcm.begin(), pcm.end());
 }
 
 }  // namespace djkivo::test

@@ -13,6 +13,8 @@ enum class TestMedia {
   kMp3Cbr128,     // MP3, constant 128 kbit/s
   kMp3Cbr320,     // MP3, constant 320 kbit/s
   kMp3Vbr,        // MP3, variable bit rate (LAME quality 2, with a Xing header)
+  kMp3VbrNoXing,  // MP3, variable bit rate without a Xing header: a second of loud noise,
+                  // then a quiet tone, so a length guessed from the first frames is far short
   kWma,           // WMA (wmav2) in ASF, 128 kbit/s
   kOggVorbis,     // Ogg Vorbis
   kWav8Mono,      // WAV, 8-bit unsigned, mono, 11025 Hz
@@ -42,6 +44,9 @@ std::string TestMediaFolder();
 /// What the `ffmpeg` tool decodes from `path`: interleaved signed 16-bit PCM at the file's
 /// own rate and channel count. Throws std::runtime_error when the tool fails.
 std::vector<std::uint8_t> DecodeWithFfmpegTool(const std::string& path);
+
+/// The same decode as bytes in a string, for comparing with what a stage handed out.
+std::string ToolPcm(const std::string& path);
 
 /// The `ffmpeg` tool the test media are made and checked with.
 inline constexpr const char* kFfmpegTool = "/usr/bin/ffmpeg";

@@ -35,6 +35,17 @@ TEST(CatalogueAddressTest, SearchPlayAndHomeAddresses) {
   EXPECT_EQ(HomePageAddress("home:81"), "http://home:81");
 }
 
+TEST(CatalogueAddressTest, AHostMayCarryItsScheme) {
+  EXPECT_EQ(CategoryFirstPageAddress("https://h:8443", 1),
+            "https://h:8443/dance/sort/recommend_1.html");
+  EXPECT_EQ(SearchFirstPageAddress("https://h/", "a"),
+            "https://h/search.html?pageid=1&keyword=a&keytype=1");
+  EXPECT_EQ(PlayPageAddress("http://h", "7"), "http://h/dance/play/7.html");
+  EXPECT_EQ(PlayPageAddress("[::1]:8080", "7"), "http://[::1]:8080/dance/play/7.html");
+  EXPECT_EQ(VersionFileAddress("https://[::1]:8443"), "https://[::1]:8443/djKivodata/ver.txt");
+  EXPECT_EQ(HomePageAddress("https://home//"), "https://home");
+}
+
 TEST(CatalogueAddressTest, PageSubstitutionReplacesEveryPlaceholder) {
   EXPECT_EQ(PageAddress("http://h/a_[page].html", 12), "http://h/a_12.html");
   EXPECT_EQ(PageAddress("[page]x[page][page", 3), "3x3[page");

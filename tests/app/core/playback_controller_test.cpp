@@ -39,7 +39,7 @@ TEST_F(SlowRetryTest, PlayStartsASongOnceEvenWhenItsRunFailsAtOnce) {
     explicit WaitForTheRunToFail(TSoundOut& out) : out_(out) {}
     void SongStarted(const TMyListDj&) override {
       // The output's thread fails the run on its own; its end is queued for the main thread.
-      djkivo::test::PollUntil([this] { return out_.Status() == 2; }, 5s);
+      djkivo::test::PollUntil([this] { return out_.Status() == OutputStatus::kIdle; }, 5s);
     }
     void PlaybackStateChanged(PlaybackState) override {}
     void TitleChanged() override {}

@@ -29,6 +29,17 @@ TEST(ProgramOptionsTest, WindowValuesInBothFormsAndItsSwitches) {
   EXPECT_TRUE(ParseWindowOptions({"--version"}).version);
 }
 
+TEST(ProgramOptionsTest, NetworkOptionsGiveTheNetworkSettings) {
+  const WindowOptions options = ParseWindowOptions(
+      {"--demo", "--tls", "--ca-file", "/etc/mirror-ca.pem", "--proxy=http://u:p@proxy:3128"});
+  EXPECT_TRUE(options.tls);
+  const net::TNetworkSettings settings = NetworkSettings(options);
+  EXPECT_EQ(settings.ca_file, "/etc/mirror-ca.pem");
+  EXPECT_EQ(settings.proxy, "http://u:p@proxy:3128");
+  EXPECT_EQ(settings.no_proxy, "");
+  EXPECT_EQ(NetworkSettings(ParseWindowOptions({})), net::TNetworkSettings());
+}
+
 TEST(ProgramOptionsTest, WindowRefusesWrongArgumentsWithAMessage) {
   const struct {
     std::vector<std::string> args;
@@ -74,7 +85,8 @@ TEST(ProgramOptionsTest, TablesHoldEachNameOnceAndShareTheCommonPart) {
     EXPECT_EQ(window_table[offset + i].name, shared_table[i].name);
     EXPECT_EQ(window_table[offset + i].help, shared_table[i].help);
   }
-  for (const char* name : {"--catalogue-host", "--home-host", "--playlist", "--device"})
+  for (const char* name :
+       {"--catalogue-host", "--home-host", "--playlist", "--device", "--ca-file", "--proxy"})
     EXPECT_TRUE(std::any_of(shared_table.begin(), shared_table.end(),
                             [&](const CommandLineOption& o) { return o.name == name; }))
         << name;

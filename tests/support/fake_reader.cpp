@@ -1,9 +1,9 @@
-// The scripted fake reader. Used by tests/audio/media_stream_in_test.cpp.
-#include "audio/reader/fake_reader.h"
+// The scripted fake reader.
+#include "tests/support/fake_reader.h"
 
 #include <cerrno>
 
-namespace djkivo {
+namespace djkivo::test {
 
 FakeMediaReader::FakeMediaReader(FakeReaderScript script, std::shared_ptr<FakeReaderLog> log)
     : script_(std::move(script)), log_(std::move(log)) {}
@@ -126,6 +126,43 @@ void FakeMediaReader::Consumed(std::size_t bytes) {
   log_->consumed += bytes;
 }
 
+void FakeMediaReader::SetReconnectTime(std::chrono::milliseconds limit) {
+  std::lock_guard lock(log_->mutex);
+  log_->reconnect_time = limit;
+}
+
+void FakeMediaReader::RetryNow() {
+  {
+    std::lock_guard lock(log_->mutex);
+    ++log_->retries;
+  }
+  std::lock_guard lock(mutex_);
+  retry_now_ = true;
+  wake_.notify_all();
+}
+
+std::string FakeMediaReader::ErrorText(int result) const {
+  if (result == kReaderReconnectTimedOut)
+    return "the connection did not come back in time";
+  return "fake failure " + std::to_string(result);
+}
+
+bool FakeMediaReader::Reconnect(std::chrono::milliseconds time, bool give_up) {
+  callback_->OnStatus(ReaderStatus::kReconnecting, kReaderOk);
+  {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, time, [this] { return closing_ || retry_now_; });
+    retry_now_ = false;
+    if (closing_)
+      return false;
+  }
+  if (give_up)
+    callback_->OnStatus(ReaderStatus::kClosed, kReaderReconnectTimedOut);
+  else
+    callback_->OnStatus(ReaderStatus::kReconnected, kReaderOk);
+  return true;
+}
+
 void FakeMediaReader::Stop() {
   {
     std::lock_guard lock(log_->mutex);
@@ -167,12 +204,16 @@ void FakeMediaReader::Run() {
     if (closing_)
       return;
     lock.unlock();
+    if (block.reconnect_before.count() > 0 && !Reconnect(block.reconnect_before, false))
+      return;
     (void)callback_->OnSample(block.output, block.data.data(), block.data.size());
   }
   if (script_.end == FakeReaderScript::End::kEndOfFile)
     callback_->OnStatus(ReaderStatus::kEndOfFile, kReaderOk);
   else if (script_.end == FakeReaderScript::End::kClosed)
     callback_->OnStatus(ReaderStatus::kClosed, -EIO);
+  else if (script_.end == FakeReaderScript::End::kGiveUp)
+    Reconnect(script_.give_up_after, true);
 }
 
-}  // namespace djkivo
+}  // namespace djkivo::test

@@ -2,6 +2,7 @@
 // blocks its script names, on a thread of its own, and logs what it was asked to do.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -13,7 +14,7 @@
 
 #include "audio/media_reader.h"
 
-namespace djkivo {
+namespace djkivo::test {
 
 /// What a fake reader does. Every result code defaults to success.
 struct FakeReaderScript {
@@ -22,10 +23,15 @@ struct FakeReaderScript {
     kEndOfFile,  // status 4
     kClosed,     // status 13 with a failure code
     kStall,      // nothing more until Close
+    kGiveUp,     // a drop: reconnecting, then after `give_up_after` closed with
+                 // kReaderReconnectTimedOut
   };
   struct Block {
     std::uint32_t output = 0;
     std::vector<std::uint8_t> data;
+    /// Non-zero: the connection drops before this block; the reader reports reconnecting,
+    /// and reconnected after this long (or at once on RetryNow).
+    std::chrono::milliseconds reconnect_before{0};
   };
 
   int open_result = kReaderOk;          // returned by Open
@@ -40,6 +46,7 @@ struct FakeReaderScript {
   std::optional<std::uint64_t> bitrate{};   // "Bitrate"
   std::vector<Block> blocks{};              // delivered in order after Start
   End end = End::kEndOfFile;
+  std::chrono::milliseconds give_up_after{0};  // End::kGiveUp
 };
 
 /// What the stream input asked of a fake reader. Shared, so a test can read it after the
@@ -62,6 +69,8 @@ struct FakeReaderLog {
   int stops = 0;
   int closes = 0;
   std::size_t consumed = 0;
+  std::optional<std::chrono::milliseconds> reconnect_time;
+  int retries = 0;  // RetryNow calls
 };
 
 /// The fake reader. Blocks are delivered one after the other as soon as Start is called and
@@ -87,11 +96,17 @@ class FakeMediaReader final : public MediaReader {
   void Pause() override;
   void Resume() override;
   void Consumed(std::size_t bytes) override;
+  void SetReconnectTime(std::chrono::milliseconds limit) override;
+  void RetryNow() override;
+  std::string ErrorText(int result) const override;
   void Stop() override;
   void Close() override;
 
  private:
   void Run();
+  /// Reports a drop, waits `time` (or for RetryNow, or the close), reports the end of it; false
+  /// on close.
+  bool Reconnect(std::chrono::milliseconds time, bool give_up);
 
   const FakeReaderScript script_;
   const std::shared_ptr<FakeReaderLog> log_;
@@ -103,6 +118,7 @@ class FakeMediaReader final : public MediaReader {
   bool started_ = false;  // --- guarded by mutex_
   bool paused_ = false;
   bool closing_ = false;
+  bool retry_now_ = false;
 };
 
-}  // namespace djkivo
+}  // namespace djkivo::test
