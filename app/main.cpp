@@ -62,6 +62,24 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
   });
 }
 
+// Minutes a dropped stream is reconnected: the option, else the settings file's
+// "reconnect-minutes", else -1 (the stream input's default). A setting that is no whole number
+// of minutes is said on stderr and left out.
+int ReconnectMinutes(const djkivo::app::SharedOptions& options, const QSettings& settings) {
+  if (options.reconnect_minutes != djkivo::app::kNotGiven)
+    return options.reconnect_minutes;
+  const QVariant value = settings.value(QStringLiteral("reconnect-minutes"));
+  if (!value.isValid())
+    return -1;
+  bool number = false;
+  const int minutes = value.toString().trimmed().toInt(&number);
+  if (number && minutes >= 0)
+    return minutes;
+  std::fprintf(stderr, "djkivo: reconnect-minutes in the settings file is no whole number: %s\n",
+               value.toString().toLocal8Bit().constData());
+  return -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +184,7 @@ int main(int argc, char** argv) {
     config.home_host = options.home_host;
     config.my_list_file_name = options.playlist;
     config.device = options.device;
+    config.reconnect_minutes = ReconnectMinutes(options, settings);
     config.settings_file = settings.fileName();
     config.notifications =
         !options.no_notifications && settings.value(QStringLiteral("notifications"), true).toBool();

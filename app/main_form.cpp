@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <cassert>
+#include <cstdint>
 #include <stdexcept>
 
 #include "app/core/audio_chain.h"
@@ -37,6 +38,7 @@
 #include "app/desktop_observer.h"
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
+#include "app/network_watcher.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
 #include "app/sleep_inhibitor.h"
@@ -152,6 +154,7 @@ TForm1::TForm1(TForm1Config config) : config_(std::move(config)) {
   PlayerView& view = *this;
   controller_ =
       std::make_unique<PlayerController>(std::move(player), pages_, *chain_, view, *main_thread);
+  NetworkWatcher1 = std::make_unique<NetworkWatcher>([this] { NetworkWatcher1Back(); });
   BuildLayout();
   WireHandlers();
   FormCreate();
@@ -161,9 +164,11 @@ TForm1::~TForm1() {
   // Stop while every component is still there: a stop runs the main thread's pending calls,
   // and an analyser tick run then must not meet a half-destroyed window.
   DestroyDesktopComponents();
+  NetworkWatcher1.reset();
   controller_->Close();
   SpectrumAnalyser1->SetOnGainData({});
   SoundOut1->SetOnDone({});
+  MediaStreamIn1->SetOnReconnect({});
   SkinListView1->setModel(nullptr);  // the model reads the controller's rows
   controller_.reset();
 }
@@ -181,6 +186,9 @@ void TForm1::CreateAudioChain() {
   SoundOut1 = &chain_->SoundOut1;
   SpectrumAnalyser1->SetOnGainData([this](TComponent*) { SpectrumAnalyser1GainData(); });
   SoundOut1->SetOnDone([this](TComponent*) { SoundOut1Done(); });
+  MediaStreamIn1->SetOnReconnect([this](TComponent*) { MediaStreamIn1Reconnect(); });
+  if (config_.reconnect_minutes >= 0)
+    MediaStreamIn1->SetReconnectMinutes(static_cast<std::uint32_t>(config_.reconnect_minutes));
 }
 
 void TForm1::BuildLayout() {

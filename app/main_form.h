@@ -45,6 +45,7 @@ namespace djkivo::app {
 struct AudioChain;
 class DesktopObserver;
 class MprisService;
+class NetworkWatcher;
 class SleepInhibitor;
 class SongNotifier;
 class PlayerController;
@@ -68,6 +69,9 @@ struct TForm1Config {
   QString settings_file;
   /// A desktop notification names each song that starts while the window is out of sight.
   bool notifications = true;
+  /// Minutes a stream whose connection drops is reconnected (0: not at all); negative: the
+  /// stream input's default.
+  int reconnect_minutes = -1;
   /// Shows an error message (the standard error box); empty: a modal critical message box.
   std::function<void(const QString& message)> error_box;
   /// Shows an information box (the about box); empty: a modal information message box.
@@ -166,6 +170,10 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void VolumeBarChange();
   /// The analyser's tick: the position bar and the playing times.
   void SpectrumAnalyser1GainData();
+  /// The stream started or ended a reconnect: the display line and the tray's tooltip.
+  void MediaStreamIn1Reconnect();
+  /// The desktop's network is back: a stream waiting to reconnect tries at once.
+  void NetworkWatcher1Back();
   /// Draws the title line and the two playing times (and the spectrum behind them).
   void SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R);
 
@@ -262,6 +270,8 @@ class TForm1 final : public QMainWindow, private PlayerView {
   std::unique_ptr<SongNotifier> Notifier1;
   std::unique_ptr<SleepInhibitor> Inhibitor1;
   std::unique_ptr<DesktopObserver> DesktopObserver1;
+  /// NetworkManager's word that the network is back.
+  std::unique_ptr<NetworkWatcher> NetworkWatcher1;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -283,6 +293,7 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void SetProgress(int percent) override;
   void RefreshDisplay() override;
   void ShowNotice(const PlaybackNotice& notice) override;
+  void ShowReconnecting(bool reconnecting) override;
   void ShowError(const std::string& message) override;
 
   void CreateAudioChain();

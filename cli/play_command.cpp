@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -115,6 +116,8 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
     TSpectrumAnalyser analyser;
     TSoundOut output(std::move(device));
     stream.SetOrigin(AddressOrigin::kUser);  // the user named it: a local file is fine
+    if (options.reconnect_minutes != app::kNotGiven)
+      stream.SetReconnectMinutes(static_cast<std::uint32_t>(options.reconnect_minutes));
     stream.SetFileName(play.address);
     cache.SetInput(&stream);
     analyser.SetInput(&cache);

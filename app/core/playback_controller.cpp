@@ -56,6 +56,13 @@ void PlaybackController::PlayCurrent() {
 
 void PlaybackController::PlaySongById(const TMyListDj& song) {
   const ListLoadSequence::Ticket ticket = play_loads_.Begin();
+  if (reconnecting_) {
+    // The song asked for replaces one whose stream waits for the network: that wait ends now,
+    // not when (or if) the new page arrives, which on a network that is down may never be.
+    chain_.SoundOut1.Stop(false);
+    NoteReconnecting(false);
+    RefreshPlaybackState();
+  }
   NoteTitle();  // while nothing plays, the title follows the entry asked for at once
   PlayPage page = pages_.LoadPlayPage(PlayPageAddress(catalogue_host_, song.id));
   if (closing_ || !play_loads_.IsLatest(ticket))
@@ -76,7 +83,8 @@ void PlaybackController::StartResolved(const TMyListDj& song, PlayPage page) {
 }
 
 void PlaybackController::StartRun(const TMyListDj& song) {
-  DropPreparedSong();  // it followed the song this one replaces
+  DropPreparedSong();       // it followed the song this one replaces
+  NoteReconnecting(false);  // the stream that reconnected is closed
   loaded_ = song;
   elapsed_text_.clear();
   total_text_.clear();
@@ -211,6 +219,7 @@ void PlaybackController::Close() {
 void PlaybackController::OnSongEnded() {
   if (closing_)
     return;
+  NoteReconnecting(false);
   RefreshPlaybackState();
   const int count = static_cast<int>(my_list_.MyList().size());
   if (count == 0) {
@@ -391,6 +400,27 @@ void PlaybackController::RefreshPlaybackState() {
   NoteTitle();
 }
 
+void PlaybackController::OnReconnect() {
+  if (closing_)
+    return;
+  // Read now rather than carried by the event: a late event of a stream since closed shows
+  // the state of the one open.
+  NoteReconnecting(chain_.MediaStreamIn1.Reconnecting() && State() != PlaybackState::kIdle);
+}
+
+void PlaybackController::OnNetworkBack() {
+  if (!closing_)
+    chain_.MediaStreamIn1.RetryNow();
+}
+
+void PlaybackController::NoteReconnecting(bool reconnecting) {
+  if (reconnecting == reconnecting_)
+    return;
+  reconnecting_ = reconnecting;
+  view_.ShowReconnecting(reconnecting_);
+  view_.RefreshDisplay();
+}
+
 void PlaybackController::OnPlayListChanged() {
   DropPreparedSong();  // its entry may have moved or gone
   NoteTitle();
@@ -421,6 +451,7 @@ DisplayLine PlaybackController::Display() const {
   if (line.song && loaded_ && line.song->id == loaded_->id) {
     line.elapsed = elapsed_text_;
     line.total = total_text_;
+    line.reconnecting = reconnecting_;
   }
   return line;
 }

@@ -37,7 +37,12 @@ struct DisplayLine {
   /// song whose stream is not the one loaded (the times would belong to another song).
   std::string elapsed;
   std::string total;
+  /// The song's stream is being reconnected: the elapsed time stands still meanwhile.
+  bool reconnecting = false;
 };
+
+/// The words the display line and the tray's tooltip show while a stream is reconnected.
+inline constexpr const char* kReconnectingText = "正在重新连接…";
 
 /// Plays the play list. Every song plays as a play-list entry: its play page is read, the stream
 /// address cut out of it, and the chain restarted on it (`PlayCurrent`).
@@ -105,6 +110,10 @@ class PlaybackController {
   void OnGainTick();
   /// The 100 ms button tick: shows the output's state when it changed.
   void RefreshPlaybackState();
+  /// The stream input started or ended a reconnect (its `OnReconnect`).
+  void OnReconnect();
+  /// The desktop says the network is back: a reconnect waiting between attempts tries at once.
+  void OnNetworkBack();
   /// The play list was changed (an entry added, deleted, the list cleared).
   void OnPlayListChanged();
   /// The window closes: stops the output synchronously; nothing is started afterwards.
@@ -124,6 +133,8 @@ class PlaybackController {
   /// when they are shown).
   const std::string& ElapsedText() const { return elapsed_text_; }
   const std::string& TotalText() const { return total_text_; }
+  /// The playing (or paused) song's stream is being reconnected.
+  bool Reconnecting() const { return reconnecting_; }
   /// Songs in a row that produced no audio.
   int FailedSongs() const { return failed_songs_; }
   /// The status line's current word about playback.
@@ -166,6 +177,8 @@ class PlaybackController {
   void SetNotice(PlaybackNotice notice);
   // Tells the view and the observers when the song the title names changed.
   void NoteTitle();
+  // Shows whether the loaded stream is being reconnected, when that changed.
+  void NoteReconnecting(bool reconnecting);
   std::optional<TMyListDj> TitleSong() const;
   std::vector<PlayerObserver*> Observers() const { return observers_; }
 
@@ -185,7 +198,8 @@ class PlaybackController {
   std::string elapsed_text_;
   std::string total_text_;
   int failed_songs_ = 0;
-  std::string last_failure_;  // the reason of the last song that failed
+  bool reconnecting_ = false;  // as last shown
+  std::string last_failure_;   // the reason of the last song that failed
   // A start waiting for the failed-song spacing; 0 for none.
   MainThread::TimerId pending_start_ = 0;
   // Keeps play requests apart: the window stays live while a play page loads, so a newer

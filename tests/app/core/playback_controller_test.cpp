@@ -369,7 +369,6 @@ TEST_F(PreparedSongTest, InRandomModeTheSongDrawnAheadIsTheOneThatPlays) {
 // the change, and the play list file holds what the change left.
 struct PreparedSongChange {
   const char* name;
-  bool random;  // the mode while the song is prepared
   bool inside_the_load;
   void (*apply)(PlayerController&);
   int next;  // the demo song that plays next; -1 for none
@@ -383,14 +382,19 @@ void ClearTheList(PlayerController& c) {
   c.ShowPlayList();
   c.ClearPlayList();
 }
-void ChooseSequential(PlayerController& c) { c.Playback().SetRandomMode(false); }
+// Both changes drop the song; sequential again, the same entry is prepared anew. (A change
+// into random mode alone would leave the next song to chance.)
+void ChooseRandomThenSequential(PlayerController& c) {
+  c.Playback().SetRandomMode(true);
+  c.Playback().SetRandomMode(false);
+}
 
 const PreparedSongChange kPreparedSongChanges[] = {
-    {"NextEntryDeletedWhileItLoads", false, true, DeleteTheNextEntry, 2},
-    {"NextEntryDeletedOnceIn", false, false, DeleteTheNextEntry, 2},
-    {"ListCleared", false, false, ClearTheList, -1},
-    {"RandomToSequentialWhileItLoads", true, true, ChooseSequential, 1},
-    {"RandomToSequentialOnceIn", true, false, ChooseSequential, 1},
+    {"NextEntryDeletedWhileItLoads", true, DeleteTheNextEntry, 2},
+    {"NextEntryDeletedOnceIn", false, DeleteTheNextEntry, 2},
+    {"ListCleared", false, ClearTheList, -1},
+    {"ModeChangedWhileItLoads", true, ChooseRandomThenSequential, 1},
+    {"ModeChangedOnceIn", false, ChooseRandomThenSequential, 1},
 };
 
 class PreparedSongChangeTest : public PreparedSongTest,
@@ -400,7 +404,6 @@ TEST_P(PreparedSongChangeTest, DropsThePreparedSong) {
   const PreparedSongChange& c = GetParam();
   const std::vector<TestSong> songs = Songs(3);
   UsePlayList(songs);
-  Playback().SetRandomMode(c.random);
   // Paused inside the read-ahead load (the second load), so the song cannot end before the
   // change.
   pages_.while_loading = [&] {
