@@ -148,6 +148,7 @@ TForm1::TForm1(TForm1Config config) : config_(std::move(config)) {
   assert(main_thread && "the main thread is installed before the window is made");
   PlayerConfig player;
   player.catalogue_host = config_.catalogue_host;
+  player.timing = config_.timing;
   const PlayListChoice my_list = MyListFor(config_.my_list_file_name);
   player.my_list_file_name = my_list.path;
   player.my_list_makes_folders = my_list.in_data_folder;

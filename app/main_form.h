@@ -12,6 +12,7 @@
 
 #include "app/core/catalogue_pages.h"
 #include "app/core/my_list.h"
+#include "app/core/playback_controller.h"
 #include "app/core/player_view.h"
 
 class QAction;
@@ -72,6 +73,8 @@ struct TForm1Config {
   /// Minutes a stream whose connection drops is reconnected (0: not at all); negative: the
   /// stream input's default.
   int reconnect_minutes = -1;
+  /// The time rules of playback (tests and the benchmarks shorten or turn them off).
+  PlaybackTiming timing;
   /// Shows an error message (the standard error box); empty: a modal critical message box.
   std::function<void(const QString& message)> error_box;
   /// Shows an information box (the about box); empty: a modal information message box.

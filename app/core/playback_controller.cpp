@@ -274,8 +274,8 @@ void PlaybackController::PrepareNextSongIfDue() {
   // Only for the song the play list's current entry names: while another entry's page loads
   // (a double click), what follows is that entry's business.
   const TMyListDj* current = my_list_.Current();
-  if (prepared_ || closing_ || !loaded_ || current == nullptr || current->id != loaded_->id ||
-      State() != PlaybackState::kPlaying)
+  if (timing_.prepare_ahead.count() == 0 || prepared_ || closing_ || !loaded_ ||
+      current == nullptr || current->id != loaded_->id || State() != PlaybackState::kPlaying)
     return;
   TMediaStreamIn& stream = chain_.MediaStreamIn1;
   const std::int64_t total = stream.Duration();

@@ -25,7 +25,8 @@ struct PlaybackTiming {
   std::chrono::milliseconds failed_song_spacing{1000};
   /// How long before the end of a song of known length the next song's play page is read, so
   /// auto-advance starts the next stream at once: ample for a slow page, short enough that the
-  /// list seldom changes meanwhile.
+  /// list seldom changes meanwhile. 0: the page is read only once the song has ended (the
+  /// benchmark's comparison).
   std::chrono::seconds prepare_ahead{10};
 };
 
