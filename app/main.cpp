@@ -1,5 +1,6 @@
 // djkivo: the player's window. With --demo, or without a configured catalogue host, it runs on
 // the embedded demo site, started in-process on a free loopback port.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,24 +61,6 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
     });
     poll->start(kScreenshotPoll);
   });
-}
-
-// Minutes a dropped stream is reconnected: the option, else the settings file's
-// "reconnect-minutes", else -1 (the stream input's default). A setting that is no whole number
-// of minutes is said on stderr and left out.
-int ReconnectMinutes(const djkivo::app::SharedOptions& options, const QSettings& settings) {
-  if (options.reconnect_minutes != djkivo::app::kNotGiven)
-    return options.reconnect_minutes;
-  const QVariant value = settings.value(QStringLiteral("reconnect-minutes"));
-  if (!value.isValid())
-    return -1;
-  bool number = false;
-  const int minutes = value.toString().trimmed().toInt(&number);
-  if (number && minutes >= 0)
-    return minutes;
-  std::fprintf(stderr, "djkivo: reconnect-minutes in the settings file is no whole number: %s\n",
-               value.toString().toLocal8Bit().constData());
-  return -1;
 }
 
 }  // namespace
@@ -184,7 +167,13 @@ int main(int argc, char** argv) {
     config.home_host = options.home_host;
     config.my_list_file_name = options.playlist;
     config.device = options.device;
-    config.reconnect_minutes = ReconnectMinutes(options, settings);
+    if (options.reconnect_minutes < 0)
+      options.reconnect_minutes =
+          settings
+              .value(QStringLiteral("reconnect-minutes"),
+                     static_cast<int>(TMediaStreamIn::kDefaultReconnectMinutes))
+              .toInt();
+    config.reconnect_minutes = static_cast<std::uint32_t>(std::max(options.reconnect_minutes, 0));
     config.settings_file = settings.fileName();
     config.notifications =
         !options.no_notifications && settings.value(QStringLiteral("notifications"), true).toBool();

@@ -27,7 +27,6 @@
 #include <QVBoxLayout>
 
 #include <cassert>
-#include <cstdint>
 #include <stdexcept>
 
 #include "app/core/audio_chain.h"
@@ -185,11 +184,10 @@ void TForm1::CreateAudioChain() {
   AudioCache1 = &chain_->AudioCache1;
   SpectrumAnalyser1 = &chain_->SpectrumAnalyser1;
   SoundOut1 = &chain_->SoundOut1;
+  MediaStreamIn1->SetReconnectMinutes(config_.reconnect_minutes);
   SpectrumAnalyser1->SetOnGainData([this](TComponent*) { SpectrumAnalyser1GainData(); });
   SoundOut1->SetOnDone([this](TComponent*) { SoundOut1Done(); });
   MediaStreamIn1->SetOnReconnect([this](TComponent*) { MediaStreamIn1Reconnect(); });
-  if (config_.reconnect_minutes >= 0)
-    MediaStreamIn1->SetReconnectMinutes(static_cast<std::uint32_t>(config_.reconnect_minutes));
 }
 
 void TForm1::BuildLayout() {

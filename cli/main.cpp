@@ -15,7 +15,6 @@ int main(int argc, char** argv) {
   std::size_t next = 0;
   try {
     next = ParseOptions(args, app::SharedOptionTable(options));
-    app::CheckSharedOptions(options);
   } catch (const EUsageError& error) {
     std::fprintf(stderr, "djkivo-cli: %s\n%s", error.what(), CliUsageText().c_str());
     return kExitUsage;

@@ -116,9 +116,9 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
     TSpectrumAnalyser analyser;
     TSoundOut output(std::move(device));
     stream.SetOrigin(AddressOrigin::kUser);  // the user named it: a local file is fine
-    if (options.reconnect_minutes != app::kNotGiven)
-      stream.SetReconnectMinutes(static_cast<std::uint32_t>(options.reconnect_minutes));
     stream.SetFileName(play.address);
+    if (options.reconnect_minutes >= 0)
+      stream.SetReconnectMinutes(static_cast<std::uint32_t>(options.reconnect_minutes));
     cache.SetInput(&stream);
     analyser.SetInput(&cache);
     output.SetInput(&analyser);

@@ -10,10 +10,10 @@ std::vector<CommandLineOption> SharedOptionTable(SharedOptions& o) {
       {"--playlist", "PATH", "the play list file (default: ~/.local/share/djkivo/mylist.txt)",
        &o.playlist},
       {"--device", "DEVICE", "portaudio (the default), null or wav:PATH", &o.device},
-      {"--reconnect-minutes", "N",
-       "how long a dropped stream is reconnected (default 3; 0: not at all)", &o.reconnect_minutes},
       {"--ca-file", "PATH", "trust the CA certificates in PATH beside the system's", &o.ca_file},
       {"--proxy", "URL", "the HTTP proxy [http://][USER:PASSWORD@]HOST[:PORT]", &o.proxy},
+      {"--reconnect-minutes", "N", "reconnect a dropped stream for N minutes (default 3; 0: never)",
+       &o.reconnect_minutes},
       {"--help", "", "print this help and exit", &o.help, "-h"},
       {"--version", "", "print the version and exit", &o.version},
   };
@@ -21,12 +21,6 @@ std::vector<CommandLineOption> SharedOptionTable(SharedOptions& o) {
 
 net::TNetworkSettings NetworkSettings(const SharedOptions& options) {
   return {.proxy = options.proxy, .ca_file = options.ca_file};
-}
-
-void CheckSharedOptions(const SharedOptions& options) {
-  if (options.reconnect_minutes < 0 && options.reconnect_minutes != kNotGiven)
-    throw EUsageError("option --reconnect-minutes needs a number of minutes, 0 or more: " +
-                      std::to_string(options.reconnect_minutes));
 }
 
 std::vector<CommandLineOption> WindowOptionTable(WindowOptions& o) {
@@ -47,7 +41,6 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
   const std::size_t end = ParseOptions(args, WindowOptionTable(options));
   if (end < args.size())
     throw EUsageError("unexpected argument: " + args[end]);
-  CheckSharedOptions(options);
   return options;
 }
 

@@ -8,7 +8,6 @@
 // texts and the manual pages' lists (djkivo-option-list) follow from the tables.
 #pragma once
 
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,30 +20,23 @@ namespace djkivo::app {
 /// Exit status for wrong usage (sysexits' EX_USAGE), of both programs.
 inline constexpr int kExitUsage = 64;
 
-/// A number option that was not given.
-inline constexpr int kNotGiven = std::numeric_limits<int>::min();
-
-/// The options both programs take. Empty strings and `kNotGiven` mean "not given".
+/// The options both programs take. Empty strings mean "not given".
 struct SharedOptions {
   std::string catalogue_host;  // --catalogue-host HOST[:PORT]
   std::string home_host;       // --home-host HOST[:PORT]
   std::string playlist;        // --playlist PATH: the play list file instead of the default
   std::string device;          // --device portaudio|null|wav:PATH
-  /// --reconnect-minutes N: how long a stream whose connection drops is reconnected before the
-  /// song ends (0: not at all); `kNotGiven` when absent.
-  int reconnect_minutes = kNotGiven;
-  std::string ca_file;   // --ca-file PATH: CA certificates trusted beside the system's
-  std::string proxy;     // --proxy URL: the proxy, over the environment's
+  std::string ca_file;         // --ca-file PATH: CA certificates trusted beside the system's
+  std::string proxy;           // --proxy URL: the proxy, over the environment's
+  /// --reconnect-minutes N: how long a dropped stream is reconnected before the song is given
+  /// up (0: never reconnect); -1 when not given.
+  int reconnect_minutes = -1;
   bool help = false;     // --help, -h: print the usage text to stdout and exit 0
   bool version = false;  // --version: print the version to stdout and exit 0
 };
 
 /// The shared options' table, bound to `options`; each program's table ends with it.
 std::vector<CommandLineOption> SharedOptionTable(SharedOptions& options);
-
-/// Throws EUsageError for a shared option's value the table's parser lets through but that
-/// means nothing (a negative number of minutes).
-void CheckSharedOptions(const SharedOptions& options);
 
 /// The network settings `options` give (--proxy, --ca-file), for net::InstallNetworkSettings.
 net::TNetworkSettings NetworkSettings(const SharedOptions& options);

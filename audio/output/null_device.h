@@ -60,6 +60,8 @@ class NullDevice : public LoopingDevice {
   /// The last volume accepted, in hundredths of a decibel.
   std::int32_t Volume() const { return volume_.load(); }
   SoundResult SetVolume(std::int32_t hundredths_db) override;
+  SoundResult Play(bool from_start) override;
+  SoundResult Stop() override;
 
  protected:
   SoundResult OpenStream(const WaveFormat& format) override;
@@ -72,6 +74,9 @@ class NullDevice : public LoopingDevice {
 
  private:
   void ClockLoop();
+  // The bytes the clock owes the buffer at `now` since it last took any, counted as taken.
+  // Under clock_mutex_.
+  std::uint32_t TakeDue(std::chrono::steady_clock::time_point now);
 
   const int device_count_;
   const bool manual_clock_;
@@ -86,6 +91,8 @@ class NullDevice : public LoopingDevice {
   bool stopped_forever_ = false;
   bool stopped_until_reopened_ = false;
   std::chrono::steady_clock::time_point stalled_until_{};
+  std::chrono::steady_clock::time_point origin_{};  // where the frames taken are counted from
+  std::uint64_t frames_taken_ = 0;
   std::mutex clock_mutex_;
   std::condition_variable clock_wake_;
   std::thread clock_;
