@@ -25,6 +25,7 @@ extern "C" {
 
 #include "audio/media_reader.h"
 #include "audio/reader/resumable_http.h"
+#include "base/thread_name.h"
 #include "net/http_errors.h"
 #include "net/stream_options.h"
 
@@ -570,6 +571,7 @@ bool ReaderCore::ReadPacket(AVPacket* packet, int* failure) {
 }
 
 void ReaderCore::Run() {
+  NameThisThread("djk-reader");
   Read();
   std::lock_guard lock(mutex_);
   finished_ = true;
