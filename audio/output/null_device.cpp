@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "base/thread_name.h"
+
 namespace djkivo {
 
 namespace {
 
 // The clock takes bytes four times per buffer, within these bounds; a tick is also the
 // write-ahead the device reports, as a sound card reports the block it is about to play.
+// Fewer, larger ticks would let the play cursor jump past audio the output is still writing.
 constexpr std::chrono::milliseconds kMinTick{2};
 constexpr std::chrono::milliseconds kMaxTick{25};
 constexpr int kTicksPerBuffer = 4;
@@ -30,9 +33,21 @@ std::vector<SoundDeviceEntry> NullDevice::Enumerate() {
 SoundResult NullDevice::Create(int index) {
   if (index < 0 || index >= device_count_)
     return kSoundNoDriver;
-  std::lock_guard lock(clock_mutex_);
-  stopped_until_reopened_ = false;
+  {
+    std::lock_guard lock(clock_mutex_);
+    stopped_until_reopened_ = false;
+  }
+  clock_wake_.notify_all();
   return kSoundOk;
+}
+
+SoundResult NullDevice::Play(bool from_start) {
+  const SoundResult result = LoopingDevice::Play(from_start);
+  // The clock sleeps while the buffer does not play; the empty section orders the flag's store
+  // before its look under the lock, so the wake cannot be missed.
+  { std::lock_guard lock(clock_mutex_); }
+  clock_wake_.notify_all();
+  return result;
 }
 
 void NullDevice::Stall(std::chrono::milliseconds duration) {
@@ -135,6 +150,7 @@ void NullDevice::Consume(std::uint32_t bytes) {
 }
 
 void NullDevice::ClockLoop() {
+  NameThisThread("djk-nullclock");
   using Clock = std::chrono::steady_clock;
   const std::uint64_t rate = Format().samples_per_sec;
   const std::uint32_t align = Format().block_align;
@@ -147,8 +163,16 @@ void NullDevice::ClockLoop() {
       break;
     const Clock::time_point now = Clock::now();
     if (stopped_forever_ || stopped_until_reopened_ || now < stalled_until_ || !Playing()) {
-      // Time that passes without playing is not made up afterwards.
-      origin = now;
+      // Nothing plays: sleep until something could (a play, a new open, the stall's end, the
+      // close) instead of ticking. Time that passes without playing is not made up afterwards.
+      const auto can_play = [this] {
+        return clock_stop_ || (Playing() && !stopped_forever_ && !stopped_until_reopened_);
+      };
+      if (now < stalled_until_)
+        clock_wake_.wait_until(lock, stalled_until_, [this] { return clock_stop_; });
+      else
+        clock_wake_.wait(lock, can_play);
+      origin = Clock::now();
       frames_taken = 0;
       continue;
     }

@@ -25,6 +25,8 @@ class NullDevice : public LoopingDevice {
 
   std::vector<SoundDeviceEntry> Enumerate() override;
   SoundResult Create(int index) override;
+  /// Also wakes the clock, which sleeps while the buffer does not play.
+  SoundResult Play(bool from_start) override;
 
   // --- Fault switches.
   /// The clock takes nothing for `duration` from now, then goes on at its normal rate.
