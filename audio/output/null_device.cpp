@@ -41,15 +41,6 @@ SoundResult NullDevice::Create(int index) {
   return kSoundOk;
 }
 
-SoundResult NullDevice::Play(bool from_start) {
-  const SoundResult result = LoopingDevice::Play(from_start);
-  // The clock sleeps while the buffer does not play; the empty section orders the flag's store
-  // before its look under the lock, so the wake cannot be missed.
-  { std::lock_guard lock(clock_mutex_); }
-  clock_wake_.notify_all();
-  return result;
-}
-
 void NullDevice::Stall(std::chrono::milliseconds duration) {
   std::lock_guard lock(clock_mutex_);
   stalled_until_ = std::chrono::steady_clock::now() + duration;
@@ -111,6 +102,8 @@ SoundResult NullDevice::OpenStream(const WaveFormat& format) {
   if (!manual_clock_) {
     std::lock_guard lock(clock_mutex_);
     clock_stop_ = false;
+    origin_ = std::chrono::steady_clock::now();
+    frames_taken_ = 0;
     clock_ = std::thread([this] { ClockLoop(); });
   }
   return kSoundOk;
@@ -149,42 +142,79 @@ void NullDevice::Consume(std::uint32_t bytes) {
   }
 }
 
+SoundResult NullDevice::Play(bool from_start) {
+  SoundResult result;
+  {
+    // The clock counts from the moment the buffer plays, however late its thread runs.
+    std::lock_guard lock(clock_mutex_);
+    result = LoopingDevice::Play(from_start);
+    origin_ = std::chrono::steady_clock::now();
+    frames_taken_ = 0;
+  }
+  clock_wake_.notify_all();  // it sleeps while the buffer does not play
+  return result;
+}
+
+SoundResult NullDevice::Stop() {
+  // A sound card has played everything due by the time it is stopped, however late the clock
+  // thread got its last tick on a loaded machine.
+  if (!manual_clock_) {
+    std::unique_lock lock(clock_mutex_);
+    const std::uint32_t due = TakeDue(std::chrono::steady_clock::now());
+    lock.unlock();
+    Consume(due);
+  }
+  return LoopingDevice::Stop();
+}
+
+std::uint32_t NullDevice::TakeDue(std::chrono::steady_clock::time_point now) {
+  if (stopped_forever_ || stopped_until_reopened_ || now < stalled_until_ || !Playing()) {
+    // Time that passes without playing is not made up afterwards.
+    origin_ = now;
+    frames_taken_ = 0;
+    return 0;
+  }
+  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - origin_).count();
+  const std::uint64_t due =
+      static_cast<std::uint64_t>(elapsed) * Format().samples_per_sec / 1000000;
+  if (due <= frames_taken_)
+    return 0;
+  const std::uint64_t frames = due - frames_taken_;
+  frames_taken_ = due;
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(frames * Format().block_align, BufferSize()));
+}
+
 void NullDevice::ClockLoop() {
   NameThisThread("djk-nullclock");
-  using Clock = std::chrono::steady_clock;
-  const std::uint64_t rate = Format().samples_per_sec;
-  const std::uint32_t align = Format().block_align;
   std::unique_lock lock(clock_mutex_);
-  Clock::time_point origin = Clock::now();
-  std::uint64_t frames_taken = 0;
   while (!clock_stop_) {
     clock_wake_.wait_for(lock, tick_);
     if (clock_stop_)
       break;
-    const Clock::time_point now = Clock::now();
+    const auto now = std::chrono::steady_clock::now();
     if (stopped_forever_ || stopped_until_reopened_ || now < stalled_until_ || !Playing()) {
       // Nothing plays: sleep until something could (a play, a new open, the stall's end, the
-      // close) instead of ticking. Time that passes without playing is not made up afterwards.
-      const auto can_play = [this] {
-        return clock_stop_ || (Playing() && !stopped_forever_ && !stopped_until_reopened_);
-      };
+      // close) instead of ticking. The time asleep is not made up afterwards: the count starts
+      // again at the wake, unless a play restarted it meanwhile (from its own moment).
+      TakeDue(now);
       if (now < stalled_until_)
         clock_wake_.wait_until(lock, stalled_until_, [this] { return clock_stop_; });
       else
-        clock_wake_.wait(lock, can_play);
-      origin = Clock::now();
-      frames_taken = 0;
+        clock_wake_.wait(lock, [this] {
+          return clock_stop_ || (Playing() && !stopped_forever_ && !stopped_until_reopened_);
+        });
+      if (origin_ <= now) {
+        origin_ = std::chrono::steady_clock::now();
+        frames_taken_ = 0;
+      }
       continue;
     }
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::microseconds>(now - origin).count();
-    const std::uint64_t due = static_cast<std::uint64_t>(elapsed) * rate / 1000000;
-    if (due <= frames_taken)
+    const std::uint32_t due = TakeDue(now);
+    if (due == 0)
       continue;
-    const std::uint64_t frames = due - frames_taken;
-    frames_taken = due;
     lock.unlock();
-    Consume(static_cast<std::uint32_t>(std::min<std::uint64_t>(frames * align, BufferSize())));
+    Consume(due);
     lock.lock();
   }
 }

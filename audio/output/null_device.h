@@ -25,8 +25,6 @@ class NullDevice : public LoopingDevice {
 
   std::vector<SoundDeviceEntry> Enumerate() override;
   SoundResult Create(int index) override;
-  /// Also wakes the clock, which sleeps while the buffer does not play.
-  SoundResult Play(bool from_start) override;
 
   // --- Fault switches.
   /// The clock takes nothing for `duration` from now, then goes on at its normal rate.
@@ -62,6 +60,9 @@ class NullDevice : public LoopingDevice {
   /// The last volume accepted, in hundredths of a decibel.
   std::int32_t Volume() const { return volume_.load(); }
   SoundResult SetVolume(std::int32_t hundredths_db) override;
+  /// Also wakes the clock, which sleeps while the buffer does not play.
+  SoundResult Play(bool from_start) override;
+  SoundResult Stop() override;
 
  protected:
   SoundResult OpenStream(const WaveFormat& format) override;
@@ -74,6 +75,9 @@ class NullDevice : public LoopingDevice {
 
  private:
   void ClockLoop();
+  // The bytes the clock owes the buffer at `now` since it last took any, counted as taken.
+  // Under clock_mutex_.
+  std::uint32_t TakeDue(std::chrono::steady_clock::time_point now);
 
   const int device_count_;
   const bool manual_clock_;
@@ -88,6 +92,8 @@ class NullDevice : public LoopingDevice {
   bool stopped_forever_ = false;
   bool stopped_until_reopened_ = false;
   std::chrono::steady_clock::time_point stalled_until_{};
+  std::chrono::steady_clock::time_point origin_{};  // where the frames taken are counted from
+  std::uint64_t frames_taken_ = 0;
   std::mutex clock_mutex_;
   std::condition_variable clock_wake_;
   std::thread clock_;
