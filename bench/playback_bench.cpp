@@ -5,8 +5,6 @@
 // 16-point FFT loop.
 //
 //   playback_bench [--seconds N]   (default 60: the file's length and so the run's)
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -22,9 +20,8 @@
 #include "audio/media_stream_in.h"
 #include "bench/decode_cost.h"
 #include "bench/measure.h"
+#include "bench/quiet_child.h"
 #include "tests/support/test_media.h"
-
-extern char** environ;
 
 namespace {
 
@@ -37,29 +34,6 @@ struct ProcessCost {
   double peak_rss_mb = 0;
   int status = -1;
 };
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extra_env) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  std::vector<std::string> env_strings(extra_env);
-  for (char** e = environ; *e; ++e)
-    env_strings.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& entry : env_strings)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
 
 ProcessCost Reap(pid_t pid) {
   ProcessCost cost;
@@ -167,10 +141,7 @@ double DecodeCpuMs(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seconds = 60;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0)
-      seconds = std::max(1, std::atoi(argv[++i]));
+  const int seconds = djkivo::bench::SecondsOption(argc, argv, 60);
 
   // --- The analyser alone.
   const std::vector<std::uint8_t> pcm = TestPull();
@@ -190,10 +161,11 @@ int main(int argc, char** argv) {
   // --- Real-time playback, ours and ffplay at once.
   const std::string media =
       djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320, seconds);
-  const pid_t ours_pid = Spawn({DJKIVO_CLI_PATH, "play", media, "--device", "null"}, {});
+  const pid_t ours_pid =
+      djkivo::bench::SpawnQuiet({DJKIVO_CLI_PATH, "play", media, "--device", "null"}, {});
   // No sound card here: ffplay's SDL gets the dummy audio driver, which still plays in real time.
-  const pid_t ffplay_pid = Spawn({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media},
-                                 {"SDL_AUDIODRIVER=dummy"});
+  const pid_t ffplay_pid = djkivo::bench::SpawnQuiet(
+      {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media}, {"SDL_AUDIODRIVER=dummy"});
   const ProcessCost ours = Reap(ours_pid);
   const ProcessCost ffplay = Reap(ffplay_pid);
   if (ours.status != 0 || ffplay.status != 0) {

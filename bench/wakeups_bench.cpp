@@ -5,26 +5,21 @@
 // playing the same 320 kbit/s MP3 at the same time (no display, SDL's dummy audio driver).
 //
 //   wakeups_bench [--seconds N]   (default 20: the span counted while playing)
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "base/main_thread.h"
 #include "bench/measure.h"
+#include "bench/quiet_child.h"
 #include "tests/support/play_chain.h"
 #include "tests/support/test_media.h"
 #include "tests/support/thread_tasks.h"
-
-extern char** environ;
 
 namespace {
 
@@ -47,27 +42,6 @@ void PumpFor(djkivo::QueueMainThread& main, std::chrono::steady_clock::duration 
                                       std::chrono::milliseconds(1)));
 }
 
-pid_t SpawnFfplay(const std::string& media) {
-  std::vector<std::string> env_strings{"SDL_AUDIODRIVER=dummy"};
-  for (char** e = environ; *e; ++e)
-    env_strings.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& entry : env_strings)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  const char* argv[] = {"ffplay", "-nodisp",     "-autoexit", "-loglevel",
-                        "quiet",  media.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), envp.data()) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
 std::uint64_t Total(const std::map<std::string, std::uint64_t>& by_name) {
   std::uint64_t total = 0;
   for (const auto& [name, switches] : by_name)
@@ -85,10 +59,7 @@ void PrintByThread(const char* what, const std::map<std::string, std::uint64_t>&
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seconds = 20;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0)
-      seconds = std::max(1, std::atoi(argv[++i]));
+  const int seconds = djkivo::bench::SecondsOption(argc, argv, 20);
   const int song_seconds = seconds + static_cast<int>(kSettle.count() + kPausedSpan.count()) + 10;
   const std::string media =
       djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320, song_seconds);
@@ -101,7 +72,8 @@ int main(int argc, char** argv) {
     chain.stream.SetOrigin(djkivo::AddressOrigin::kUser);
     chain.stream.SetFileName(media);
     chain.out.Run();
-    const pid_t ffplay = SpawnFfplay(media);
+    const pid_t ffplay = djkivo::bench::SpawnQuiet(
+        {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media}, {"SDL_AUDIODRIVER=dummy"});
     PumpFor(main_thread, kSettle);
 
     const std::vector<ThreadTask> ours_start = ListThreadTasks();
