@@ -1,5 +1,6 @@
 // djkivo: the player's window. With --demo, or without a configured catalogue host, it runs on
 // the embedded demo site, started in-process on a free loopback port.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -164,6 +165,13 @@ int main(int argc, char** argv) {
     config.home_host = options.home_host;
     config.my_list_file_name = options.playlist;
     config.device = options.device;
+    if (options.reconnect_minutes < 0)
+      options.reconnect_minutes =
+          settings
+              .value(QStringLiteral("reconnect-minutes"),
+                     static_cast<int>(TMediaStreamIn::kDefaultReconnectMinutes))
+              .toInt();
+    config.reconnect_minutes = static_cast<std::uint32_t>(std::max(options.reconnect_minutes, 0));
     config.settings_file = settings.fileName();
     config.notifications =
         !options.no_notifications && settings.value(QStringLiteral("notifications"), true).toBool();

@@ -179,6 +179,7 @@ void TForm1::CreateAudioChain() {
   AudioCache1 = &chain_->AudioCache1;
   SpectrumAnalyser1 = &chain_->SpectrumAnalyser1;
   SoundOut1 = &chain_->SoundOut1;
+  MediaStreamIn1->SetReconnectMinutes(config_.reconnect_minutes);
   SpectrumAnalyser1->SetOnGainData([this](TComponent*) { SpectrumAnalyser1GainData(); });
   SoundOut1->SetOnDone([this](TComponent*) { SoundOut1Done(); });
 }

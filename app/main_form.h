@@ -3,6 +3,7 @@
 // the player's state and logic, and the window shows what the controller tells its view.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "app/core/catalogue_pages.h"
 #include "app/core/my_list.h"
 #include "app/core/player_view.h"
+#include "audio/media_stream_in.h"
 
 class QAction;
 class QLabel;
@@ -62,6 +64,8 @@ struct TForm1Config {
   std::string my_list_file_name;
   /// The sound device: "portaudio" (default when empty), "null" or "wav:PATH".
   std::string device;
+  /// How long a dropped stream is reconnected before its song is given up; 0: never.
+  std::uint32_t reconnect_minutes = TMediaStreamIn::kDefaultReconnectMinutes;
   /// Makes the sound device instead of `device` when set (a benchmark watching the device).
   std::function<std::unique_ptr<SoundDevice>()> device_factory;
   /// Where the volume, play mode and window geometry are remembered; empty: nowhere.

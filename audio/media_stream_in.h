@@ -52,7 +52,9 @@ class TMediaStreamIn : public TAudioTaggedFileIn {
   static constexpr std::uint32_t kClosingMaxWait = 2000;
   /// How long a dropped stream is reconnected by default: long enough for a laptop's Wi-Fi to
   /// come back, short enough that a dead stream does not hold the player.
-  static constexpr std::chrono::milliseconds kDefaultReconnectTime{std::chrono::minutes(3)};
+  static constexpr std::uint32_t kDefaultReconnectMinutes = 3;
+  static constexpr std::chrono::milliseconds kDefaultReconnectTime{
+      std::chrono::minutes(kDefaultReconnectMinutes)};
 
   TMediaStreamIn();
   ~TMediaStreamIn() override;

@@ -116,6 +116,8 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
     TSoundOut output(std::move(device));
     stream.SetOrigin(AddressOrigin::kUser);  // the user named it: a local file is fine
     stream.SetFileName(play.address);
+    if (options.reconnect_minutes >= 0)
+      stream.SetReconnectMinutes(static_cast<std::uint32_t>(options.reconnect_minutes));
     cache.SetInput(&stream);
     analyser.SetInput(&cache);
     output.SetInput(&analyser);

@@ -12,6 +12,8 @@ std::vector<CommandLineOption> SharedOptionTable(SharedOptions& o) {
       {"--device", "DEVICE", "portaudio (the default), null or wav:PATH", &o.device},
       {"--ca-file", "PATH", "trust the CA certificates in PATH beside the system's", &o.ca_file},
       {"--proxy", "URL", "the HTTP proxy [http://][USER:PASSWORD@]HOST[:PORT]", &o.proxy},
+      {"--reconnect-minutes", "N", "reconnect a dropped stream for N minutes (default 3; 0: never)",
+       &o.reconnect_minutes},
       {"--help", "", "print this help and exit", &o.help, "-h"},
       {"--version", "", "print the version and exit", &o.version},
   };

@@ -28,8 +28,11 @@ struct SharedOptions {
   std::string device;          // --device portaudio|null|wav:PATH
   std::string ca_file;         // --ca-file PATH: CA certificates trusted beside the system's
   std::string proxy;           // --proxy URL: the proxy, over the environment's
-  bool help = false;           // --help, -h: print the usage text to stdout and exit 0
-  bool version = false;        // --version: print the version to stdout and exit 0
+  /// --reconnect-minutes N: how long a dropped stream is reconnected before the song is given
+  /// up (0: never reconnect); -1 when not given.
+  int reconnect_minutes = -1;
+  bool help = false;     // --help, -h: print the usage text to stdout and exit 0
+  bool version = false;  // --version: print the version to stdout and exit 0
 };
 
 /// The shared options' table, bound to `options`; each program's table ends with it.

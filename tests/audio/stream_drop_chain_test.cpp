@@ -15,6 +15,7 @@
 #include "demo/demo_site.h"
 #include "tests/support/play_chain.h"
 #include "tests/support/poll.h"
+#include "tests/support/short_demo_site.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -51,14 +52,8 @@ std::size_t MatchedWithSilence(const std::vector<std::uint8_t>& played,
 class StreamDropChainTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    demo::DemoSiteOptions options;
-    options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
-    options.song_length = demo::SongLength::kShort;
-    site_ = std::make_unique<demo::DemoSite>(options);
-    site_->Start();
-    const auto& songs = site_->Catalogue().Songs();
-    song_ = *std::max_element(songs.begin(), songs.end(),
-                              [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    site_ = test::StartShortDemoSite();
+    song_ = test::LongestSong(*site_);
     pcm_ = test::DecodeWithFfmpegTool(site_->EnsureAudio(song_, demo::AudioFormat::kMp3));
     MainThread::Install(&main_);
   }

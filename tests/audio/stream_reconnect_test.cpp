@@ -18,6 +18,7 @@
 #include "base/main_thread.h"
 #include "demo/demo_site.h"
 #include "tests/support/poll.h"
+#include "tests/support/short_demo_site.h"
 #include "tests/support/test_audio_stages.h"
 #include "tests/support/test_media.h"
 
@@ -33,15 +34,9 @@ constexpr int kDropAt = 12000;
 class StreamReconnectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    demo::DemoSiteOptions options;
-    options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
-    options.song_length = demo::SongLength::kShort;
-    site_ = std::make_unique<demo::DemoSite>(options);
-    site_->Start();
-    const auto& songs = site_->Catalogue().Songs();
+    site_ = test::StartShortDemoSite();
     // A song of the longest kind: about 30 KB of MP3, so the drop falls in its middle.
-    song_ = *std::max_element(songs.begin(), songs.end(),
-                              [](const auto& a, const auto& b) { return a.seconds < b.seconds; });
+    song_ = test::LongestSong(*site_);
     pcm_ = test::ToolPcm(site_->EnsureAudio(song_, demo::AudioFormat::kMp3));
     MainThread::Install(&main_);
     stream_.SetFileName(site_->BaseAddress() + Path());

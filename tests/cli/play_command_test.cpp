@@ -1,16 +1,19 @@
 // djkivo-cli play: a file through the whole chain into a WAV file, the --levels lines, and
 // the exit status of a stream that cannot be played.
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "demo/demo_site.h"
 #include "tests/support/poll.h"
 #include "tests/support/run_process.h"
+#include "tests/support/short_demo_site.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_media.h"
 
@@ -60,24 +63,24 @@ TEST(PlayCommandTest, FailuresExitNonZeroWithAMessage) {
 // A song from the network: a drop that is ridden out plays to the end and exits 0; one that
 // comes back as gone ends the song early, which exits 1 with the reason.
 TEST(PlayCommandTest, ASongThatEndsEarlyExitsNonZeroWithTheReason) {
-  demo::DemoSiteOptions options;
-  options.cache_folder = DJKIVO_BINARY_DIR "/demo-audio";
-  options.song_length = demo::SongLength::kShort;
-  demo::DemoSite site(options);
-  site.Start();
+  const std::unique_ptr<demo::DemoSite> started = test::StartShortDemoSite();
+  demo::DemoSite& site = *started;
   const demo::DemoSong& song = site.Catalogue().Songs()[0];
   const std::string address = site.BaseAddress() + "/audio/" + song.id + ".mp3";
   site.EnsureAudio(song, demo::AudioFormat::kMp3);
   const struct {
-    const char* back;  // the site once the network is back
+    const char* back;               // the site once the network is back
+    const char* reconnect_minutes;  // --reconnect-minutes, when given
     int exit_code;
     const char* message;
   } kCases[] = {
-      {"", 0, ""},
-      {"404", 1, "djkivo-cli play: The stream ended early: Server returned 404 Not Found\n"},
+      {"", nullptr, 0, ""},
+      {"404", nullptr, 1,
+       "djkivo-cli play: The stream ended early: Server returned 404 Not Found\n"},
+      {"", "0", 1, "djkivo-cli play: The stream ended early: "},  // no reconnecting at all
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.back);
+    SCOPED_TRACE(std::string(c.back) + (c.reconnect_minutes ? " reconnect 0" : ""));
     site.ClearRequests();
     site.SetStreamFaults(demo::ParseFaults("drop=1@12000"));
     std::thread switcher([&] {
@@ -85,8 +88,11 @@ TEST(PlayCommandTest, ASongThatEndsEarlyExitsNonZeroWithTheReason) {
                           std::chrono::seconds(20)))
         site.SetStreamFaults(demo::ParseFaults(c.back));
     });
-    const test::ProcessResult result =
-        test::RunProcess({DJKIVO_CLI_PATH, "play", address, "--device", "null"});
+    std::vector<std::string> command = {DJKIVO_CLI_PATH};
+    if (c.reconnect_minutes)
+      command.insert(command.end(), {"--reconnect-minutes", c.reconnect_minutes});
+    command.insert(command.end(), {"play", address, "--device", "null"});
+    const test::ProcessResult result = test::RunProcess(command);
     switcher.join();
     EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
     if (*c.message)

@@ -13,6 +13,7 @@
 
 #include "audio/output/portaudio_device.h"
 #include "audio/output/snd_out.h"
+#include "audio/output/sound_out.h"
 #include "tests/support/temp_folder.h"
 
 namespace djkivo {
@@ -54,14 +55,7 @@ TEST_F(PortAudioDeviceTest, CallbackPlaysExactlyWhatWasWritten) {
     ASSERT_EQ(SndOutCreate(snd, 0), kSoundOk);
     ASSERT_EQ(SndOutCreate(snd, static_cast<int>(list.size())), kSoundNoDriver);
     ASSERT_EQ(SndOutCreate(snd, 0), kSoundOk);
-    WaveFormat format;
-    format.format_tag = kWaveFormatPcm;
-    format.channels = 2;
-    format.samples_per_sec = 44100;
-    format.bits_per_sample = 16;
-    format.block_align = 4;
-    format.avg_bytes_per_sec = 44100 * 4;
-    ASSERT_EQ(SndOutInitBuffer(snd, format, kSize), kSoundOk);
+    ASSERT_EQ(SndOutInitBuffer(snd, TSoundOut::MakeWaveFormat(2, 44100, 16), kSize), kSoundOk);
     ASSERT_EQ(SndOutWrite(snd, pattern.data(), kSize), kSoundOk);
     ASSERT_EQ(SndOutStart(snd), kSoundOk);
     ASSERT_EQ(SndOutWaitHalf(snd, 0, milliseconds(5000)), HalfWait::kSet);

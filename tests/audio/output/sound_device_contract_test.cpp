@@ -11,6 +11,7 @@
 #include "audio/output/null_device.h"
 #include "audio/output/portaudio_device.h"
 #include "audio/output/sound_device.h"
+#include "audio/output/sound_out.h"
 #include "audio/output/wav_device.h"
 #include "tests/support/temp_folder.h"
 
@@ -24,17 +25,6 @@ constexpr std::uint32_t kSize = 17640;
 // Generous bounds for a crossing on a loaded machine, and the wait that shows none comes.
 constexpr auto kCrossingBound = 5s;
 constexpr auto kQuiet = 300ms;
-
-WaveFormat Stereo16() {
-  WaveFormat format;
-  format.format_tag = kWaveFormatPcm;
-  format.channels = 2;
-  format.samples_per_sec = 44100;
-  format.bits_per_sample = 16;
-  format.block_align = 4;
-  format.avg_bytes_per_sec = 44100 * 4;
-  return format;
-}
 
 struct BackEnd {
   const char* name;
@@ -50,7 +40,7 @@ class SoundDeviceContractTest : public ::testing::TestWithParam<BackEnd> {
     list_ = device_->Enumerate();
     if (std::string(GetParam().name) == "portaudio" &&
         (list_.empty() || device_->Create(0) != kSoundOk ||
-         device_->InitBuffer(Stereo16(), kSize) != kSoundOk))
+         device_->InitBuffer(TSoundOut::MakeWaveFormat(2, 44100, 16), kSize) != kSoundOk))
       GTEST_SKIP() << "no PortAudio output device on this machine (no sound card or sound "
                       "server); PortAudioDeviceTest covers the back end through ALSA's null "
                       "plugin";
@@ -64,7 +54,7 @@ class SoundDeviceContractTest : public ::testing::TestWithParam<BackEnd> {
   // Creates device 0 and a buffer of kSize bytes in 16-bit stereo.
   void Open() {
     ASSERT_EQ(device_->Create(0), kSoundOk);
-    ASSERT_EQ(device_->InitBuffer(Stereo16(), kSize), kSoundOk);
+    ASSERT_EQ(device_->InitBuffer(TSoundOut::MakeWaveFormat(2, 44100, 16), kSize), kSoundOk);
   }
   std::uint32_t PlayCursor() {
     std::uint32_t play = 0, write = 0;
@@ -90,9 +80,11 @@ TEST_P(SoundDeviceContractTest, ListsDevicesWithTheDefaultFirst) {
 
 TEST_P(SoundDeviceContractTest, RefusesBadBuffersAndAnswersWithoutOne) {
   ASSERT_EQ(device_->Create(0), kSoundOk);
-  WaveFormat wrong_align = Stereo16();
+  WaveFormat wrong_align = TSoundOut::MakeWaveFormat(2, 44100, 16);
   wrong_align.block_align = 3;
-  WaveFormat no_channels = Stereo16(), no_rate = Stereo16(), odd_bits = Stereo16();
+  WaveFormat no_channels = TSoundOut::MakeWaveFormat(2, 44100, 16),
+             no_rate = TSoundOut::MakeWaveFormat(2, 44100, 16),
+             odd_bits = TSoundOut::MakeWaveFormat(2, 44100, 16);
   no_channels.channels = 0;
   no_rate.samples_per_sec = 0;
   odd_bits.bits_per_sample = 12;
@@ -100,8 +92,8 @@ TEST_P(SoundDeviceContractTest, RefusesBadBuffersAndAnswersWithoutOne) {
     const char* name;
     WaveFormat format;
     std::uint32_t size;
-  } kCases[] = {{"empty", Stereo16(), 0},
-                {"part of a frame", Stereo16(), kSize + 2},
+  } kCases[] = {{"empty", TSoundOut::MakeWaveFormat(2, 44100, 16), 0},
+                {"part of a frame", TSoundOut::MakeWaveFormat(2, 44100, 16), kSize + 2},
                 {"no channels", no_channels, kSize},
                 {"no rate", no_rate, kSize},
                 {"12 bits", odd_bits, kSize},

@@ -17,6 +17,7 @@
 
 #include "audio/output/null_device.h"
 #include "audio/output/snd_out.h"
+#include "audio/output/sound_out.h"
 #include "audio/output/wav_device.h"
 #include "tests/support/recording_device.h"
 #include "tests/support/temp_folder.h"
@@ -27,19 +28,9 @@ namespace {
 using std::chrono::milliseconds;
 using test::RecordingDevice;
 
-WaveFormat Pcm(std::uint16_t channels, std::uint32_t rate, std::uint16_t bits) {
-  WaveFormat format;
-  format.format_tag = kWaveFormatPcm;
-  format.channels = channels;
-  format.samples_per_sec = rate;
-  format.bits_per_sample = bits;
-  format.block_align = static_cast<std::uint16_t>(channels * bits / 8);
-  format.avg_bytes_per_sec = rate * format.block_align;
-  return format;
-}
-
 struct Fixture {
-  explicit Fixture(std::uint32_t size = 400, WaveFormat format = Pcm(2, 44100, 16)) {
+  explicit Fixture(std::uint32_t size = 400,
+                   WaveFormat format = TSoundOut::MakeWaveFormat(2, 44100, 16)) {
     auto owned = std::make_unique<RecordingDevice>();
     device = owned.get();
     snd.device = std::move(owned);
@@ -59,7 +50,7 @@ std::vector<std::uint8_t> Pattern(std::size_t n, int seed) {
 
 TEST(LoopingDeviceTest, FreshBufferIsSilentAndStill) {
   for (std::uint16_t bits : {8, 16}) {
-    Fixture f(400, Pcm(1, 22050, bits));
+    Fixture f(400, TSoundOut::MakeWaveFormat(1, 22050, bits));
     std::uint32_t free = 99;
     EXPECT_EQ(SndOutFreeSpace(f.snd, &free), kSoundOk);
     EXPECT_EQ(free, 0u) << "stopped: play and write cursor at 0";
@@ -150,7 +141,7 @@ TEST(SndOutTest, WritePositionInsideTheCommittedRegionIsAnUnderrun) {
 }
 
 TEST(SndOutTest, VolumeIsAppliedToWhatPlays) {
-  Fixture f(8, Pcm(1, 8000, 16));
+  Fixture f(8, TSoundOut::MakeWaveFormat(1, 8000, 16));
   const std::int16_t samples[4] = {10000, -10000, 32767, 0};
   SndOutWrite(f.snd, reinterpret_cast<const std::uint8_t*>(samples), 8);
   EXPECT_EQ(SndOutSetVolume(f.snd, -2000), kSoundOk);  // 20 dB down: a tenth
@@ -173,7 +164,7 @@ TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
   EXPECT_EQ(device.Create(3), kSoundNoDriver);
   ASSERT_EQ(device.Create(2), kSoundOk);
   // 8000 Hz mono 16-bit, 50 ms buffer: a crossing every 25 ms.
-  ASSERT_EQ(device.InitBuffer(Pcm(1, 8000, 16), 800), kSoundOk);
+  ASSERT_EQ(device.InitBuffer(TSoundOut::MakeWaveFormat(1, 8000, 16), 800), kSoundOk);
   ASSERT_EQ(device.Play(true), kSoundOk);
   ASSERT_EQ(device.WaitHalf(0, milliseconds(1000)), HalfWait::kSet);
   for (int i = 0; i < 4; ++i) {
@@ -194,7 +185,7 @@ TEST(NullDeviceTest, AStopTakesWhatTheClockOwes) {
   NullDevice device;
   ASSERT_EQ(device.Create(0), kSoundOk);
   // 8000 Hz mono 16-bit, a 1 s buffer: the clock ticks every 25 ms.
-  ASSERT_EQ(device.InitBuffer(Pcm(1, 8000, 16), 16000), kSoundOk);
+  ASSERT_EQ(device.InitBuffer(TSoundOut::MakeWaveFormat(1, 8000, 16), 16000), kSoundOk);
   ASSERT_EQ(device.Play(true), kSoundOk);
   const auto started = std::chrono::steady_clock::now();  // the device's clock runs since Play
   std::this_thread::sleep_for(milliseconds(60));          // between two ticks
@@ -213,7 +204,7 @@ TEST(WavDeviceTest, FastModeWritesEveryPassedByteWithAHeader) {
     SndOut snd;
     snd.device = std::make_unique<WavDevice>(path, false);
     ASSERT_EQ(SndOutCreate(snd, 0), kSoundOk);
-    ASSERT_EQ(SndOutInitBuffer(snd, Pcm(2, 44100, 16), 400), kSoundOk);
+    ASSERT_EQ(SndOutInitBuffer(snd, TSoundOut::MakeWaveFormat(2, 44100, 16), 400), kSoundOk);
     const auto a = Pattern(200, 4);
     const auto b = Pattern(200, 5);
     SndOutWrite(snd, a.data(), 200);
