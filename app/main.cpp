@@ -16,6 +16,7 @@
 #include <QTableView>
 #include <QTimer>
 
+#include "app/core/heap_policy.h"
 #include "app/core/play_list_location.h"
 #include "app/core/program_options.h"
 #include "app/load_waiter.h"
@@ -66,6 +67,7 @@ void TakeScreenshot(djkivo::app::TForm1& form, const QString& path) {
 
 int main(int argc, char** argv) {
   using namespace djkivo;
+  app::LimitHeapGrowth();
   // The options are read before the Qt application exists, so --help, --version and wrong
   // usage need no display. Qt gets no arguments of its own: its settings come from its
   // environment variables (QT_QPA_PLATFORM, QT_STYLE_OVERRIDE, ...), and none of our option
@@ -140,6 +142,8 @@ int main(int argc, char** argv) {
     options.catalogue_host = demo_site->BaseAddress();
     options.home_host = demo_site->BaseAddress();
     network.no_proxy = "127.0.0.1";
+    // Every load of a demo run (pages, streams, the version file) goes to the demo site, so its
+    // CA is all the trust the run needs; a --ca-file is for other sites and unused here.
     if (demo_site->Tls())
       network.ca_file = demo_site->CaFile();
   } else if (options.tls) {

@@ -37,6 +37,7 @@
 #include "app/desktop_observer.h"
 #include "app/gbk_qstring.h"
 #include "app/mpris.h"
+#include "app/network_watcher.h"
 #include "app/paint_panel.h"
 #include "app/skin.h"
 #include "app/sleep_inhibitor.h"
@@ -146,12 +147,14 @@ TForm1::TForm1(TForm1Config config) : config_(std::move(config)) {
   assert(main_thread && "the main thread is installed before the window is made");
   PlayerConfig player;
   player.catalogue_host = config_.catalogue_host;
+  player.timing = config_.timing;
   const PlayListChoice my_list = MyListFor(config_.my_list_file_name);
   player.my_list_file_name = my_list.path;
   player.my_list_makes_folders = my_list.in_data_folder;
   PlayerView& view = *this;
   controller_ =
       std::make_unique<PlayerController>(std::move(player), pages_, *chain_, view, *main_thread);
+  NetworkWatcher1 = std::make_unique<NetworkWatcher>([this] { NetworkWatcher1Back(); });
   BuildLayout();
   WireHandlers();
   FormCreate();
@@ -161,9 +164,11 @@ TForm1::~TForm1() {
   // Stop while every component is still there: a stop runs the main thread's pending calls,
   // and an analyser tick run then must not meet a half-destroyed window.
   DestroyDesktopComponents();
+  NetworkWatcher1.reset();
   controller_->Close();
   SpectrumAnalyser1->SetOnGainData({});
   SoundOut1->SetOnDone({});
+  MediaStreamIn1->SetOnReconnect({});
   SkinListView1->setModel(nullptr);  // the model reads the controller's rows
   controller_.reset();
 }
@@ -182,6 +187,7 @@ void TForm1::CreateAudioChain() {
   MediaStreamIn1->SetReconnectMinutes(config_.reconnect_minutes);
   SpectrumAnalyser1->SetOnGainData([this](TComponent*) { SpectrumAnalyser1GainData(); });
   SoundOut1->SetOnDone([this](TComponent*) { SoundOut1Done(); });
+  MediaStreamIn1->SetOnReconnect([this](TComponent*) { MediaStreamIn1Reconnect(); });
 }
 
 void TForm1::BuildLayout() {

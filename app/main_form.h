@@ -13,6 +13,7 @@
 
 #include "app/core/catalogue_pages.h"
 #include "app/core/my_list.h"
+#include "app/core/playback_controller.h"
 #include "app/core/player_view.h"
 #include "audio/media_stream_in.h"
 
@@ -47,6 +48,7 @@ namespace djkivo::app {
 struct AudioChain;
 class DesktopObserver;
 class MprisService;
+class NetworkWatcher;
 class SleepInhibitor;
 class SongNotifier;
 class PlayerController;
@@ -72,6 +74,8 @@ struct TForm1Config {
   QString settings_file;
   /// A desktop notification names each song that starts while the window is out of sight.
   bool notifications = true;
+  /// The time rules of playback (tests and the benchmarks shorten or turn them off).
+  PlaybackTiming timing;
   /// Shows an error message (the standard error box); empty: a modal critical message box.
   std::function<void(const QString& message)> error_box;
   /// Shows an information box (the about box); empty: a modal information message box.
@@ -170,6 +174,10 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void VolumeBarChange();
   /// The analyser's tick: the position bar and the playing times.
   void SpectrumAnalyser1GainData();
+  /// The stream started or ended a reconnect: the display line and the tray's tooltip.
+  void MediaStreamIn1Reconnect();
+  /// The desktop's network is back: a stream waiting to reconnect tries at once.
+  void NetworkWatcher1Back();
   /// Draws the title line and the two playing times (and the spectrum behind them).
   void SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R);
 
@@ -266,6 +274,8 @@ class TForm1 final : public QMainWindow, private PlayerView {
   std::unique_ptr<SongNotifier> Notifier1;
   std::unique_ptr<SleepInhibitor> Inhibitor1;
   std::unique_ptr<DesktopObserver> DesktopObserver1;
+  /// NetworkManager's word that the network is back.
+  std::unique_ptr<NetworkWatcher> NetworkWatcher1;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -287,6 +297,7 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void SetProgress(int percent) override;
   void RefreshDisplay() override;
   void ShowNotice(const PlaybackNotice& notice) override;
+  void ShowReconnecting(bool reconnecting) override;
   void ShowError(const std::string& message) override;
 
   void CreateAudioChain();

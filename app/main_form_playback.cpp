@@ -14,6 +14,8 @@
 #include "app/skin.h"
 #include "app/song_list.h"
 #include "audio/analysis/spectrum_analyser.h"
+#include "base/gbk_text.h"
+#include "desktop/tray_icon.h"
 
 namespace djkivo::app {
 
@@ -42,6 +44,8 @@ void TForm1::SoundOut1Done() { controller_->Playback().OnSongEnded(); }
 void TForm1::Timer1Timer() { controller_->Playback().RefreshPlaybackState(); }
 void TForm1::VolumeBarChange() { controller_->Playback().SetVolume(VolumeBar->value()); }
 void TForm1::SpectrumAnalyser1GainData() { controller_->Playback().OnGainTick(); }
+void TForm1::MediaStreamIn1Reconnect() { controller_->Playback().OnReconnect(); }
+void TForm1::NetworkWatcher1Back() { controller_->Playback().OnNetworkBack(); }
 
 // --- The view the controller drives ------------------------------------------------------------
 
@@ -57,6 +61,15 @@ void TForm1::ShowPlayMode(bool random) {
 }
 
 void TForm1::SetProgress(int percent) { SkinTrackBar1->setValue(percent); }
+
+void TForm1::ShowReconnecting(bool reconnecting) {
+  if (!TrayIcon1)
+    return;  // the desktop's parts are not made yet, or already gone
+  const QString hint =
+      reconnecting ? QStringLiteral("DJKivo云播放 - ") + QString::fromUtf8(kReconnectingText)
+                   : QStringLiteral("DJKivo云播放");
+  TrayIcon1->SetHint(Utf8ToGbk(hint.toStdString()).value_or(std::string()));
+}
 
 void TForm1::RefreshDisplay() { SkinPaintPanel1->update(); }
 
@@ -95,6 +108,13 @@ void TForm1::SkinPaintPanel1PanelPaint(QPainter& Cnvs, const QRect& R) {
   Cnvs.drawText(QPoint(TotalTimeLeft(right, regular.horizontalAdvance(total)),
                        R.top() + kTimeLineOffset + regular.ascent()),
                 total);
+  if (line.reconnecting) {
+    // Between the two times, which stand still meanwhile.
+    const QString word = QString::fromUtf8(kReconnectingText);
+    Cnvs.drawText(QPoint(TitleLeft(R.left(), right, regular.horizontalAdvance(word)),
+                         R.top() + kTimeLineOffset + regular.ascent()),
+                  word);
+  }
 
   font.setBold(true);
   Cnvs.setFont(font);

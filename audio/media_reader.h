@@ -55,6 +55,9 @@ inline constexpr int kReaderReconnectTimedOut = reader_detail::Tag('R', 'C', 'T'
 /// A dropped stream came back as something else (another length, other bytes): playing on
 /// would splice two files, so the reader ends it (reported with kClosed).
 inline constexpr int kReaderStreamChanged = reader_detail::Tag('C', 'H', 'N', 'G');
+/// An https stream's server certificate was refused (reported with kOpened); `ErrorText` says
+/// why, as a page load would.
+inline constexpr int kReaderCertificateRefused = reader_detail::Tag('C', 'E', 'R', 'T');
 /// The format of one reader output. An audio output always delivers interleaved signed 16-bit
 /// little-endian PCM at the stream's own sample rate and channel count.
 struct ReaderMediaType {

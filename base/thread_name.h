@@ -10,6 +10,10 @@ namespace djkivo {
 /// The longest name the kernel keeps for a thread (its 16-byte `comm`, less the terminator).
 inline constexpr std::size_t kThreadNameLimit = 15;
 
+/// What every name the player gives its threads begins with, so they are told from the threads
+/// of Qt, D-Bus, GLib and the sound system.
+inline constexpr std::string_view kThreadNamePrefix = "djk-";
+
 /// Names the calling thread `name`, cut to `kThreadNameLimit` bytes. A thread calls it first
 /// thing in its body; naming is a help for the people looking at the process, so a failure is
 /// ignored.

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "bench/decode_cost.h"
 #include "bench/measure.h"
 #include "tests/support/nginx_server.h"
+#include "tests/support/process_stats.h"
 #include "tests/support/run_process.h"
 #include "tests/support/test_media.h"
 
@@ -38,15 +38,6 @@ double ChildrenCpuMs() {
   getrusage(RUSAGE_CHILDREN, &usage);
   return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-double RssMib() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0)
-      return std::stod(line.substr(6)) / 1024.0;
-  return 0;
 }
 
 void DecodeCpu(const char* name, TestMedia media) {
@@ -119,7 +110,7 @@ void StreamMemory() {
     warm.SetFileName(nginx.Url("/" + file));
     PullAll(warm);
   }
-  const double before = RssMib();
+  const double before = test::ResidentMib();
   std::vector<std::unique_ptr<TMediaStreamIn>> inputs;
   for (int i = 0; i < kMemoryStreams; ++i) {
     inputs.push_back(std::make_unique<TMediaStreamIn>());
@@ -132,7 +123,7 @@ void StreamMemory() {
   // Let every reader run into its hold-back limit.
   timespec pause{1, 0};
   nanosleep(&pause, nullptr);
-  const double per_stream = (RssMib() - before) / kMemoryStreams;
+  const double per_stream = (test::ResidentMib() - before) / kMemoryStreams;
   const double queued = MediaReader::kHoldBackBytes / 1048576.0;
   std::printf("stream memory    %.2f MiB per open stream, of which about %.2f MiB queued blocks\n",
               per_stream, queued);

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "base/ascii.h"
+#include "net/http_client.h"
 #include "net/http_errors.h"
 #include "net/http_url.h"
 
@@ -99,6 +100,27 @@ std::vector<std::pair<std::string, std::string>> StreamNetworkOptions(
   else if (own_system_file)
     options.emplace_back("ca_file", *cert_file);
   return options;
+}
+
+std::optional<std::string> StreamCertificateRefusal(const TNetworkSettings& settings,
+                                                    const std::string& address) {
+  if (!IEquals(TUri::Parse(address).protocol, "https"))
+    return std::nullopt;
+  THttpClient client;
+  client.SetNetworkSettings(settings);
+  client.SetAllowCookies(false);  // a check, not a visit: it leaves nothing behind
+  client.SetConnectTimeout(kStreamCertificateCheckLimit);
+  client.SetReadTimeout(kStreamCertificateCheckLimit);
+  client.SetLoadTimeout(kStreamCertificateCheckLimit);
+  client.Request().method = "HEAD";  // the answer does not matter, only the handshake's check
+  try {
+    std::string ignored;
+    client.GetToStream(address, ignored);
+  } catch (const ECertificateError& error) {
+    return error.what();
+  } catch (const EHttpClientError&) {
+  }
+  return std::nullopt;
 }
 
 }  // namespace djkivo::net

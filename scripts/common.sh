@@ -54,5 +54,10 @@ djkivo_build() {
 }
 
 DJKIVO_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# The sanitizers' settings for the window's tests under ASan+UBSan (scripts/test's asan-qt stage
+# and scripts/monkey): LeakSanitizer ignores only what tests/lsan-qt.supp shows is kept by Qt.
+DJKIVO_ASAN_QT_OPTIONS="detect_leaks=1:abort_on_error=1"
+DJKIVO_LSAN_QT_OPTIONS="suppressions=$DJKIVO_ROOT/tests/lsan-qt.supp:print_suppressions=0"
+DJKIVO_UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/djkivo-ccache}"
 export CCACHE_BASEDIR="$DJKIVO_ROOT"

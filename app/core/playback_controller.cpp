@@ -21,7 +21,11 @@ PlaybackController::PlaybackController(std::string catalogue_host, CataloguePage
       view_(view),
       main_thread_(main_thread) {}
 
-PlaybackController::~PlaybackController() { CancelPendingStart(); }
+PlaybackController::~PlaybackController() {
+  CancelPendingStart();
+  if (prepare_timer_ != 0)
+    main_thread_.StopTimer(prepare_timer_);
+}
 
 PlaybackState PlaybackController::State() const {
   switch (chain_.SoundOut1.Status()) {
@@ -52,10 +56,21 @@ void PlaybackController::PlayCurrent() {
 
 void PlaybackController::PlaySongById(const TMyListDj& song) {
   const ListLoadSequence::Ticket ticket = play_loads_.Begin();
+  if (reconnecting_) {
+    // The song asked for replaces one whose stream waits for the network: that wait ends now,
+    // not when (or if) the new page arrives, which on a network that is down may never be.
+    chain_.SoundOut1.Stop(false);
+    NoteReconnecting(false);
+    RefreshPlaybackState();
+  }
   NoteTitle();  // while nothing plays, the title follows the entry asked for at once
   PlayPage page = pages_.LoadPlayPage(PlayPageAddress(catalogue_host_, song.id));
   if (closing_ || !play_loads_.IsLatest(ticket))
     return;  // the window closed, or a newer play request began, while the page loaded
+  StartResolved(song, std::move(page));
+}
+
+void PlaybackController::StartResolved(const TMyListDj& song, PlayPage page) {
   if (!page.loaded) {
     // The song that was playing goes on; nothing else changes.
     SetNotice({PlaybackNotice::Kind::kPlayPageFailed, song.name, std::move(page.error), 0});
@@ -68,6 +83,8 @@ void PlaybackController::PlaySongById(const TMyListDj& song) {
 }
 
 void PlaybackController::StartRun(const TMyListDj& song) {
+  DropPreparedSong();       // it followed the song this one replaces
+  NoteReconnecting(false);  // the stream that reconnected is closed
   loaded_ = song;
   elapsed_text_.clear();
   total_text_.clear();
@@ -95,6 +112,11 @@ void PlaybackController::BeginUserCommand() {
   CancelPendingStart();
 }
 
+void PlaybackController::BeginUserSong() {
+  BeginUserCommand();
+  ForgetPreparedSong();  // the user chose what plays next
+}
+
 void PlaybackController::Play() {
   BeginUserCommand();
   // The state is read before a song is started and never after, so a run that fails at once
@@ -113,6 +135,7 @@ void PlaybackController::Play() {
     case PlaybackState::kIdle:
       break;
   }
+  ForgetPreparedSong();
   if (my_list_.Current() == nullptr) {
     if (my_list_.MyList().empty())
       return;
@@ -145,7 +168,7 @@ void PlaybackController::TogglePlayPause() {
 void PlaybackController::PreviousSong() {
   if (my_list_.MyList().empty())
     return;
-  BeginUserCommand();
+  BeginUserSong();
   view_.SetProgress(0);
   const int index = my_list_.CurrentIndex() - 1;
   my_list_.SetCurrentIndex(std::max(index, 0));
@@ -156,19 +179,21 @@ void PlaybackController::NextSong() {
   const int count = static_cast<int>(my_list_.MyList().size());
   if (count == 0)
     return;
-  BeginUserCommand();
+  BeginUserSong();
   view_.SetProgress(0);
   my_list_.SetCurrentIndex((my_list_.CurrentIndex() + 1) % count);
   PlayCurrent();
 }
 
 void PlaybackController::PlayEntry(int index) {
-  BeginUserCommand();
+  BeginUserSong();
   my_list_.SetCurrentIndex(index);
   PlayCurrent();
 }
 
 void PlaybackController::SetRandomMode(bool random) {
+  if (random != random_mode_)
+    DropPreparedSong();  // chosen by the other mode's rule
   random_mode_ = random;
   view_.ShowPlayMode(random_mode_);
 }
@@ -184,6 +209,7 @@ void PlaybackController::SetVolume(int hundredths_db) {
 void PlaybackController::Close() {
   closing_ = true;
   CancelPendingStart();
+  ForgetPreparedSong();
   // Synchronous: the output's thread has ended before the components are destroyed.
   chain_.SoundOut1.Stop(false);
 }
@@ -193,6 +219,7 @@ void PlaybackController::Close() {
 void PlaybackController::OnSongEnded() {
   if (closing_)
     return;
+  NoteReconnecting(false);
   RefreshPlaybackState();
   const int count = static_cast<int>(my_list_.MyList().size());
   if (count == 0) {
@@ -220,16 +247,106 @@ void PlaybackController::OnSongEnded() {
     return;
   }
   view_.SetProgress(0);
-  if (random_mode_) {
-    std::uniform_int_distribution<int> draw(0, count - 1);
-    my_list_.SetCurrentIndex(draw(random_));
-  } else {
-    my_list_.SetCurrentIndex((my_list_.CurrentIndex() + 1) % count);
+  if (prepared_ && !failed) {
+    AdvanceToPreparedSong();
+    return;
   }
+  DropPreparedSong();
+  my_list_.SetCurrentIndex(NextAdvanceIndex());
   if (failed)
     PlayCurrentAfterSpacing();
   else
     PlayCurrent();
+}
+
+int PlaybackController::NextAdvanceIndex() {
+  const int count = static_cast<int>(my_list_.MyList().size());
+  if (random_mode_) {
+    std::uniform_int_distribution<int> draw(0, count - 1);
+    return draw(random_);
+  }
+  return (my_list_.CurrentIndex() + 1) % count;
+}
+
+// --- The prepared next song --------------------------------------------------------------------
+
+void PlaybackController::PrepareNextSongIfDue() {
+  // Only for the song the play list's current entry names: while another entry's page loads
+  // (a double click), what follows is that entry's business.
+  const TMyListDj* current = my_list_.Current();
+  if (timing_.prepare_ahead.count() == 0 || prepared_ || closing_ || !loaded_ ||
+      current == nullptr || current->id != loaded_->id || State() != PlaybackState::kPlaying)
+    return;
+  TMediaStreamIn& stream = chain_.MediaStreamIn1;
+  const std::int64_t total = stream.Duration();
+  const std::uint32_t elapsed =
+      ElapsedSeconds(total, chain_.SpectrumAnalyser1.Position(), stream.Size());
+  const bool near_end = total > 0 && elapsed + timing_.prepare_ahead.count() >= total;
+  if (!near_end && !stream.AtEnd())
+    return;
+  const int index = NextAdvanceIndex();
+  prepared_ = PreparedSong{index, my_list_.MyList()[static_cast<std::size_t>(index)], {}, {}};
+  if (prepared_->song.id == loaded_->id) {
+    // The same song again (a one-song list, a random draw): its stream is the one loaded, as
+    // Play replays it.
+    prepared_->page = PlayPage{true, stream.FileName(), {}};
+    return;
+  }
+  // Read from a timer rather than inside the analyser's tick, whose caller does not expect a
+  // nested event loop.
+  prepare_timer_ = main_thread_.StartTimer(std::chrono::milliseconds(0), [this] {
+    main_thread_.StopTimer(prepare_timer_);
+    prepare_timer_ = 0;
+    LoadPreparedSong();
+  });
+}
+
+void PlaybackController::LoadPreparedSong() {
+  if (!prepared_)
+    return;
+  const std::uint64_t generation = prepared_generation_;
+  PlayPage page = pages_.LoadPlayPage(PlayPageAddress(catalogue_host_, prepared_->song.id));
+  if (closing_ || !prepared_ || generation != prepared_generation_)
+    return;  // dropped while its page loaded
+  prepared_->page = std::move(page);
+  if (prepared_->advance)
+    StartPreparedSong();
+}
+
+void PlaybackController::AdvanceToPreparedSong() {
+  my_list_.SetCurrentIndex(prepared_->index);
+  // As any play request: it supersedes one still loading, and while nothing plays the title
+  // follows the entry asked for at once.
+  prepared_->advance = play_loads_.Begin();
+  NoteTitle();
+  if (prepared_->page)
+    StartPreparedSong();
+}
+
+void PlaybackController::StartPreparedSong() {
+  PreparedSong prepared = std::move(*prepared_);
+  prepared_.reset();
+  ++prepared_generation_;
+  if (prepared.advance && !play_loads_.IsLatest(*prepared.advance))
+    return;  // a newer play request began while the page loaded
+  StartResolved(prepared.song, std::move(*prepared.page));
+}
+
+void PlaybackController::ForgetPreparedSong() {
+  if (prepared_)
+    prepared_->advance.reset();
+  DropPreparedSong();
+}
+
+void PlaybackController::DropPreparedSong() {
+  if (!prepared_ || prepared_->advance)
+    return;  // none; or the song ended and its advance waits for this page as its own
+  prepared_.reset();
+  ++prepared_generation_;
+  if (prepare_timer_ != 0) {
+    main_thread_.StopTimer(prepare_timer_);
+    prepare_timer_ = 0;
+  }
 }
 
 void PlaybackController::PlayCurrentAfterSpacing() {
@@ -269,6 +386,7 @@ void PlaybackController::OnGainTick() {
   elapsed_text_ = std::move(texts.elapsed);
   total_text_ = std::move(texts.total);
   view_.RefreshDisplay();
+  PrepareNextSongIfDue();
 }
 
 void PlaybackController::RefreshPlaybackState() {
@@ -282,7 +400,31 @@ void PlaybackController::RefreshPlaybackState() {
   NoteTitle();
 }
 
-void PlaybackController::OnPlayListChanged() { NoteTitle(); }
+void PlaybackController::OnReconnect() {
+  if (closing_)
+    return;
+  // Read now rather than carried by the event: a late event of a stream since closed shows
+  // the state of the one open.
+  NoteReconnecting(chain_.MediaStreamIn1.Reconnecting() && State() != PlaybackState::kIdle);
+}
+
+void PlaybackController::OnNetworkBack() {
+  if (!closing_)
+    chain_.MediaStreamIn1.RetryNow();
+}
+
+void PlaybackController::NoteReconnecting(bool reconnecting) {
+  if (reconnecting == reconnecting_)
+    return;
+  reconnecting_ = reconnecting;
+  view_.ShowReconnecting(reconnecting_);
+  view_.RefreshDisplay();
+}
+
+void PlaybackController::OnPlayListChanged() {
+  DropPreparedSong();  // its entry may have moved or gone
+  NoteTitle();
+}
 
 std::optional<TMyListDj> PlaybackController::TitleSong() const {
   if (loaded_ && State() != PlaybackState::kIdle)
@@ -309,6 +451,7 @@ DisplayLine PlaybackController::Display() const {
   if (line.song && loaded_ && line.song->id == loaded_->id) {
     line.elapsed = elapsed_text_;
     line.total = total_text_;
+    line.reconnecting = reconnecting_;
   }
   return line;
 }

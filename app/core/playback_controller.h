@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <random>
 #include <string>
@@ -22,6 +23,11 @@ struct PlaybackTiming {
   /// After a song that produced no audio, the next one starts no sooner than this after the
   /// failed one started: a broken site is asked at most once a second, not hundreds of times.
   std::chrono::milliseconds failed_song_spacing{1000};
+  /// How long before the end of a song of known length the next song's play page is read, so
+  /// auto-advance starts the next stream at once: ample for a slow page, short enough that the
+  /// list seldom changes meanwhile. 0: the page is read only once the song has ended (the
+  /// benchmark's comparison).
+  std::chrono::seconds prepare_ahead{10};
 };
 
 /// What the display panel shows: the title and the two playing times.
@@ -32,7 +38,12 @@ struct DisplayLine {
   /// song whose stream is not the one loaded (the times would belong to another song).
   std::string elapsed;
   std::string total;
+  /// The song's stream is being reconnected: the elapsed time stands still meanwhile.
+  bool reconnecting = false;
 };
+
+/// The words the display line and the tray's tooltip show while a stream is reconnected.
+inline constexpr const char* kReconnectingText = "正在重新连接…";
 
 /// Plays the play list. Every song plays as a play-list entry: its play page is read, the stream
 /// address cut out of it, and the chain restarted on it (`PlayCurrent`).
@@ -49,6 +60,12 @@ struct DisplayLine {
 /// earliest, and once a whole round of the play list (at least two songs, so a one-song list
 /// gets one retry) has failed in a row, auto-advance stops and says why. A play page that cannot
 /// be read starts nothing and says so; the song that was playing goes on.
+///
+/// Auto-advance does not wait for the next song's play page: when the playing song is near its
+/// end (`PlaybackTiming::prepare_ahead` before it, or its stream read to the end) the next
+/// entry is chosen (the following one, or in random mode drawn then) and its page read while
+/// the song plays out. A change of the play list or of the mode, or a song the user starts,
+/// drops that prepared song; the advance then reads the page of the entry next at its end.
 ///
 /// It starts idle and sequential, as the window's layout does, and calls nothing on the view
 /// before its first command. Main thread only, every call; the chain's events must be forwarded
@@ -94,6 +111,10 @@ class PlaybackController {
   void OnGainTick();
   /// The 100 ms button tick: shows the output's state when it changed.
   void RefreshPlaybackState();
+  /// The stream input started or ended a reconnect (its `OnReconnect`).
+  void OnReconnect();
+  /// The desktop says the network is back: a reconnect waiting between attempts tries at once.
+  void OnNetworkBack();
   /// The play list was changed (an entry added, deleted, the list cleared).
   void OnPlayListChanged();
   /// The window closes: stops the output synchronously; nothing is started afterwards.
@@ -113,6 +134,8 @@ class PlaybackController {
   /// when they are shown).
   const std::string& ElapsedText() const { return elapsed_text_; }
   const std::string& TotalText() const { return total_text_; }
+  /// The playing (or paused) song's stream is being reconnected.
+  bool Reconnecting() const { return reconnecting_; }
   /// Songs in a row that produced no audio.
   int FailedSongs() const { return failed_songs_; }
   /// The status line's current word about playback.
@@ -131,14 +154,32 @@ class PlaybackController {
  private:
   // A command of the user: a song the user starts is not part of a failing streak.
   void BeginUserCommand();
+  // A command that starts a song of the user's choice.
+  void BeginUserSong();
   void PlaySongById(const TMyListDj& song);
   // Runs the output on the stream address set last, as `song`.
   void StartRun(const TMyListDj& song);
+  // Hands `page`'s stream to the output as `song`, or says why the page gave none.
+  void StartResolved(const TMyListDj& song, PlayPage page);
   void PlayCurrentAfterSpacing();
   void CancelPendingStart();
+  // The entry auto-advance goes to after the current one (a draw in random mode).
+  int NextAdvanceIndex();
+  // Near the song's end, chooses the next song and reads its play page.
+  void PrepareNextSongIfDue();
+  void LoadPreparedSong();
+  // Auto-advance to the prepared song: at once when its page is in, else when it comes.
+  void AdvanceToPreparedSong();
+  void StartPreparedSong();
+  // Forgets the prepared song, unless auto-advance already waits for its page.
+  void DropPreparedSong();
+  // Forgets it even then: the user chose another song, or the window closes.
+  void ForgetPreparedSong();
   void SetNotice(PlaybackNotice notice);
   // Tells the view and the observers when the song the title names changed.
   void NoteTitle();
+  // Shows whether the loaded stream is being reconnected, when that changed.
+  void NoteReconnecting(bool reconnecting);
   std::optional<TMyListDj> TitleSong() const;
   std::vector<PlayerObserver*> Observers() const { return observers_; }
 
@@ -158,12 +199,27 @@ class PlaybackController {
   std::string elapsed_text_;
   std::string total_text_;
   int failed_songs_ = 0;
-  std::string last_failure_;  // the reason of the last song that failed
+  bool reconnecting_ = false;  // as last shown
+  std::string last_failure_;   // the reason of the last song that failed
   // A start waiting for the failed-song spacing; 0 for none.
   MainThread::TimerId pending_start_ = 0;
   // Keeps play requests apart: the window stays live while a play page loads, so a newer
   // request can begin before an older one ends, and the newest wins.
   ListLoadSequence play_loads_;
+  // The song auto-advance goes to next, chosen near the end of the playing one.
+  struct PreparedSong {
+    int index = -1;  // its play-list entry when chosen
+    TMyListDj song;
+    std::optional<PlayPage> page;  // its play page, once read
+    // The playing song ended while the page was read: auto-advance waits for it, as the play
+    // request `advance` of `play_loads_`.
+    std::optional<ListLoadSequence::Ticket> advance;
+  };
+  std::optional<PreparedSong> prepared_;
+  // Tells a prepared page that arrives after its song was dropped (and perhaps another one
+  // chosen) from the current one.
+  std::uint64_t prepared_generation_ = 0;
+  MainThread::TimerId prepare_timer_ = 0;  // the prepared page's load, about to begin
   PlaybackState shown_state_ = PlaybackState::kIdle;
   std::optional<TMyListDj> shown_title_;
   PlaybackNotice notice_;

@@ -79,6 +79,9 @@ class PlayerView {
   virtual void RefreshDisplay() = 0;
   /// The status line's word about playback; `kNone` clears it.
   virtual void ShowNotice(const PlaybackNotice& notice) = 0;
+  /// The playing song's stream lost its connection and is being reconnected (true), or no
+  /// longer is: the display line and the tray's tooltip say so (`DisplayLine::reconnecting`).
+  virtual void ShowReconnecting(bool reconnecting) = 0;
 
   // --- Messages.
   /// The application's standard error box (modal in the running program).

@@ -27,6 +27,7 @@ extern "C" {
 #include "audio/reader/resumable_http.h"
 #include "base/thread_name.h"
 #include "net/http_errors.h"
+#include "net/network_settings.h"
 #include "net/stream_options.h"
 
 namespace djkivo {
@@ -111,6 +112,11 @@ class ReaderCore final : public std::enable_shared_from_this<ReaderCore>,
   void SetReconnectTime(std::chrono::milliseconds limit) { reconnect_time_ = limit; }
   int Prepare(const std::string& address, MediaReaderCallback* callback);
   int GetOutputCount(std::uint32_t* count);
+  // Why the open failed with kReaderCertificateRefused. Any thread.
+  std::string CertificateRefusal() {
+    std::lock_guard lock(mutex_);
+    return certificate_refusal_;
+  }
   int GetMediaType(std::uint32_t output, ReaderMediaType* type);
   int GetAttribute(const std::string& name, std::uint64_t* value);
   int Start(float rate);
@@ -138,6 +144,11 @@ class ReaderCore final : public std::enable_shared_from_this<ReaderCore>,
   void Report(ReaderStatus status, int result);
   bool Hand(std::uint32_t index, const std::uint8_t* data, std::size_t length);
   int OpenInput();
+  // For an https open that failed with FFmpeg's bare I/O error: kReaderCertificateRefused
+  // (its reason stored) when the server's certificate is refused, else `result`.
+  int WhyTlsOpenFailed(int result);
+  // The proxy set on the reader itself as FFmpeg's http_proxy value; "" for none.
+  std::string OwnProxy() const;
   // Reads the next packet; false at the end of the stream, with a failure other than the
   // clean end stored in `failure`.
   bool ReadPacket(AVPacket* packet, int* failure);
@@ -201,7 +212,8 @@ class ReaderCore final : public std::enable_shared_from_this<ReaderCore>,
   bool started_ = false;
   bool paused_ = false;
   bool retry_now_ = false;
-  bool finished_ = false;  // the thread has left Run
+  bool finished_ = false;            // the thread has left Run
+  std::string certificate_refusal_;  // why the open failed with kReaderCertificateRefused
 
   // Reader thread only.
   AVFrame* frame_ = nullptr;
@@ -389,12 +401,8 @@ int ReaderCore::OpenInput() {
     av_dict_free(&options);
     return AVERROR(EINVAL);  // a proxy setting that cannot be used: never a silent way around it
   }
-  if (!proxy_host_.empty()) {
-    std::string proxy = "http://" + proxy_host_;
-    if (proxy_port_ != 0)
-      proxy += ":" + std::to_string(proxy_port_);
-    av_dict_set(&options, "http_proxy", proxy.c_str(), 0);
-  }
+  if (!proxy_host_.empty())
+    av_dict_set(&options, "http_proxy", OwnProxy().c_str(), 0);
   // Streams over HTTP come through the input that rides out dropped connections (its requests
   // get the protocol options above, the demuxer the rest).
   if (HasScheme(address_, "http") || HasScheme(address_, "https")) {
@@ -441,6 +449,32 @@ int ReaderCore::OpenInput() {
     outputs_.push_back(output);
   }
   return 0;
+}
+
+std::string ReaderCore::OwnProxy() const {
+  if (proxy_host_.empty())
+    return "";
+  std::string proxy = "http://" + proxy_host_;
+  if (proxy_port_ != 0)
+    proxy += ":" + std::to_string(proxy_port_);
+  return proxy;
+}
+
+int ReaderCore::WhyTlsOpenFailed(int result) {
+  // FFmpeg's TLS fails a refused certificate as a bare I/O error, like any other I/O failure,
+  // and names the reason only in its log: the certificate is checked again, as a page load
+  // checks it, and a refusal is reported only when that check refuses it too.
+  if (result != AVERROR(EIO) || !HasScheme(address_, "https") || abort_.load())
+    return result;
+  net::TNetworkSettings settings = net::InstalledNetworkSettings();
+  if (!proxy_host_.empty())
+    settings.proxy = OwnProxy();
+  std::optional<std::string> refusal = net::StreamCertificateRefusal(settings, address_);
+  if (!refusal)
+    return result;
+  std::lock_guard lock(mutex_);
+  certificate_refusal_ = std::move(*refusal);
+  return kReaderCertificateRefused;
 }
 
 void ReaderCore::FreeOutputs() {
@@ -580,6 +614,8 @@ void ReaderCore::Run() {
 
 void ReaderCore::Read() {
   int result = OpenInput();
+  if (result < 0)
+    result = WhyTlsOpenFailed(result);
   {
     std::lock_guard lock(mutex_);
     opened_ = result >= 0;
@@ -718,6 +754,8 @@ std::string FfmpegMediaReader::ErrorText(int result) const {
     return "the connection did not come back in time";
   if (result == kReaderStreamChanged)
     return "the stream changed while it was reconnected";
+  if (result == kReaderCertificateRefused)
+    return core_->CertificateRefusal();
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(result, text, sizeof text);
   return text;

@@ -38,10 +38,14 @@ class BusStub final : public QDBusVirtualObject {
       : connection_(QDBusConnection::connectToBus(QString::fromStdString(address),
                                                   QStringLiteral("stub%1").arg(++count_))),
         path_(path) {
+    // Registered before the move: registering gives the object a child, which must be made on
+    // the object's own thread (made from another it has no parent and is never freed), and moves
+    // with it. Qt delivers the calls to the object's thread; the name is taken last, so no call
+    // comes before the move.
+    const bool object = connection_.registerVirtualObject(path, this, QDBusConnection::SubPath);
     thread_.start();
-    moveToThread(&thread_);  // Qt delivers the calls to the object's thread
-    registered_ = connection_.registerVirtualObject(path, this, QDBusConnection::SubPath) &&
-                  connection_.registerService(service);
+    moveToThread(&thread_);
+    registered_ = object && connection_.registerService(service);
   }
 
   ~BusStub() override {

@@ -16,6 +16,7 @@
 #include "audio/output/null_device.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/compressed.h"
+#include "tests/support/process_stats.h"
 #include "tests/support/scrape_pages.h"
 #include "tests/support/scripted_peer.h"
 #include "tests/support/temp_folder.h"
@@ -44,22 +45,6 @@ constexpr std::uint32_t kShortMaxWait = 1000;
 // Stream bytes the demo site sends before a stall: about 2.5 s of a demo song, past the
 // 2 s the stream input buffers before it starts playing.
 constexpr int kStallAfterBytes = 40000;
-
-// Threads that carry the program's own name: the window's loads, the audio chain's threads,
-// the version check, the servers' connections. Qt, D-Bus and GLib name their threads.
-int UnnamedThreads() {
-  auto name = [](const fs::path& path) {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-  };
-  const std::string own = name("/proc/self/comm");
-  int count = 0;
-  for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task"))
-    count += name(task.path() / "comm") == own;
-  return count;
-}
 
 // Everything in a folder: each entry's relative path and bytes (a folder's path ends in "/").
 using FolderState = std::map<std::string, std::string>;
@@ -269,7 +254,7 @@ class WindowFaultsTest : public WindowTest, public ::testing::WithParamInterface
 
  protected:
   void SetUp() override {
-    baseline_threads_ = UnnamedThreads();
+    baseline_threads_ = test::OwnThreads();
     WindowTest::SetUp();
   }
 
@@ -445,8 +430,8 @@ TEST_P(WindowFaultsTest, ClosingEndsEverythingAndLeavesThePlayListAlone) {
   EXPECT_LT(Clock::now() - destroying, kCloseBound);
   site_->Stop();
   StopPeer();
-  EXPECT_TRUE(WaitFor([this] { return UnnamedThreads() <= baseline_threads_; }, kThreadsBound))
-      << UnnamedThreads() << " threads left, " << baseline_threads_ << " before";
+  EXPECT_TRUE(WaitFor([this] { return test::OwnThreads() <= baseline_threads_; }, kThreadsBound))
+      << test::OwnThreads() << " threads left, " << baseline_threads_ << " before";
   EXPECT_TRUE(ReadFolder(folder_.Path()) == expected_folder_) << "the play list's folder changed";
 }
 

@@ -110,13 +110,18 @@ TEST_F(PlaybackTest, DoubleClickAddsSavesAndPlaysAndAListedSongIsNotAddedTwice) 
   EXPECT_EQ(ReadPlayList(),
             line0 + RowBytes(1, 0) + "|" + RowBytes(1, 1) + "|" + RowBytes(1, 2) + "\r\n");
 
-  // In the play list view a double click plays the row's entry, and the row is highlighted.
+  // Entry 0 follows entry 1: its page is read ahead while entry 1 plays (or, had entry 1
+  // failed, at the advance).
+  ASSERT_TRUE(WaitFor([&] { return PlayPageRequests(id0) == 3; }));
+
+  // In the play list view a double click plays the row's entry (its page read again), and the
+  // row is highlighted.
   ClickCategory(5);
   EXPECT_EQ(form.SkinListView1->selectionModel()->selectedRows().value(0).row(), 1);
   DoubleClickRow(0);
   EXPECT_EQ(form.CurrentIndex(), 0);
   EXPECT_EQ(form.MyList().MyList().size(), 2u);
-  EXPECT_EQ(PlayPageRequests(id0), 3);
+  EXPECT_EQ(PlayPageRequests(id0), 4);
   EXPECT_TRUE(errors_.empty());
 }
 
@@ -144,17 +149,14 @@ TEST_F(PlaybackTest, NextWrapsAndPreviousStopsAtTheFirstEntry) {
       {&TForm1::SkinButton2Click, 0},  // after the last comes the first
       {&TForm1::N2Click, 0},
   };
-  int requests = 0;
+  // Each command reads its entry's play page once (a page read ahead for the song after the
+  // playing one is read before the command, or dropped by it).
   for (const auto& step : steps) {
+    const int before = PlayPageRequests(Song(step.index).id);
     (form.*step.command)();
     EXPECT_EQ(form.CurrentIndex(), step.index);
-    EXPECT_EQ(site_->RequestCount("/dance/play/" + Song(step.index).id + ".html") > 0, true);
-    ++requests;
+    EXPECT_EQ(PlayPageRequests(Song(step.index).id), before + 1);
   }
-  int play_pages = 0;
-  for (int i = 0; i < 3; ++i)
-    play_pages += PlayPageRequests(Song(i).id);
-  EXPECT_EQ(play_pages, requests);
 
   form.SkinButton4Click();  // random mode: Next still goes to the following entry
   form.SkinButton2Click();

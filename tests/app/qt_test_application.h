@@ -10,12 +10,16 @@
 #include <chrono>
 #include <functional>
 
+#include "app/core/heap_policy.h"
+
 namespace djkivo::app {
 
-/// Creates the process's QApplication on first use. Call it from each test (or fixture) that
-/// needs Qt; the application lives until the program ends.
+/// Creates the process's QApplication on first use, with the allocator set up as the program
+/// sets it up. Call it from each test (or fixture) that needs Qt; the application lives until
+/// the program ends.
 inline QApplication& TestApplication() {
   static QApplication* application = [] {
+    LimitHeapGrowth();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
       qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;

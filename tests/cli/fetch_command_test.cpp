@@ -1,8 +1,12 @@
 // djkivo-cli fetch: exact body bytes on stdout and exit 0, or the failure's message on stderr
 // and exit 1, against nginx and a scripted peer.
 #include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "tests/support/compressed.h"
 #include "tests/support/nginx_server.h"
@@ -104,6 +108,56 @@ TEST(FetchCommandTest, HttpsTrustsTheSystemStoreAndSaysWhyACertificateFails) {
   ::unsetenv("SSL_CERT_FILE");
   EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
   EXPECT_EQ(trusted.out, "secure");
+
+  // A trusted issuer does not make a wrong certificate good.
+  const struct {
+    test::ServerCertificate certificate;
+    std::string message_start;
+  } kRefused[] = {
+      {test::ServerCertificate::kExpired,
+       "The certificate of 127.0.0.1 has expired (it was valid until "},
+      {test::ServerCertificate::kOtherHost,
+       "The certificate of 127.0.0.1 was issued for other.example, not for 127.0.0.1.\n"},
+  };
+  for (const auto& c : kRefused) {
+    SCOPED_TRACE(c.message_start);
+    ScriptedPeer refusing({ScriptedPeer::Answer(test::OkResponse("unseen"))},
+                          {.tls = &certificates.Context(c.certificate)});
+    const test::ProcessResult refused = test::RunProcess(
+        {DJKIVO_CLI_PATH, "--ca-file", certificates.CaFile(), "fetch", refusing.Url("/")});
+    EXPECT_EQ(refused.exit_code, 1);
+    EXPECT_TRUE(refused.err.starts_with(c.message_start)) << refused.err;
+    EXPECT_TRUE(refused.err.ends_with("\n")) << refused.err;
+    EXPECT_EQ(refused.out, "");
+  }
+}
+
+// A CA folder as `openssl rehash` leaves it: each certificate under its subject's hash.
+void WriteHashedCaFolder(const test::TempFolder& folder, const std::string& ca_file) {
+  const std::string pem = test::ReadFileBytes(ca_file);
+  std::unique_ptr<BIO, decltype(&BIO_free)> in(BIO_new_mem_buf(pem.data(), int(pem.size())),
+                                               BIO_free);
+  std::unique_ptr<X509, decltype(&X509_free)> certificate(
+      PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr), X509_free);
+  ASSERT_NE(certificate, nullptr) << ca_file;
+  char name[16];
+  std::snprintf(name, sizeof name, "%08lx.0", X509_subject_name_hash(certificate.get()));
+  folder.Write(name, pem);
+}
+
+TEST(FetchCommandTest, HttpsTrustsACaFolderNamedBySslCertDir) {
+  const test::TestCertificates& certificates = test::TestCertificates::Get();
+  test::TempFolder folder;
+  WriteHashedCaFolder(folder, certificates.CaFile());
+  ScriptedPeer peer({ScriptedPeer::Answer(test::OkResponse("from the folder's CA"))},
+                    {.tls = &certificates.Context(test::ServerCertificate::kGood)});
+  ::setenv("SSL_CERT_FILE", (folder.Path() / "no-such-file.pem").c_str(), 1);
+  ::setenv("SSL_CERT_DIR", folder.Path().c_str(), 1);
+  const test::ProcessResult trusted = Fetch(peer.Url("/"));
+  ::unsetenv("SSL_CERT_DIR");
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ(trusted.exit_code, 0) << trusted.err;
+  EXPECT_EQ(trusted.out, "from the folder's CA");
 }
 
 TEST(FetchCommandTest, CaFileAndProxyOptions) {

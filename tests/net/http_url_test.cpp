@@ -23,6 +23,11 @@ TEST(HttpUrlTest, MergesIntoTheCurrentAddress) {
       {"", "http://site.example:80/a", "/a", "site.example"},
       {"", "http://user:pw@site.example/a", "/a", "site.example"},
       {"", "http://[::1]:8080/a", "/a", "[::1]:8080"},
+      // https:// without a port is port 443, which the Host header leaves out.
+      {"", "https://site.example/", "/", "site.example"},
+      {"", "https://site.example:443/a", "/a", "site.example"},
+      {"", "https://site.example:8443/a", "/a", "site.example:8443"},
+      {"", "https://site.example:80/a", "/a", "site.example:80"},
       {"", "http://site.example/search.html?pageid=1&keyword=%B9%B7&keytype=1",
        "/search.html?pageid=1&keyword=%B9%B7&keytype=1", "site.example"},
       {"", "http://site.example/a/b.html#part", "/a/b.html", "site.example"},
@@ -40,6 +45,10 @@ TEST(HttpUrlTest, MergesIntoTheCurrentAddress) {
       {"http://h:81/dance/x.html", "y.html?p=2", "/dance/y.html?p=2", "h:81"},
       {"http://h:81/dance/x.html", "http://other/z.html", "/z.html", "other"},
       {"http://h/dance/x.html", "http://other:9000/", "/", "other:9000"},
+      // A move to https:// takes its default port, not the old one.
+      {"http://h:81/dance/x.html", "https://h/dance/x.html", "/dance/x.html", "h"},
+      {"https://h:8443/dance/x.html", "http://h/y.html", "/y.html", "h"},
+      {"https://h:8443/dance/x.html", "y.html", "/dance/y.html", "h:8443"},
   };
   for (const MergeCase& c : kCases) {
     SCOPED_TRACE(std::string(c.current) + " -> " + c.next);

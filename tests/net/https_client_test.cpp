@@ -3,13 +3,17 @@
 // schemes with their cookies, session resumption, and IPv6. nginx speaking HTTPS:
 // tests/net/http_nginx_test.cpp.
 #include <gtest/gtest.h>
+#include <openssl/ssl.h>
+#include <poll.h>
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "net/http_client.h"
+#include "net/socket_connection.h"
 #include "net/tls_connection.h"
 #include "net/tls_context.h"
 #include "tests/support/client_load.h"
@@ -130,6 +134,95 @@ TEST(HttpsCertificateTest, AnUnreadableCaFileFailsTheLoad) {
   EXPECT_FALSE(outcome.ok);
   EXPECT_TRUE(outcome.error.starts_with("Cannot read the CA file \"/nonexistent/ca.pem\": "))
       << outcome.error;
+}
+
+// --- what the client offers and sends -----------------------------------------------------
+
+// A server context of the test's own on the good certificate, which the test changes (through
+// OpenSSL) before any peer uses it.
+std::unique_ptr<demo::TlsServerContext> OwnServerContext() {
+  const test::ServerFiles& files = TestCertificates::Get().Files(ServerCertificate::kGood);
+  return std::make_unique<demo::TlsServerContext>(files.certificate_file, files.key_file);
+}
+
+// Makes a handshake with an OpenSSL client that takes any version from TLS 1.0 on; the version
+// agreed, or 0 when the handshake failed. Shows what a test peer really offers.
+int VersionAgreedByALenientClient(int port) {
+  std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_client_method()),
+                                                            SSL_CTX_free);
+  SSL_CTX_set_min_proto_version(context.get(), TLS1_VERSION);
+  SSL_CTX_set_security_level(context.get(), 0);
+  SSL_CTX_set_cipher_list(context.get(), "DEFAULT:@SECLEVEL=0");
+  TSocketConnection socket("127.0.0.1", std::to_string(port), 10s, 10s);
+  std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), SSL_free);
+  SSL_set_fd(ssl.get(), socket.Fd());
+  // The socket is non-blocking: wait for each step the handshake asks for.
+  for (int result = SSL_connect(ssl.get()); result != 1; result = SSL_connect(ssl.get())) {
+    const int error = SSL_get_error(ssl.get(), result);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+      return 0;
+    if (!WaitForSocket(socket.Fd(), error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT, 10s))
+      return 0;
+  }
+  return SSL_version(ssl.get());
+}
+
+TEST(HttpsVersionTest, AServerOfferingOnlyTls11IsRefused) {
+  std::unique_ptr<demo::TlsServerContext> old_server = OwnServerContext();
+  // Security level 0, or OpenSSL 3 will not speak TLS 1.1 at all.
+  SSL_CTX_set_security_level(old_server->Get(), 0);
+  SSL_CTX_set_cipher_list(old_server->Get(), "DEFAULT:@SECLEVEL=0");
+  SSL_CTX_set_min_proto_version(old_server->Get(), TLS1_VERSION);
+  SSL_CTX_set_max_proto_version(old_server->Get(), TLS1_1_VERSION);
+  ScriptedPeer peer({{PeerStep::Stall()}, ScriptedPeer::Answer(OkResponse("unseen"))},
+                    {.tls = old_server.get()});
+  ASSERT_EQ(VersionAgreedByALenientClient(peer.Port()), TLS1_1_VERSION)
+      << "the peer does not speak TLS 1.1: the case below proves nothing";
+  const LoadOutcome outcome = LoadTrustingTestCa(peer.Url("/"));
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.error,
+            "TLS handshake with 127.0.0.1 failed: tlsv1 alert protocol version (the server offers "
+            "no TLS version from 1.2 on).");
+  EXPECT_TRUE(peer.Requests().empty());
+}
+
+// The server names the client sent, as the server's name callback saw them ("" for none).
+class ServerNameRecorder {
+ public:
+  explicit ServerNameRecorder(SSL_CTX* context) {
+    SSL_CTX_set_tlsext_servername_callback(context, OnHello);
+    SSL_CTX_set_tlsext_servername_arg(context, this);
+  }
+  std::vector<std::string> Names() const {
+    std::lock_guard lock(mutex_);
+    return names_;
+  }
+
+ private:
+  // On the peer's connection threads.
+  static int OnHello(SSL* ssl, int*, void* self) {
+    const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+    auto* recorder = static_cast<ServerNameRecorder*>(self);
+    std::lock_guard lock(recorder->mutex_);
+    recorder->names_.emplace_back(name ? name : "");
+    return SSL_TLSEXT_ERR_OK;
+  }
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> names_;  // guarded by mutex_
+};
+
+TEST(HttpsVersionTest, TheHostNameIsSentForANameAndNotForAnAddress) {
+  std::unique_ptr<demo::TlsServerContext> server = OwnServerContext();
+  const ServerNameRecorder recorder(server->Get());
+  ScriptedPeer peer(
+      {ScriptedPeer::Answer(OkResponse("by name")), ScriptedPeer::Answer(OkResponse("by address"))},
+      {.tls = server.get()});
+  const std::string port = std::to_string(peer.Port());
+  // Each load its own context: a resumed session carries no fresh name to record.
+  EXPECT_EQ(LoadTrustingTestCa("https://localhost:" + port + "/").body, "by name");
+  EXPECT_EQ(LoadTrustingTestCa("https://127.0.0.1:" + port + "/").body, "by address");
+  EXPECT_EQ(recorder.Names(), (std::vector<std::string>{"localhost", ""}));
 }
 
 // --- peers that misbehave ------------------------------------------------------------------

@@ -35,6 +35,7 @@ class RecordingView final : public PlayerView {
   void RefreshDisplay() override { ++refreshes; }
   void ShowNotice(const PlaybackNotice& shown) override { notice = shown; }
   void ShowError(const std::string& message) override { errors.push_back(message); }
+  void ShowReconnecting(bool shown) override { reconnecting.push_back(shown); }
 
   bool home_shown = true;
   int highlighted = -1;
@@ -49,6 +50,7 @@ class RecordingView final : public PlayerView {
   int refreshes = 0;
   PlaybackNotice notice;
   std::vector<std::string> errors;
+  std::vector<bool> reconnecting;  // each change, in order
 };
 
 /// A `CataloguePages` that answers from functions the test sets, and notes every request.

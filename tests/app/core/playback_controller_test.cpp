@@ -3,8 +3,11 @@
 // name while play pages load or fail.
 #include "app/core/playback_controller.h"
 
+#include <algorithm>
+
 #include "tests/app/core/player_fixture.h"
 #include "tests/support/poll.h"
+#include "tests/support/temp_folder.h"
 
 namespace djkivo::app {
 namespace {
@@ -146,8 +149,9 @@ TEST_F(PlaybackTest, AFailedAdvanceSaysSoAndPlayStartsTheSongTheTitleNames) {
   const TestSong next = GoneSong("901");
   UsePlayList({first, next});
   Playback().Play();
-  ASSERT_TRUE(PumpUntil([&] { return PlayPageRequests(next.id) == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return done_ == 1; }));
   PumpFor(300ms);
+  EXPECT_EQ(PlayPageRequests(next.id), 1);  // read ahead, and not again at the advance
   EXPECT_EQ(view_.notice, (PlaybackNotice{PlaybackNotice::Kind::kPlayPageFailed, next.name,
                                           "HTTP/1.1 404 Not Found", 0}));
   EXPECT_EQ(Playback().State(), PlaybackState::kIdle);
@@ -267,6 +271,190 @@ TEST_F(PlaybackTest, NothingStartsAfterClose) {
   Playback().OnSongEnded();
   EXPECT_EQ(pages_.play_requests.size(), 1u);
   EXPECT_EQ(Playback().State(), PlaybackState::kIdle);
+}
+
+// The next song's play page is read while the playing one plays out (short songs are near their
+// end at once), so auto-advance starts the next stream without a page load of its own. The log
+// holds "ahead ID" for a play page read while a song played, "page ID" for one read while none
+// did, and "started ID".
+class PreparedSongTest : public PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    pages_.play_answer = [this, answer = pages_.play_answer](const std::string& address) {
+      const bool playing = Playback().State() == PlaybackState::kPlaying;
+      const std::size_t name = address.rfind('/') + 1;
+      log_.push_back((playing ? "ahead " : "page ") +
+                     address.substr(name, address.rfind(".html") - name));
+      return answer(address);
+    };
+    struct Starts final : PlayerObserver {
+      explicit Starts(std::vector<std::string>& log) : log_(log) {}
+      void SongStarted(const TMyListDj& song) override { log_.push_back("started " + song.id); }
+      void PlaybackStateChanged(PlaybackState) override {}
+      void TitleChanged() override {}
+      std::vector<std::string>& log_;
+    };
+    starts_ = std::make_unique<Starts>(log_);
+    Playback().AddObserver(*starts_);
+  }
+  void TearDown() override {
+    Playback().RemoveObserver(*starts_);
+    PlayerTest::TearDown();
+  }
+
+  int Started() const {
+    return static_cast<int>(std::count_if(
+        log_.begin(), log_.end(), [](const std::string& e) { return e.starts_with("started "); }));
+  }
+  /// Demo songs 0 to `count - 1`.
+  std::vector<TestSong> Songs(int count) const {
+    std::vector<TestSong> songs;
+    for (int i = 0; i < count; ++i)
+      songs.push_back(DemoSong(i));
+    return songs;
+  }
+
+  std::vector<std::string> log_;
+  std::unique_ptr<PlayerObserver> starts_;
+};
+
+TEST_F(PreparedSongTest, TheNextSongsPageIsReadAheadAndItsStreamStartsWithoutALoad) {
+  const std::vector<TestSong> songs = Songs(3);
+  UsePlayList(songs);
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return Started() == 3; }, 30s));
+  const std::vector<std::string> expected = {
+      "page " + songs[0].id,    "started " + songs[0].id, "ahead " + songs[1].id,
+      "started " + songs[1].id, "ahead " + songs[2].id,   "started " + songs[2].id,
+  };
+  EXPECT_EQ(std::vector<std::string>(log_.begin(), log_.begin() + 6), expected);
+  EXPECT_TRUE(view_.errors.empty());
+}
+
+// A song that follows itself (a one-song list) plays its loaded stream again, as Play does.
+TEST_F(PreparedSongTest, ASongThatFollowsItselfIsNotReadAgain) {
+  const TestSong song = DemoSong(0);
+  UsePlayList({song});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return Started() == 3; }, 30s));
+  EXPECT_EQ(std::vector<std::string>(log_.begin(), log_.begin() + 4),
+            (std::vector<std::string>{"page " + song.id, "started " + song.id, "started " + song.id,
+                                      "started " + song.id}));
+}
+
+// In random mode the next song is drawn when its page is read ahead, and that draw plays.
+TEST_F(PreparedSongTest, InRandomModeTheSongDrawnAheadIsTheOneThatPlays) {
+  UsePlayList(Songs(4));
+  Playback().SetRandomMode(true);
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return Started() == 6; }, 60s));
+  std::string ahead;
+  for (const std::string& entry : log_) {
+    if (entry.starts_with("ahead ")) {
+      ahead = entry.substr(6);
+    } else if (entry.starts_with("page ")) {
+      ahead.clear();
+    } else if (!ahead.empty()) {
+      EXPECT_EQ(entry, "started " + ahead);
+    }
+  }
+  EXPECT_EQ(std::count_if(log_.begin(), log_.end(),
+                          [](const std::string& e) { return e.starts_with("page "); }),
+            1);
+}
+
+// A change of the play list or of the mode drops the prepared song, whether its page is still
+// loading or already in: what plays next is the entry next after the change, its page read after
+// the change, and the play list file holds what the change left.
+struct PreparedSongChange {
+  const char* name;
+  bool inside_the_load;
+  void (*apply)(PlayerController&);
+  int next;  // the demo song that plays next; -1 for none
+};
+
+void DeleteTheNextEntry(PlayerController& c) {
+  c.ShowPlayList();
+  c.DeleteEntry(1);
+}
+void ClearTheList(PlayerController& c) {
+  c.ShowPlayList();
+  c.ClearPlayList();
+}
+// Both changes drop the song; sequential again, the same entry is prepared anew. (A change
+// into random mode alone would leave the next song to chance.)
+void ChooseRandomThenSequential(PlayerController& c) {
+  c.Playback().SetRandomMode(true);
+  c.Playback().SetRandomMode(false);
+}
+
+const PreparedSongChange kPreparedSongChanges[] = {
+    {"NextEntryDeletedWhileItLoads", true, DeleteTheNextEntry, 2},
+    {"NextEntryDeletedOnceIn", false, DeleteTheNextEntry, 2},
+    {"ListCleared", false, ClearTheList, -1},
+    {"ModeChangedWhileItLoads", true, ChooseRandomThenSequential, 1},
+    {"ModeChangedOnceIn", false, ChooseRandomThenSequential, 1},
+};
+
+class PreparedSongChangeTest : public PreparedSongTest,
+                               public ::testing::WithParamInterface<PreparedSongChange> {};
+
+TEST_P(PreparedSongChangeTest, DropsThePreparedSong) {
+  const PreparedSongChange& c = GetParam();
+  const std::vector<TestSong> songs = Songs(3);
+  UsePlayList(songs);
+  // Paused inside the read-ahead load (the second load), so the song cannot end before the
+  // change.
+  pages_.while_loading = [&] {
+    pages_.while_loading = [&] {
+      Playback().Pause();
+      if (c.inside_the_load)
+        c.apply(*controller_);
+    };
+  };
+  Playback().PlayEntry(0);
+  ASSERT_EQ(Playback().State(), PlaybackState::kPlaying);
+  ASSERT_TRUE(PumpUntil([&] { return Playback().State() == PlaybackState::kPaused; }));
+  if (!c.inside_the_load)
+    c.apply(*controller_);
+  const std::size_t changed = log_.size();
+  const std::string bytes = djkivo::test::ReadFileBytes(PlayListPath());
+  Playback().Play();
+  if (c.next < 0) {
+    ASSERT_TRUE(PumpUntil([&] { return Playback().State() == PlaybackState::kIdle; }));
+    PumpFor(300ms);
+    EXPECT_EQ(log_.size(), changed) << "nothing more is read or started";
+  } else {
+    ASSERT_TRUE(PumpUntil([&] { return Started() == 2; }, 30s));
+    const std::string next = songs[static_cast<std::size_t>(c.next)].id;
+    EXPECT_EQ(log_.back(), "started " + next);
+    EXPECT_NE(
+        std::find(log_.begin() + static_cast<std::ptrdiff_t>(changed), log_.end(), "ahead " + next),
+        log_.end())
+        << "its page is read after the change";
+  }
+  EXPECT_EQ(djkivo::test::ReadFileBytes(PlayListPath()), bytes);
+  EXPECT_TRUE(view_.errors.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, PreparedSongChangeTest, ::testing::ValuesIn(kPreparedSongChanges),
+                         [](const auto& change) { return std::string(change.param.name); });
+
+// A song the user starts while the next one's page is read ahead wins over it. (The log notes
+// a page as it answers: the user's page, read inside the read-ahead load, comes first, and as
+// the first song still plays it shows as "ahead" too.)
+TEST_F(PreparedSongTest, ASongTheUserStartsDuringTheReadAheadWins) {
+  const std::vector<TestSong> songs = Songs(3);
+  UsePlayList(songs);
+  pages_.while_loading = [&] { pages_.while_loading = [&] { Playback().PlayEntry(2); }; };
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return Started() == 3; }, 30s));
+  EXPECT_EQ(std::vector<std::string>(log_.begin(), log_.begin() + 7),
+            (std::vector<std::string>{"page " + songs[0].id, "started " + songs[0].id,
+                                      "ahead " + songs[2].id, "started " + songs[2].id,
+                                      "ahead " + songs[1].id, "ahead " + songs[0].id,
+                                      "started " + songs[0].id}));
 }
 
 }  // namespace

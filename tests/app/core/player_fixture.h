@@ -66,6 +66,8 @@ class PlayerTest : public ::testing::Test {
     chain_->SoundOut1.SetOnSyncDone([this](TComponent*) { ++runs_; });
     chain_->SpectrumAnalyser1.SetOnGainData(
         [this](TComponent*) { controller_->Playback().OnGainTick(); });
+    chain_->MediaStreamIn1.SetOnReconnect(
+        [this](TComponent*) { controller_->Playback().OnReconnect(); });
     pages_.play_answer = [this](const std::string& address) {
       play_times_.push_back(std::chrono::steady_clock::now());
       auto song = songs_.find(address);
@@ -85,6 +87,7 @@ class PlayerTest : public ::testing::Test {
     controller_->Close();
     chain_->SoundOut1.SetOnDone({});
     chain_->SpectrumAnalyser1.SetOnGainData({});
+    chain_->MediaStreamIn1.SetOnReconnect({});
     controller_.reset();
     chain_.reset();
     site_->Stop();

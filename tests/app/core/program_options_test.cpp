@@ -24,6 +24,9 @@ TEST(ProgramOptionsTest, WindowValuesInBothFormsAndItsSwitches) {
   WindowOptions none = ParseWindowOptions({});
   EXPECT_FALSE(none.demo);
   EXPECT_TRUE(none.catalogue_host.empty());
+  EXPECT_EQ(none.reconnect_minutes, -1);
+  EXPECT_EQ(ParseWindowOptions({"--reconnect-minutes", "0"}).reconnect_minutes, 0);
+  EXPECT_EQ(ParseWindowOptions({"--reconnect-minutes=45"}).reconnect_minutes, 45);
   EXPECT_TRUE(ParseWindowOptions({"-h"}).help);
   EXPECT_TRUE(ParseWindowOptions({"--help"}).help);
   EXPECT_TRUE(ParseWindowOptions({"--version"}).version);
@@ -51,6 +54,7 @@ TEST(ProgramOptionsTest, WindowRefusesWrongArgumentsWithAMessage) {
       {{"--demo=1"}, "option --demo takes no value"},
       {{"--volume", "3"}, "unknown option: --volume"},
       {{"song.mp3"}, "unexpected argument: song.mp3"},
+      {{"--reconnect-minutes", "3m"}, "option --reconnect-minutes needs a whole number: 3m"},
       {{"--demo", "--", "--help"}, "unexpected argument: --help"},
   };
   for (const auto& c : cases) {

@@ -74,12 +74,15 @@ class OpenWatcher : public MediaReaderCallback {
   int result_ = kReaderOk;
 };
 
-std::optional<int> OpenResult(const std::string& address) {
+// The open's result; with `why`, a failure's text as the reader gives it.
+std::optional<int> OpenResult(const std::string& address, std::string* why = nullptr) {
   OpenWatcher watcher;
   const std::unique_ptr<MediaReader> reader = CreateMediaReader(AddressOrigin::kNetwork);
   if (reader->Open(address, &watcher) != kReaderOk)
     return -1;
   const std::optional<int> result = watcher.Result(20s);
+  if (why && result)
+    *why = reader->ErrorText(*result);
   reader->Close();
   return result;
 }
@@ -115,18 +118,33 @@ TEST_F(FfmpegReaderNetworkTest, HttpsStreamsAreCheckedAgainstTheSameTrust) {
     InstalledSettings trusted({.proxy = "", .ca_file = TestCertificates::Get().CaFile()});
     EXPECT_EQ(OpenResult(nginx_->TlsUrl(Song())), kReaderOk);
   }
-  // The system store alone does not know the test CA: an impostor's stream never opens.
-  const std::optional<int> untrusted = OpenResult(nginx_->TlsUrl(Song()));
-  ASSERT_TRUE(untrusted.has_value());
-  EXPECT_NE(*untrusted, kReaderOk);
+  // The system store alone does not know the test CA: an impostor's stream never opens, and
+  // the reader says why as a page load would.
+  std::string why;
+  EXPECT_EQ(OpenResult(nginx_->TlsUrl(Song()), &why), kReaderCertificateRefused);
+  EXPECT_EQ(why,
+            "The certificate of 127.0.0.1 was issued by an unknown authority (\"DJKivo Test "
+            "CA\"), or the server did not send the certificates between them.");
   InstalledSettings trusted({.proxy = "", .ca_file = TestCertificates::Get().CaFile()});
+  // Two connections: FFmpeg's, then the check of why it failed.
   test::ScriptedPeer other(
-      {test::ScriptedPeer::Answer(test::OkResponse("x"))},
+      {test::ScriptedPeer::Answer(test::OkResponse("x")),
+       test::ScriptedPeer::Answer(test::OkResponse("x"))},
       {.tls = &TestCertificates::Get().Context(ServerCertificate::kOtherHost)});
-  const std::optional<int> other_host = OpenResult(other.Url(Song()));
-  ASSERT_TRUE(other_host.has_value());
-  EXPECT_NE(*other_host, kReaderOk);
+  EXPECT_EQ(OpenResult(other.Url(Song()), &why), kReaderCertificateRefused);
+  EXPECT_EQ(why, "The certificate of 127.0.0.1 was issued for other.example, not for 127.0.0.1.");
   EXPECT_TRUE(other.Requests().empty());
+
+  // A handshake that fails for another reason (the same bare I/O error from FFmpeg) is not
+  // called a certificate's fault.
+  const test::PeerScript plain = {test::PeerStep::Send("HTTP/1.1 400 Bad Request\r\n\r\n"),
+                                  test::PeerStep::Drain(100ms), test::PeerStep::Close()};
+  test::ScriptedPeer not_tls({plain, plain});
+  const std::optional<int> refused =
+      OpenResult("https://127.0.0.1:" + std::to_string(not_tls.Port()) + Song(), &why);
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(*refused, kReaderOk);
+  EXPECT_NE(*refused, kReaderCertificateRefused) << why;
 }
 
 TEST_F(FfmpegReaderNetworkTest, StreamsTakeTheProxy) {
