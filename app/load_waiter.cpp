@@ -7,6 +7,8 @@
 #include <QEventLoop>
 #include <QMetaObject>
 
+#include "base/thread_name.h"
+
 namespace djkivo::app {
 
 QtLoadWaiter::QtLoadWaiter(std::function<void()> on_quit_during_load)
@@ -29,6 +31,7 @@ void QtLoadWaiter::Run(const std::function<void()>& load) {
   shared->loop = &loop;
   ++active_loads_;
   std::thread load_thread([&load, shared, application] {
+    NameThisThread("djk-load");
     load();
     shared->done.store(true, std::memory_order_release);
     QMetaObject::invokeMethod(

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "audio/audio_input.h"
+#include "base/thread_name.h"
 
 namespace djkivo {
 
@@ -32,6 +33,7 @@ std::uint32_t TAudioCacheThread::FrameBytes() const {
 }
 
 void TAudioCacheThread::Execute() {
+  NameThisThread("djk-cachefill");
   finished_.store(false);
   try {
     const std::uint32_t frame = FrameBytes();

@@ -37,9 +37,11 @@ class TAudioCacheThread {
   /// The longest pause after a pass. The pause ends as soon as the reader has freed enough room
   /// for the next pass to add data, so a fast reader is never starved by it, while a player
   /// consuming in real time gets one large pass per `kMinimumChunk` played. The limit only
-  /// catches a change of the input's size estimate, so it can be long: the thread sleeps
-  /// through playback instead of waking a hundred times a second.
-  static constexpr std::chrono::milliseconds kPassPause{100};
+  /// catches a change of the input's size estimate while the rest of a known-size stream fits
+  /// (the pass then waits for `kLowWaterFree`, so more than 768 KiB, over four seconds of
+  /// audio, are buffered): two seconds can never starve the reader, and the thread sleeps
+  /// through playback instead of waking on a timer.
+  static constexpr std::chrono::milliseconds kPassPause{2000};
 
   /// Creates the ring (reset, `DataEnded` clear); the thread does not run until `Start`.
   /// `input` must be open and stay open until `Join` has returned.

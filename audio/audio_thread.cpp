@@ -4,6 +4,7 @@
 
 #include "audio/audio_output.h"
 #include "audio/event_handler.h"
+#include "base/thread_name.h"
 
 namespace djkivo {
 
@@ -123,6 +124,7 @@ bool TAudioThread::WaitParked(std::chrono::milliseconds timeout,
 }
 
 void TAudioThread::Execute() {
+  NameThisThread("djk-output");
   id_.store(std::this_thread::get_id());
   while (Park())
     RunOnce();

@@ -6,6 +6,7 @@
 #include "audio/audio_output.h"
 #include "audio/audio_thread.h"
 #include "base/main_thread.h"
+#include "base/thread_name.h"
 
 namespace djkivo {
 
@@ -140,12 +141,14 @@ void TEventHandler::Forget(TComponent* sender) {
 }
 
 void TEventHandler::Execute() {
+  NameThisThread("djk-dispatch");
   std::unique_lock lock(queue_lock_);
   while (!terminated_) {
-    if (queue_.empty()) {
-      queue_event_.wait_for(lock, kIdleWait);
-      continue;
-    }
+    // Post and the last reference's release both notify under this lock's protection of the
+    // flags, so the wait cannot miss either.
+    queue_event_.wait(lock, [this] { return terminated_ || !queue_.empty(); });
+    if (terminated_)
+      break;
     Record record = std::move(queue_.front());
     queue_.pop_front();
     dispatching_ = record.sender;

@@ -37,11 +37,12 @@ class TAudioThread;
 /// Shutdown order: the last reference is released; the thread finishes the record in hand,
 /// drops the rest of the queue and ends; the dispatcher is freed.
 ///
+/// The dispatcher thread sleeps on an empty queue until a record is posted or the last
+/// reference goes, so an idle player costs it no wake-ups.
+///
 /// Threads: every method may be called from any thread.
 class TEventHandler {
  public:
-  /// How long the dispatcher sleeps on an empty queue before looking again.
-  static constexpr std::chrono::milliseconds kIdleWait{100};
   /// Poll interval of a done record waiting for its thread to park.
   static constexpr std::chrono::milliseconds kParkPoll{10};
 

@@ -1,10 +1,10 @@
 // Playback cost: a 320 kbit/s MP3 played in real time through the whole chain into the null
-// device (djkivo-cli play), against ffplay on the same file, both running at once; and the
-// spectrum analysis alone against a plain 16-point FFT loop.
+// device (djkivo-cli play), against ffplay on the same file, both running at once; the same
+// playback against its floor, decoding the file alone through the stream input in this
+// process (best of three, after the playback); and the spectrum analysis alone against a plain
+// 16-point FFT loop.
 //
 //   playback_bench [--seconds N]   (default 60: the file's length and so the run's)
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -17,10 +17,11 @@
 #include <vector>
 
 #include "audio/analysis/spectrum_bands.h"
+#include "audio/media_stream_in.h"
+#include "bench/decode_cost.h"
 #include "bench/measure.h"
+#include "bench/quiet_child.h"
 #include "tests/support/test_media.h"
-
-extern char** environ;
 
 namespace {
 
@@ -33,29 +34,6 @@ struct ProcessCost {
   double peak_rss_mb = 0;
   int status = -1;
 };
-
-pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extra_env) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args)
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  std::vector<std::string> env_strings(extra_env);
-  for (char** e = environ; *e; ++e)
-    env_strings.emplace_back(*e);
-  std::vector<char*> envp;
-  for (std::string& entry : env_strings)
-    envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-    pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
 
 ProcessCost Reap(pid_t pid) {
   ProcessCost cost;
@@ -145,13 +123,25 @@ double PlainFftNsPerFrame(const std::vector<std::uint8_t>& pcm, volatile float& 
       768);
 }
 
+// CPU milliseconds of decoding `path` whole through the stream input, best of three.
+double DecodeCpuMs(const std::string& path) {
+  constexpr int kRuns = 3;
+  double best = 1e30;
+  for (int run = 0; run < kRuns; ++run) {
+    djkivo::TMediaStreamIn input;
+    input.SetOrigin(djkivo::AddressOrigin::kUser);
+    input.SetFileName(path);
+    const double before = djkivo::bench::ProcessCpuMs();
+    djkivo::bench::PullAll(input);
+    best = std::min(best, djkivo::bench::ProcessCpuMs() - before);
+  }
+  return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seconds = 60;
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::strcmp(argv[i], "--seconds") == 0)
-      seconds = std::max(1, std::atoi(argv[++i]));
+  const int seconds = djkivo::bench::SecondsOption(argc, argv, 60);
 
   // --- The analyser alone.
   const std::vector<std::uint8_t> pcm = TestPull();
@@ -171,10 +161,11 @@ int main(int argc, char** argv) {
   // --- Real-time playback, ours and ffplay at once.
   const std::string media =
       djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320, seconds);
-  const pid_t ours_pid = Spawn({DJKIVO_CLI_PATH, "play", media, "--device", "null"}, {});
+  const pid_t ours_pid =
+      djkivo::bench::SpawnQuiet({DJKIVO_CLI_PATH, "play", media, "--device", "null"}, {});
   // No sound card here: ffplay's SDL gets the dummy audio driver, which still plays in real time.
-  const pid_t ffplay_pid = Spawn({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media},
-                                 {"SDL_AUDIODRIVER=dummy"});
+  const pid_t ffplay_pid = djkivo::bench::SpawnQuiet(
+      {"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", media}, {"SDL_AUDIODRIVER=dummy"});
   const ProcessCost ours = Reap(ours_pid);
   const ProcessCost ffplay = Reap(ffplay_pid);
   if (ours.status != 0 || ffplay.status != 0) {
@@ -183,6 +174,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double minutes = seconds / 60.0;
+  const double decode_ms = DecodeCpuMs(media);
   std::printf("real-time playback of %d s of 320 kbit/s MP3 into the null device:\n", seconds);
   std::printf("  djkivo-cli play: %.3f s CPU, %.1f MB peak RSS\n", ours.cpu_seconds,
               ours.peak_rss_mb);
@@ -190,6 +182,9 @@ int main(int argc, char** argv) {
               ffplay.cpu_seconds, ffplay.peak_rss_mb);
   PrintMeasure("playback_cpu", ours.cpu_seconds / minutes, ffplay.cpu_seconds / minutes, "<=0.5",
                "cpu_s_per_audio_min");
+  std::printf("  decoding alone (the floor): %.1f ms CPU\n", decode_ms);
+  PrintMeasure("playback_cpu_to_decode", ours.cpu_seconds * 1000 / minutes, decode_ms / minutes,
+               "<=2.5", "ms_cpu_per_audio_min");
   PrintMeasure("playback_rss", ours.peak_rss_mb, ffplay.peak_rss_mb, "<=1.0", "MB");
   std::printf(
       "measure: spectrum_ns_per_frame ours=%.4g anchor=%.4g ratio=%.3f target=<=15 "

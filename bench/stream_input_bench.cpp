@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/media_stream_in.h"
+#include "bench/decode_cost.h"
 #include "bench/measure.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/process_stats.h"
@@ -22,6 +23,8 @@ namespace djkivo {
 namespace {
 
 using djkivo::bench::PrintMeasure;
+using djkivo::bench::ProcessCpuMs;
+using djkivo::bench::PullAll;
 
 using test::TestMedia;
 
@@ -30,33 +33,11 @@ constexpr int kDecodeRuns = 3;    // best of, for both sides
 constexpr int kFirstBlockRuns = 21;
 constexpr int kMemoryStreams = 4;
 
-double ProcessCpuMs() {
-  timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
 double ChildrenCpuMs() {
   rusage usage{};
   getrusage(RUSAGE_CHILDREN, &usage);
   return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
          (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
-// Pulls the whole song through the stream input as fast as it comes; returns the bytes.
-std::uint64_t PullAll(TMediaStreamIn& input) {
-  input.Open();
-  std::uint64_t total = 0;
-  while (true) {
-    std::uint8_t* buffer = nullptr;
-    std::uint32_t bytes = 1 << 16;
-    input.GetData(buffer, bytes);
-    if (bytes == 0)
-      break;
-    total += bytes;
-  }
-  input.Close();
-  return total;
 }
 
 void DecodeCpu(const char* name, TestMedia media) {

@@ -1,5 +1,7 @@
 // The window's speed and memory: cold start to the window shown, a category click to its rows
-// shown, a double click to the first audio the device plays, and the peak memory while playing.
+// shown, a double click to the first audio the device plays, the peak memory while playing, and
+// a play list of 100,000 songs: the click on "我的列表" to its rows painted, and adding one song
+// to it (the whole file written anew, atomically and durably, as every add does).
 //
 // The window runs on the offscreen platform against the demo site on loopback, on a null sound
 // device whose played-byte counter marks the first audio. The memory is that of the real
@@ -30,7 +32,9 @@
 
 #include "app/core/catalogue_address.h"
 #include "app/core/fetch_page.h"
+#include "app/core/my_list.h"
 #include "app/core/scrapers.h"
+#include "app/core/song_entry.h"
 #include "app/load_waiter.h"
 #include "app/main_form.h"
 #include "app/qt_main_thread.h"
@@ -57,6 +61,9 @@ constexpr int kClicks = 40;                              // category clicks, alt
 constexpr int kPlays = 8;                                // double clicks, each on a new row
 constexpr auto kAudioLimit = std::chrono::seconds(20);   // a play that never sounds
 constexpr auto kPlayerLimit = std::chrono::seconds(40);  // the player's own run
+constexpr int kLongList = 100000;                        // entries of the long play list
+constexpr int kListShows = 9;                            // clicks on it, alternating with home
+constexpr int kListAdds = 9;                             // songs added to it, one at a time
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -172,6 +179,17 @@ double BareChainMs(const std::string& address) {
   return ms;
 }
 
+// A play list file of `count` entries with names, uploaders and ids like the site's.
+void WriteLongPlayList(const std::string& path, int count) {
+  app::TarrMyListDj list;
+  list.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i)
+    list.push_back(app::MakeMyListDj("DJ Bench Mix " + std::to_string(i) + " (Club Edit)",
+                                     "uploader" + std::to_string(i % 977),
+                                     std::to_string(900000000 + i)));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << app::FormatMyList(list);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -261,6 +279,51 @@ int main(int argc, char** argv) {
   form->close();
   form.reset();
 
+  // --- A play list of 100,000 songs, in a window of its own started on that file.
+  app::TForm1Config long_config;
+  long_config.catalogue_host = site.HostPort();
+  long_config.home_host = site.HostPort();
+  long_config.my_list_file_name = (folder.Path() / "longlist.txt").string();
+  long_config.device_factory = [] { return std::make_unique<NullDevice>(); };
+  WriteLongPlayList(long_config.my_list_file_name, kLongList);
+  form = std::make_unique<app::TForm1>(std::move(long_config));
+  form->show();
+  if (!QTest::qWaitForWindowExposed(form.get()))
+    std::fprintf(stderr, "window_bench: the play list window was never exposed\n");
+  categories = form->SkinHeaderListBox1;
+  table = form->SkinListView1;
+  std::vector<double> shows;
+  for (int i = 0; i < kListShows; ++i) {
+    click(12);
+    QCoreApplication::processEvents();
+    auto begin = Clock::now();
+    click(5);
+    table->repaint();
+    shows.push_back(Ms(Clock::now() - begin));
+    if (table->model()->rowCount() != kLongList)
+      std::fprintf(stderr, "window_bench: the play list showed %d rows\n",
+                   table->model()->rowCount());
+  }
+  form->close();
+  form.reset();
+  // Adding: the play list's own part of "加入到播放列表" (the window then also starts the song,
+  // which dblclick_to_audio_ms measures), on a list loaded from the same 100,000-entry file.
+  app::TMyList long_list((folder.Path() / "longlist.txt").string());
+  long_list.Load();
+  std::vector<double> adds;
+  for (int i = 0; i < kListAdds; ++i) {
+    const app::SongEntry song{"DJ Bench Added " + std::to_string(i), "bench",
+                              std::to_string(800000000 + i)};
+    auto begin = Clock::now();
+    long_list.Add(song);
+    adds.push_back(Ms(Clock::now() - begin));
+  }
+  app::TMyList reread((folder.Path() / "longlist.txt").string());
+  reread.Load();
+  if (reread.MyList().size() != static_cast<std::size_t>(kLongList + kListAdds))
+    std::fprintf(stderr, "window_bench: the play list file holds %zu entries after the adds\n",
+                 reread.MyList().size());
+
   // --- Memory: the real program, playing.
   const double rss = PlayerPeakRssMib(folder.Path().string());
 
@@ -273,6 +336,8 @@ int main(int argc, char** argv) {
   PrintMeasure("category_click_ms", Median(clicks), Median(curls), "<=30", "ms");
   PrintMeasure("dblclick_to_audio_ms", Median(plays), Median(chains), "<=150", "ms");
   PrintMeasure("playing_rss_mib", rss, 0, "<=80", "MiB");
+  PrintMeasure("playlist_100k_show", Median(shows), 0, "<=100", "ms");
+  PrintMeasure("playlist_100k_add", Median(adds), 0, "<=20", "ms");
 
   app::Waiter::Install(nullptr);
   main_thread.Close();

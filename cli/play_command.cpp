@@ -30,7 +30,7 @@ constexpr const char* kBarSteps = " .:-=+*#%@";
 constexpr float kBarFloor = -40.0f;
 constexpr float kBarCeiling = 120.0f;
 // The longest the main loop sleeps when no event comes (it wakes at once for one).
-constexpr std::chrono::milliseconds kPumpStep{250};
+constexpr std::chrono::milliseconds kPumpStep{1000};
 
 struct PlayArgs {
   std::string address;

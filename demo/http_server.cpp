@@ -17,6 +17,7 @@
 #include <stdexcept>
 
 #include "base/ascii.h"
+#include "base/thread_name.h"
 
 namespace djkivo::demo {
 namespace {
@@ -314,6 +315,7 @@ bool HttpServer::ListenAfterRefusal() {
 }
 
 void HttpServer::AcceptLoop() {
+  NameThisThread("djk-demo-accept");
   for (;;) {
     if (!ListenAfterRefusal())
       return;
@@ -426,6 +428,7 @@ bool HttpServer::Handshake(Connection& connection) {
 }
 
 void HttpServer::Serve(Connection* connection) {
+  NameThisThread("djk-demo-serve");
   const int fd = connection->fd;
   std::string buffer;
   bool reset = false;

@@ -6,6 +6,7 @@
 
 #include <cassert>
 
+#include "base/thread_name.h"
 #include "desktop/worker_thread_group.h"
 
 namespace djkivo {
@@ -164,6 +165,7 @@ void TWorkerThread::SendTerminated(TWorkerThreadGroup& group) {
 
 void TWorkerThread::WorkerBody(std::shared_ptr<EndLink> link, TWorkerExecuteThread* worker,
                                TWorkerDataNotifyEvent on_execute) {
+  NameThisThread("djk-worker");
   worker->tid_.store(static_cast<pid_t>(::syscall(SYS_gettid)), std::memory_order_release);
   TWorkerThreadBase* sender;
   MainThread* main;

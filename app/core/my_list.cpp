@@ -88,7 +88,13 @@ TarrMyListDj ParseMyList(std::string_view file_bytes) {
 }
 
 std::string FormatMyList(const TarrMyListDj& list) {
+  // Sized first: a long list is written on every add, and growing the text step by step
+  // would copy it over and over.
+  std::size_t size = 0;
+  for (const TMyListDj& entry : list)
+    size += entry.name.size() + entry.uploader.size() + entry.id.size() + 4;
   std::string bytes;
+  bytes.reserve(size);
   for (const TMyListDj& entry : list) {
     bytes.append(entry.name).append(1, kSeparator).append(entry.uploader);
     bytes.append(1, kSeparator).append(entry.id).append("\r\n");

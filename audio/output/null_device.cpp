@@ -2,12 +2,15 @@
 
 #include <algorithm>
 
+#include "base/thread_name.h"
+
 namespace djkivo {
 
 namespace {
 
 // The clock takes bytes four times per buffer, within these bounds; a tick is also the
 // write-ahead the device reports, as a sound card reports the block it is about to play.
+// Fewer, larger ticks would let the play cursor jump past audio the output is still writing.
 constexpr std::chrono::milliseconds kMinTick{2};
 constexpr std::chrono::milliseconds kMaxTick{25};
 constexpr int kTicksPerBuffer = 4;
@@ -30,8 +33,11 @@ std::vector<SoundDeviceEntry> NullDevice::Enumerate() {
 SoundResult NullDevice::Create(int index) {
   if (index < 0 || index >= device_count_)
     return kSoundNoDriver;
-  std::lock_guard lock(clock_mutex_);
-  stopped_until_reopened_ = false;
+  {
+    std::lock_guard lock(clock_mutex_);
+    stopped_until_reopened_ = false;
+  }
+  clock_wake_.notify_all();
   return kSoundOk;
 }
 
@@ -137,11 +143,15 @@ void NullDevice::Consume(std::uint32_t bytes) {
 }
 
 SoundResult NullDevice::Play(bool from_start) {
-  // The clock counts from the moment the buffer plays, however late its thread runs.
-  std::lock_guard lock(clock_mutex_);
-  const SoundResult result = LoopingDevice::Play(from_start);
-  origin_ = std::chrono::steady_clock::now();
-  frames_taken_ = 0;
+  SoundResult result;
+  {
+    // The clock counts from the moment the buffer plays, however late its thread runs.
+    std::lock_guard lock(clock_mutex_);
+    result = LoopingDevice::Play(from_start);
+    origin_ = std::chrono::steady_clock::now();
+    frames_taken_ = 0;
+  }
+  clock_wake_.notify_all();  // it sleeps while the buffer does not play
   return result;
 }
 
@@ -176,12 +186,31 @@ std::uint32_t NullDevice::TakeDue(std::chrono::steady_clock::time_point now) {
 }
 
 void NullDevice::ClockLoop() {
+  NameThisThread("djk-nullclock");
   std::unique_lock lock(clock_mutex_);
   while (!clock_stop_) {
     clock_wake_.wait_for(lock, tick_);
     if (clock_stop_)
       break;
-    const std::uint32_t due = TakeDue(std::chrono::steady_clock::now());
+    const auto now = std::chrono::steady_clock::now();
+    if (stopped_forever_ || stopped_until_reopened_ || now < stalled_until_ || !Playing()) {
+      // Nothing plays: sleep until something could (a play, a new open, the stall's end, the
+      // close) instead of ticking. The time asleep is not made up afterwards: the count starts
+      // again at the wake, unless a play restarted it meanwhile (from its own moment).
+      TakeDue(now);
+      if (now < stalled_until_)
+        clock_wake_.wait_until(lock, stalled_until_, [this] { return clock_stop_; });
+      else
+        clock_wake_.wait(lock, [this] {
+          return clock_stop_ || (Playing() && !stopped_forever_ && !stopped_until_reopened_);
+        });
+      if (origin_ <= now) {
+        origin_ = std::chrono::steady_clock::now();
+        frames_taken_ = 0;
+      }
+      continue;
+    }
+    const std::uint32_t due = TakeDue(now);
     if (due == 0)
       continue;
     lock.unlock();

@@ -60,6 +60,7 @@ class NullDevice : public LoopingDevice {
   /// The last volume accepted, in hundredths of a decibel.
   std::int32_t Volume() const { return volume_.load(); }
   SoundResult SetVolume(std::int32_t hundredths_db) override;
+  /// Also wakes the clock, which sleeps while the buffer does not play.
   SoundResult Play(bool from_start) override;
   SoundResult Stop() override;
 

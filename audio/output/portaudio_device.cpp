@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "base/thread_name.h"
+
 namespace djkivo {
 
 namespace {
@@ -101,6 +103,12 @@ void PortAudioDevice::CloseStream() {
 
 int PortAudioDevice::Callback(const void*, void* output, unsigned long frames,
                               const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* user) {
+  // PortAudio starts this thread; it is named at its first block (a name is set without a lock).
+  thread_local bool named = false;
+  if (!named) {
+    NameThisThread("djk-portaudio");
+    named = true;
+  }
   auto* self = static_cast<PortAudioDevice*>(user);
   const auto bytes = static_cast<std::uint32_t>(frames * self->Format().block_align);
   // The block the card takes next is about as long as this one: report it as committed.

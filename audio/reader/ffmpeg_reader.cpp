@@ -25,6 +25,7 @@ extern "C" {
 
 #include "audio/media_reader.h"
 #include "audio/reader/resumable_http.h"
+#include "base/thread_name.h"
 #include "net/http_errors.h"
 #include "net/network_settings.h"
 #include "net/stream_options.h"
@@ -604,6 +605,7 @@ bool ReaderCore::ReadPacket(AVPacket* packet, int* failure) {
 }
 
 void ReaderCore::Run() {
+  NameThisThread("djk-reader");
   Read();
   std::lock_guard lock(mutex_);
   finished_ = true;

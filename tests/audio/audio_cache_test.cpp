@@ -33,12 +33,12 @@ bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeou
   return test::PollUntil(done, timeout);
 }
 
-// Waits until the fill thread has stopped reading (several passes without a byte), returning
-// what it read.
+// Waits until the fill thread has stopped reading (a while without a byte), returning what it
+// read. A pass that adds data follows the room freed for it at once, not the pause.
 std::uint64_t SettledReads(const TMemoryPcmSource& source) {
   std::uint64_t seen = source.bytes_read();
   for (int quiet = 0; quiet < 8;) {
-    std::this_thread::sleep_for(TAudioCacheThread::kPassPause * 2);
+    std::this_thread::sleep_for(200ms);
     const std::uint64_t now = source.bytes_read();
     quiet = now == seen ? quiet + 1 : 0;
     seen = now;

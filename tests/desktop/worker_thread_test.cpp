@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/event.h"
+#include "base/thread_name.h"
 #include "desktop/worker_thread_group.h"
 
 namespace djkivo {
@@ -30,6 +31,7 @@ TEST_F(WorkerThreadTest, RunsExecuteOnWorkerThenTerminateOnMainWithData) {
   TWorkerThread worker;
   std::vector<std::string> events;
   std::thread::id execute_thread;
+  std::string execute_thread_name;
   int payload = 7;
   int replaced = 8;
   worker.OnStart = [&](TWorkerThreadBase* sender, TWorkerExecuteThread&, void*& data) {
@@ -39,6 +41,7 @@ TEST_F(WorkerThreadTest, RunsExecuteOnWorkerThenTerminateOnMainWithData) {
   };
   worker.OnExecute = [&](TWorkerThreadBase*, TWorkerExecuteThread&, void*& data) {
     execute_thread = std::this_thread::get_id();
+    execute_thread_name = ThisThreadName();
     EXPECT_EQ(data, &payload);
     data = &replaced;
   };
@@ -52,6 +55,7 @@ TEST_F(WorkerThreadTest, RunsExecuteOnWorkerThenTerminateOnMainWithData) {
   EXPECT_TRUE(worker.IsRunning());
   ASSERT_TRUE(PumpUntil([&] { return !worker.IsRunning(); }));
   EXPECT_NE(execute_thread, std::this_thread::get_id());
+  EXPECT_EQ(execute_thread_name, "djk-worker");
   EXPECT_EQ(events, (std::vector<std::string>{"start", "terminate"}));
 
   worker.Start(&payload);  // it can run again

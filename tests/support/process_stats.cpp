@@ -5,6 +5,8 @@
 #include <iterator>
 #include <string>
 
+#include "base/thread_name.h"
+
 namespace djkivo::test {
 
 namespace fs = std::filesystem;
@@ -32,8 +34,10 @@ double ResidentMib() {
 int OwnThreads() {
   const std::string own = FirstLine("/proc/self/comm");
   int count = 0;
-  for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task"))
-    count += FirstLine(task.path() / "comm") == own;
+  for (const fs::directory_entry& task : fs::directory_iterator("/proc/self/task")) {
+    const std::string name = FirstLine(task.path() / "comm");
+    count += name == own || name.starts_with(kThreadNamePrefix);
+  }
   return count;
 }
 

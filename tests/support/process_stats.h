@@ -7,9 +7,9 @@ namespace djkivo::test {
 /// The resident set of this process, in MiB.
 double ResidentMib();
 
-/// Threads of this process that carry its own name: the threads the program starts itself
-/// (page loads, the audio chain, the version check, the demo site's connections). Qt, D-Bus and
-/// GLib name their threads, so theirs are not counted.
+/// Threads the program starts itself (page loads, the audio chain, the version check, the demo
+/// site's connections): those named with `kThreadNamePrefix` and those still carrying the
+/// process's own name. Qt, D-Bus and GLib name their threads, so theirs are not counted.
 int OwnThreads();
 
 /// Open file descriptors of this process.
