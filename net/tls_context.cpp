@@ -79,8 +79,15 @@ SSL* TTlsContext::NewSession(const std::string& server) {
     return nullptr;
   }
   std::lock_guard lock(mutex_);
-  if (const auto found = sessions_.find(server); found != sessions_.end())
-    SSL_set_session(ssl, found->second.session);
+  if (const auto found = sessions_.find(server); found != sessions_.end()) {
+    // Each connection resumes from a copy of its own: OpenSSL updates the session a handshake
+    // uses, and loads on several threads resume the same server's session at once. The one
+    // kept here is touched only under mutex_.
+    if (SSL_SESSION* own = SSL_SESSION_dup(found->second.session)) {
+      SSL_set_session(ssl, own);
+      SSL_SESSION_free(own);  // the connection holds its own reference
+    }
+  }
   return ssl;
 }
 
