@@ -43,7 +43,8 @@ djkivo_configure() {
   if [ ! -f "$dir/build.ninja" ]; then
     cmake -S "$DJKIVO_ROOT" -B "$dir" -G Ninja -DDJKIVO_WERROR=ON "$@"
   else
-    cmake -S "$DJKIVO_ROOT" -B "$dir" >/dev/null
+    # The stage's options hold in a folder made earlier with others.
+    cmake -S "$DJKIVO_ROOT" -B "$dir" "$@" >/dev/null
   fi
 }
 
