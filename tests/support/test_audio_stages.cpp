@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <thread>
 
 #include "audio/audio_error.h"
@@ -318,10 +320,27 @@ void TClockOutput::CloseOutput() {
 // --- WatchedMainThread
 
 bool WatchedMainThread::Call(Task fn) {
+  if (IsMainThread()) {
+    fn();
+    return true;
+  }
+  // Counted only once the call is queued, so a caller of `WaitForCall` knows that a
+  // `RunPending` now finds it. A call the closing loop drops breaks the promise.
+  auto ran = std::make_shared<std::promise<void>>();
+  auto result = ran->get_future();
+  loop_.Post([ran, fn = std::move(fn)] {
+    fn();
+    ran->set_value();
+  });
   waiting_calls_.fetch_add(1);
-  const bool ran = loop_.Call(std::move(fn));
+  bool delivered = true;
+  try {
+    result.get();
+  } catch (const std::future_error&) {
+    delivered = false;
+  }
   waiting_calls_.fetch_sub(1);
-  return ran;
+  return delivered;
 }
 
 bool WatchedMainThread::WaitForCall(std::chrono::milliseconds timeout) const {

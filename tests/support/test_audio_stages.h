@@ -201,7 +201,7 @@ class WatchedMainThread final : public MainThread {
   }
   void StopTimer(TimerId id) override { loop_.StopTimer(id); }
 
-  /// Threads inside `Call` right now.
+  /// Threads whose `Call` is queued on the loop and has not run yet.
   int waiting_calls() const { return waiting_calls_.load(); }
   /// Waits (yielding) up to `timeout` until a thread is inside `Call`.
   bool WaitForCall(std::chrono::milliseconds timeout) const;
