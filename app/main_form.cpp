@@ -629,6 +629,10 @@ void TForm1::ShowNotice(const PlaybackNotice& notice) {
                                      .arg(notice.failed_songs)
                                      .arg(OneLine(notice.reason)));
       break;
+    case PlaybackNotice::Kind::kCutShort:
+      SkinStatusPanel1->ShowText(QStringLiteral("《%1》未能播完：%2")
+                                     .arg(ShownSongName(notice.song_name), OneLine(notice.reason)));
+      break;
   }
 }
 

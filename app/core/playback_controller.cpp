@@ -97,7 +97,11 @@ void PlaybackController::StartRun(const TMyListDj& song) {
     NoteTitle();
     return;
   }
-  SetNotice({});
+  // A song started says nothing more, except that the song before it was cut short: that
+  // word stays while auto-advance plays the next one, so a user who comes back to the desk
+  // learns why the mix ended early.
+  if (notice_.kind != PlaybackNotice::Kind::kCutShort)
+    SetNotice({});
   RefreshPlaybackState();
   NoteTitle();
   view_.RefreshDisplay();
@@ -110,6 +114,8 @@ void PlaybackController::StartRun(const TMyListDj& song) {
 void PlaybackController::BeginUserCommand() {
   failed_songs_ = 0;
   CancelPendingStart();
+  if (notice_.kind == PlaybackNotice::Kind::kCutShort)
+    SetNotice({});  // the user is back and has seen it
 }
 
 void PlaybackController::BeginUserSong() {
@@ -227,14 +233,22 @@ void PlaybackController::OnSongEnded() {
     return;
   }
   // A song that produced no audio failed, however it ended: a stalled open ends without a
-  // message, and an empty stream ends "cleanly".
+  // message, and an empty stream ends "cleanly". So did one whose stream was cut short (a drop
+  // not ridden out): the output saw a clean end, but the user heard the song stop early.
   const std::string error = chain_.SoundOut1.ErrorMessage();
-  const bool failed = !error.empty() || chain_.SpectrumAnalyser1.Position() <= 0;
+  const std::string cut_short = chain_.MediaStreamIn1.Failure();
+  const bool played = chain_.SpectrumAnalyser1.Position() > 0;
+  const bool failed = !error.empty() || !played || !cut_short.empty();
   if (failed) {
     ++failed_songs_;
-    last_failure_ = error.empty() ? kNoAudioMessage : error;
+    last_failure_ = !error.empty() ? error : !cut_short.empty() ? cut_short : kNoAudioMessage;
+    if (played && error.empty())
+      SetNotice({PlaybackNotice::Kind::kCutShort, loaded_ ? loaded_->name : std::string(),
+                 cut_short, 0});
   } else {
     failed_songs_ = 0;
+    if (notice_.kind == PlaybackNotice::Kind::kCutShort)
+      SetNotice({});  // it was about the song before this one
   }
   if (failed_songs_ >= std::max(count, kMinFailuresToStop)) {
     // A whole round failed (no network to the streams, a broken site): going on would only
@@ -247,7 +261,7 @@ void PlaybackController::OnSongEnded() {
     return;
   }
   view_.SetProgress(0);
-  if (prepared_ && !failed) {
+  if (prepared_ && played) {  // prepared near the end of a song that played, cut short or not
     AdvanceToPreparedSong();
     return;
   }

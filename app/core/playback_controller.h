@@ -55,8 +55,10 @@ inline constexpr const char* kReconnectingText = "正在重新连接…";
 /// stream only when that stream is the entry's).
 ///
 /// Auto-advance counts every song that produced no audio (a failed or stalled open, an error,
-/// an empty stream) as failed, and a song that played resets the count, as does any song the
-/// user starts. A failed song is followed after `PlaybackTiming::failed_song_spacing` at the
+/// an empty stream) as failed, and one whose stream was cut short (a drop not ridden out, see
+/// `TMediaStreamIn::Failure`), which the status line names until the song after it has played
+/// or the user gives a command; a song that played to its end resets the count, as does any
+/// song the user starts. A failed song is followed after `PlaybackTiming::failed_song_spacing` at the
 /// earliest, and once a whole round of the play list (at least two songs, so a one-song list
 /// gets one retry) has failed in a row, auto-advance stops and says why. A play page that cannot
 /// be read starts nothing and says so; the song that was playing goes on.
@@ -136,7 +138,7 @@ class PlaybackController {
   const std::string& TotalText() const { return total_text_; }
   /// The playing (or paused) song's stream is being reconnected.
   bool Reconnecting() const { return reconnecting_; }
-  /// Songs in a row that produced no audio.
+  /// Songs in a row that failed (no audio, or cut short).
   int FailedSongs() const { return failed_songs_; }
   /// The status line's current word about playback.
   const PlaybackNotice& Notice() const { return notice_; }

@@ -33,7 +33,8 @@ struct PlaybackNotice {
   enum class Kind {
     kNone,            // nothing to say: a song started
     kPlayPageFailed,  // `song_name`'s play page could not be read, so it was not started
-    kStopped,         // `failed_songs` songs in a row produced no audio: auto-advance stopped
+    kStopped,         // `failed_songs` songs in a row failed: auto-advance stopped
+    kCutShort,        // `song_name`'s stream ended before the song did; auto-advance went on
   };
   Kind kind = Kind::kNone;
   std::string song_name;  // GBK; the song concerned (for kStopped, the last one tried)

@@ -171,6 +171,38 @@ TEST_F(PlaybackTest, AFailedAdvanceSaysSoAndPlayStartsTheSongTheTitleNames) {
   EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kNone);
 }
 
+// The fault: a stream cut short after some of it played (a drop the stream input did not ride
+// out) ended "cleanly", so the song was taken for one that played through: nothing said why the
+// mix stopped early, and a round of dead streams cycled for ever.
+TEST_F(PlaybackTest, ASongCutShortSaysWhyAndCountsAsFailed) {
+  chain_->MediaStreamIn1.SetReconnectTime(0ms);  // a drop ends the song at once
+  const TestSong cut = DemoSong(0, "reset=6000");
+  const TestSong whole = DemoSong(1);
+  UsePlayList({cut, whole});
+  Playback().Play();
+  ASSERT_TRUE(PumpUntil([&] { return done_ == 1; }));
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kCutShort);
+  EXPECT_EQ(view_.notice.song_name, cut.name);
+  EXPECT_TRUE(view_.notice.reason.starts_with("The stream ended early: ")) << view_.notice.reason;
+  EXPECT_EQ(Playback().FailedSongs(), 1);
+  // Auto-advance goes on, and the word stays while the next song plays...
+  ASSERT_TRUE(PumpUntil([&] { return Streams(whole) && runs_ == 1 && done_ == 1; }));
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kCutShort);
+  // ...until that one has played through.
+  ASSERT_TRUE(PumpUntil([&] { return done_ == 2; }));
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kNone);
+  EXPECT_EQ(Playback().FailedSongs(), 0);
+  EXPECT_TRUE(view_.errors.empty());
+
+  // A play list of nothing but such songs stops after a round, with the stream's reason.
+  UsePlayList({cut});
+  Playback().PlayEntry(0);
+  ASSERT_TRUE(PumpUntil([&] { return !view_.errors.empty(); }));
+  EXPECT_EQ(view_.notice.kind, PlaybackNotice::Kind::kStopped);
+  EXPECT_EQ(view_.errors, (std::vector<std::string>{view_.notice.reason}));
+  EXPECT_TRUE(view_.notice.reason.starts_with("The stream ended early: "));
+}
+
 // Play starts the entry the title names: after a first start that failed, that entry again,
 // not the first of the list.
 TEST_F(PlaybackTest, PlayAfterAFailedStartTriesTheSameEntry) {
