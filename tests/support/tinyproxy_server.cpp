@@ -1,5 +1,7 @@
 #include "tests/support/tinyproxy_server.h"
 
+#include <signal.h>
+
 #include <chrono>
 #include <stdexcept>
 
@@ -22,7 +24,7 @@ bool TinyproxyServer::Available() { return FindProgram("tinyproxy").has_value();
 TinyproxyServer::TinyproxyServer(TinyproxyOptions options) {
   const std::string folder = folder_.Path().string();
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-    port_ = FreeLoopbackPort();
+    port_ = options.port != 0 ? options.port : FreeLoopbackPort();
     std::string config = "Port " + std::to_string(port_) +
                          "\n"
                          "Listen 127.0.0.1\n"
@@ -47,7 +49,15 @@ TinyproxyServer::TinyproxyServer(TinyproxyOptions options) {
   throw std::runtime_error("tinyproxy did not start:\n" + Log());
 }
 
-TinyproxyServer::~TinyproxyServer() = default;
+TinyproxyServer::~TinyproxyServer() {
+  if (frozen_)
+    kill(process_->Pid(), SIGKILL);  // a stopped process would only see SIGTERM once woken
+}
+
+void TinyproxyServer::Freeze() {
+  if (!frozen_ && kill(process_->Pid(), SIGSTOP) == 0)
+    frozen_ = true;
+}
 
 std::string TinyproxyServer::Name() const { return "127.0.0.1:" + std::to_string(port_); }
 

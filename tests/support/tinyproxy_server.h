@@ -13,10 +13,12 @@ namespace djkivo::test {
 /// How the proxy behaves.
 struct TinyproxyOptions {
   /// With a user, the proxy asks for Basic credentials (407 without them, 401 for wrong ones).
-  std::string user;
-  std::string password;
+  std::string user = {};
+  std::string password = {};
   /// Refuses every client (403 "Access denied"): it only allows an address no test has.
   bool refuse_everyone = false;
+  /// The port to listen on (one a proxy of an earlier test step had, say); 0 for a free one.
+  int port = 0;
 };
 
 /// A running tinyproxy (`tinyproxy -d`) on 127.0.0.1:Port() that lets loopback clients reach
@@ -39,10 +41,16 @@ class TinyproxyServer {
   /// Its log (connections, requests), for checks and failure messages.
   std::string Log() const;
 
+  /// The network goes silent, as a sleeping machine's does: the proxy is stopped (SIGSTOP).
+  /// Its connections stay open with nothing flowing on them; new ones are taken by the kernel
+  /// and never answered. The destructor then kills it, so it never sends another byte.
+  void Freeze();
+
  private:
   TempFolder folder_;
   int port_ = 0;
   std::unique_ptr<ChildProcess> process_;
+  bool frozen_ = false;
 };
 
 }  // namespace djkivo::test
