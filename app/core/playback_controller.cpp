@@ -243,8 +243,8 @@ void PlaybackController::OnSongEnded() {
     ++failed_songs_;
     last_failure_ = !error.empty() ? error : !cut_short.empty() ? cut_short : kNoAudioMessage;
     if (played && error.empty())
-      SetNotice({PlaybackNotice::Kind::kCutShort, loaded_ ? loaded_->name : std::string(),
-                 cut_short, 0});
+      SetNotice(
+          {PlaybackNotice::Kind::kCutShort, loaded_ ? loaded_->name : std::string(), cut_short, 0});
   } else {
     failed_songs_ = 0;
     if (notice_.kind == PlaybackNotice::Kind::kCutShort)

@@ -58,8 +58,8 @@ inline constexpr const char* kReconnectingText = "正在重新连接…";
 /// an empty stream) as failed, and one whose stream was cut short (a drop not ridden out, see
 /// `TMediaStreamIn::Failure`), which the status line names until the song after it has played
 /// or the user gives a command; a song that played to its end resets the count, as does any
-/// song the user starts. A failed song is followed after `PlaybackTiming::failed_song_spacing` at the
-/// earliest, and once a whole round of the play list (at least two songs, so a one-song list
+/// song the user starts. A failed song is followed after `PlaybackTiming::failed_song_spacing` at
+/// the earliest, and once a whole round of the play list (at least two songs, so a one-song list
 /// gets one retry) has failed in a row, auto-advance stops and says why. A play page that cannot
 /// be read starts nothing and says so; the song that was playing goes on.
 ///

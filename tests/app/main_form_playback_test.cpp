@@ -8,6 +8,7 @@
 #include "app/core/time_display.h"
 #include "app/paint_panel.h"
 #include "app/status_panel.h"
+#include "demo/faults.h"
 #include "demo/http_server.h"
 #include "tests/app/window_fixture.h"
 
@@ -271,6 +272,26 @@ TEST_F(PlaybackTest, AWholeRoundOfFailuresSaysWhyOnTheStatusLine) {
   ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
   EXPECT_EQ(form.SkinStatusPanel1->text().toStdString(),
             "连续 2 首歌曲无法播放，已停止：The file name is not assigned");
+}
+
+/// Streams whose drops are not ridden out: a cut ends the song.
+class NoReconnectTest : public PlaybackTest {
+ protected:
+  void Configure(TForm1Config& config) override { config.reconnect_minutes = 0; }
+};
+
+TEST_F(NoReconnectTest, ASongCutShortSaysSoOnTheStatusLine) {
+  site_->SetStreamFaults(demo::ParseFaults("reset=6000"));
+  WritePlayList(Line("a", Song(0).id));
+  TForm1& form = MakeForm();
+  form.PlayButtonClick();
+  const auto status = [&form] { return form.SkinStatusPanel1->text().toStdString(); };
+  ASSERT_TRUE(WaitFor([&] { return status().starts_with("《a》未能播完："); })) << status();
+  EXPECT_NE(status().find("The stream ended early: "), std::string::npos) << status();
+  // Tried once more, then stopped with the same reason.
+  ASSERT_TRUE(WaitFor([&] { return !errors_.empty(); }));
+  EXPECT_TRUE(status().starts_with("连续 2 首歌曲无法播放，已停止：The stream ended early: "))
+      << status();
 }
 
 TEST_F(LongSongTest, PauseResumeAndTheButtonSwap) {

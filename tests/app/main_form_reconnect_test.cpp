@@ -214,9 +214,9 @@ TEST_F(SuspendTest, WhatWasInFlightEndsOrRecoversOnceTheNetworkIsBack) {
 
   // The same song goes on from where it stopped.
   const std::int64_t at_wake = heard();
-  EXPECT_TRUE(WaitFor([&] {
-    return !Playback().Reconnecting() && heard() > at_wake + kBytesPerSecond;
-  }, 30s)) << "no sound since the network came back";
+  EXPECT_TRUE(WaitFor(
+      [&] { return !Playback().Reconnecting() && heard() > at_wake + kBytesPerSecond; }, 30s))
+      << "no sound since the network came back";
   EXPECT_TRUE(showed_reconnect) << "the read-ahead never ran out: the sleep was not felt";
   EXPECT_EQ(Playback().State(), PlaybackState::kPlaying);
   ASSERT_TRUE(Playback().Display().song);
