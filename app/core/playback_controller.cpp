@@ -114,8 +114,7 @@ void PlaybackController::StartRun(const TMyListDj& song) {
 void PlaybackController::BeginUserCommand() {
   failed_songs_ = 0;
   CancelPendingStart();
-  if (notice_.kind == PlaybackNotice::Kind::kCutShort)
-    SetNotice({});  // the user is back and has seen it
+  ClearCutShortNotice();  // the user is back and has seen it
 }
 
 void PlaybackController::BeginUserSong() {
@@ -239,27 +238,25 @@ void PlaybackController::OnSongEnded() {
   const std::string cut_short = chain_.MediaStreamIn1.Failure();
   const bool played = chain_.SpectrumAnalyser1.Position() > 0;
   const bool failed = !error.empty() || !played || !cut_short.empty();
+  const std::string song_name = loaded_ ? loaded_->name : std::string();
   if (failed) {
     ++failed_songs_;
     last_failure_ = !error.empty() ? error : !cut_short.empty() ? cut_short : kNoAudioMessage;
-    if (played && error.empty())
-      SetNotice(
-          {PlaybackNotice::Kind::kCutShort, loaded_ ? loaded_->name : std::string(), cut_short, 0});
   } else {
     failed_songs_ = 0;
-    if (notice_.kind == PlaybackNotice::Kind::kCutShort)
-      SetNotice({});  // it was about the song before this one
+    ClearCutShortNotice();  // it was about the song before this one
   }
   if (failed_songs_ >= std::max(count, kMinFailuresToStop)) {
     // A whole round failed (no network to the streams, a broken site): going on would only
     // hammer the site. Stop and say why.
-    SetNotice({PlaybackNotice::Kind::kStopped, loaded_ ? loaded_->name : std::string(),
-               last_failure_, failed_songs_});
+    SetNotice({PlaybackNotice::Kind::kStopped, song_name, last_failure_, failed_songs_});
     failed_songs_ = 0;
     view_.ShowError(last_failure_);
     NoteTitle();
     return;
   }
+  if (played && error.empty() && !cut_short.empty())
+    SetNotice({PlaybackNotice::Kind::kCutShort, song_name, cut_short, 0});
   view_.SetProgress(0);
   if (prepared_ && played) {  // prepared near the end of a song that played, cut short or not
     AdvanceToPreparedSong();
@@ -478,6 +475,11 @@ void PlaybackController::NoteTitle() {
   view_.RefreshDisplay();
   for (PlayerObserver* observer : Observers())
     observer->TitleChanged();
+}
+
+void PlaybackController::ClearCutShortNotice() {
+  if (notice_.kind == PlaybackNotice::Kind::kCutShort)
+    SetNotice({});
 }
 
 void PlaybackController::SetNotice(PlaybackNotice notice) {

@@ -178,6 +178,8 @@ class PlaybackController {
   // Forgets it even then: the user chose another song, or the window closes.
   void ForgetPreparedSong();
   void SetNotice(PlaybackNotice notice);
+  // Clears the status line's word that the song before was cut short, if it says that.
+  void ClearCutShortNotice();
   // Tells the view and the observers when the song the title names changed.
   void NoteTitle();
   // Shows whether the loaded stream is being reconnected, when that changed.

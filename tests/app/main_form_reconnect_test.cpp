@@ -170,7 +170,7 @@ TEST_F(SuspendTest, WhatWasInFlightEndsOrRecoversOnceTheNetworkIsBack) {
   ASSERT_NE(song, songs.end());
   site_->EnsureAudio(*song, song->format);
   site_->SetStreamFaults(demo::ParseFaults("slow=24000"));
-  WritePlayList(song->name + "|" + song->uploader + "|" + song->id + "\r\n");
+  WritePlayList(PlayListLine(*song));
   const std::string play_list = ReadPlayList();
   TForm1& form = MakeForm();
   form.Timer2->stop();  // the version check is started by hand, into the sleep
@@ -197,8 +197,9 @@ TEST_F(SuspendTest, WhatWasInFlightEndsOrRecoversOnceTheNetworkIsBack) {
   const Clock::time_point slept = Clock::now();
   form.Timer2Timer();
   // The network comes back while the window's thread is inside the category's page load. (On
-  // the window's thread: a proxy started by a thread that then ends would end with it.)
-  QTimer::singleShot(kSilentNetwork, [&] {
+  // the window's thread: a proxy started by a thread that then ends would end with it.) Tied to
+  // the heartbeat, so a test that ends early leaves no call behind for a later one.
+  QTimer::singleShot(kSilentNetwork, &beat, [&] {
     network.reset();
     network = std::make_unique<test::TinyproxyServer>(test::TinyproxyOptions{.port = port});
   });

@@ -125,13 +125,15 @@ class WindowTest : public testing::Test {
   std::string ReadPlayList() const { return test::ReadFileBytes(PlayListPath()); }
   void WritePlayList(const std::string& bytes) const { folder_.Write("mylist.txt", bytes); }
 
+  /// The play list file's line of a demo song.
+  static std::string PlayListLine(const demo::DemoSong& song) {
+    return song.name + "|" + song.uploader + "|" + song.id + "\r\n";
+  }
   /// A play list file of the first `count` demo songs.
   std::string PlayListOfDemoSongs(int count) const {
     std::string bytes;
-    for (int i = 0; i < count; ++i) {
-      const demo::DemoSong& song = site_->Catalogue().Songs()[i];
-      bytes += song.name + "|" + song.uploader + "|" + song.id + "\r\n";
-    }
+    for (int i = 0; i < count; ++i)
+      bytes += PlayListLine(site_->Catalogue().Songs()[i]);
     return bytes;
   }
 
