@@ -96,8 +96,14 @@ int TTlsContext::OnNewSession(SSL* ssl, SSL_SESSION* session) {
   const auto* server = static_cast<const std::string*>(SSL_get_ex_data(ssl, ServerSlot()));
   if (!self || !server)
     return 0;
-  self->Remember(*server, session);
-  return 1;  // the reference OpenSSL passed is now the cache's
+  // A copy is kept, not the session the connection goes on using: OpenSSL replaces and frees
+  // that one on the connection's thread when the next ticket comes, while another thread may
+  // be dropping it from here.
+  SSL_SESSION* own = SSL_SESSION_dup(session);
+  if (!own)
+    return 0;
+  self->Remember(*server, own);
+  return 0;  // OpenSSL keeps its reference to the connection's session
 }
 
 void TTlsContext::Remember(const std::string& server, SSL_SESSION* session) {
