@@ -8,12 +8,15 @@ namespace djkivo {
 
 namespace {
 
-// The clock takes bytes four times per buffer, within these bounds; a tick is also the
-// write-ahead the device reports, as a sound card reports the block it is about to play.
-// Fewer, larger ticks would let the play cursor jump past audio the output is still writing.
-constexpr std::chrono::milliseconds kMinTick{2};
-constexpr std::chrono::milliseconds kMaxTick{25};
-constexpr int kTicksPerBuffer = 4;
+// The write-ahead the device reports, as a sound card reports the block it is about to play:
+// a quarter of the buffer, within these bounds.
+constexpr std::chrono::milliseconds kMinWriteAhead{2};
+constexpr std::chrono::milliseconds kMaxWriteAhead{25};
+constexpr int kWriteAheadsPerBuffer = 4;
+// The clock wakes this long after a crossing is due, so that it finds the crossing passed
+// however its wake-up was rounded; and never sooner than this after its last wake.
+constexpr std::chrono::microseconds kCrossingMargin{500};
+constexpr std::chrono::milliseconds kMinClockSleep{1};
 
 }  // namespace
 
@@ -93,12 +96,13 @@ SoundResult NullDevice::OpenStream(const WaveFormat& format) {
   }
   const std::uint64_t buffer_ms =
       static_cast<std::uint64_t>(BufferSize()) * 1000 / format.avg_bytes_per_sec;
-  tick_ = std::clamp(std::chrono::milliseconds(buffer_ms / kTicksPerBuffer), kMinTick, kMaxTick);
-  const std::uint64_t tick_frames =
-      static_cast<std::uint64_t>(format.samples_per_sec) * tick_.count() / 1000;
+  const auto write_ahead = std::clamp(std::chrono::milliseconds(buffer_ms / kWriteAheadsPerBuffer),
+                                      kMinWriteAhead, kMaxWriteAhead);
+  const std::uint64_t write_ahead_frames =
+      static_cast<std::uint64_t>(format.samples_per_sec) * write_ahead.count() / 1000;
   SetCommitted(manual_clock_ ? 0
                              : static_cast<std::uint32_t>(std::min<std::uint64_t>(
-                                   tick_frames * format.block_align, BufferSize() / 4)));
+                                   write_ahead_frames * format.block_align, BufferSize() / 4)));
   if (!manual_clock_) {
     std::lock_guard lock(clock_mutex_);
     clock_stop_ = false;
@@ -157,14 +161,46 @@ SoundResult NullDevice::Play(bool from_start) {
 
 SoundResult NullDevice::Stop() {
   // A sound card has played everything due by the time it is stopped, however late the clock
-  // thread got its last tick on a loaded machine.
-  if (!manual_clock_) {
-    std::unique_lock lock(clock_mutex_);
-    const std::uint32_t due = TakeDue(std::chrono::steady_clock::now());
-    lock.unlock();
-    Consume(due);
-  }
+  // thread would wake on a loaded machine.
+  CatchUp();
   return LoopingDevice::Stop();
+}
+
+SoundResult NullDevice::GetCurrentPosition(std::uint32_t* play, std::uint32_t* write) {
+  CatchUp();
+  return LoopingDevice::GetCurrentPosition(play, write);
+}
+
+SoundResult NullDevice::Lock(std::uint32_t offset, std::uint32_t count, SoundRegion* first,
+                             SoundRegion* second) {
+  // A write lands where the cursor stands now, not where the clock last left it.
+  CatchUp();
+  return LoopingDevice::Lock(offset, count, first, second);
+}
+
+void NullDevice::CatchUp() {
+  if (manual_clock_)
+    return;
+  std::unique_lock lock(clock_mutex_);
+  const std::uint32_t due = TakeDue(std::chrono::steady_clock::now());
+  lock.unlock();
+  Consume(due);
+}
+
+std::chrono::steady_clock::time_point NullDevice::NextCrossingDue(
+    std::chrono::steady_clock::time_point now) const {
+  const std::uint32_t size = BufferSize();
+  const std::uint32_t half = size / 2;
+  const std::uint32_t align = Format().block_align;
+  if (half == 0 || align == 0 || Format().samples_per_sec == 0)
+    return now + kMinClockSleep;
+  // Frames from the cursor to the next crossing, counted on from what the clock has taken.
+  const std::uint32_t to_crossing = half - PlayCursor() % half;
+  const std::uint64_t frames = frames_taken_ + (to_crossing + align - 1) / align;
+  const auto due = origin_ +
+                   std::chrono::microseconds(frames * 1000000 / Format().samples_per_sec) +
+                   kCrossingMargin;
+  return std::max(due, now + kMinClockSleep);
 }
 
 std::uint32_t NullDevice::TakeDue(std::chrono::steady_clock::time_point now) {
@@ -189,7 +225,10 @@ void NullDevice::ClockLoop() {
   NameThisThread("djk-nullclock");
   std::unique_lock lock(clock_mutex_);
   while (!clock_stop_) {
-    clock_wake_.wait_for(lock, tick_);
+    // Between crossings nobody needs the clock: whoever looks at the cursor or writes to the
+    // buffer catches it up first (`CatchUp`). It wakes for the crossings, which it announces,
+    // and when something changes (a play, a stop, a new open, the close).
+    clock_wake_.wait_until(lock, NextCrossingDue(std::chrono::steady_clock::now()));
     if (clock_stop_)
       break;
     const auto now = std::chrono::steady_clock::now();

@@ -63,6 +63,10 @@ class NullDevice : public LoopingDevice {
   /// Also wakes the clock, which sleeps while the buffer does not play.
   SoundResult Play(bool from_start) override;
   SoundResult Stop() override;
+  /// Both bring the play cursor to the clock's present first.
+  SoundResult GetCurrentPosition(std::uint32_t* play, std::uint32_t* write) override;
+  SoundResult Lock(std::uint32_t offset, std::uint32_t count, SoundRegion* first,
+                   SoundRegion* second) override;
 
  protected:
   SoundResult OpenStream(const WaveFormat& format) override;
@@ -75,6 +79,11 @@ class NullDevice : public LoopingDevice {
 
  private:
   void ClockLoop();
+  // Takes what the running clock owes the buffer up to now (nothing with a manual clock).
+  void CatchUp();
+  // When the cursor, at the clock's pace, passes the next crossing; under clock_mutex_.
+  std::chrono::steady_clock::time_point NextCrossingDue(
+      std::chrono::steady_clock::time_point now) const;
   // The bytes the clock owes the buffer at `now` since it last took any, counted as taken.
   // Under clock_mutex_.
   std::uint32_t TakeDue(std::chrono::steady_clock::time_point now);
@@ -86,7 +95,6 @@ class NullDevice : public LoopingDevice {
   // Scratch the consumer renders into; sized at OpenStream, used under region_mutex_.
   std::unique_ptr<std::uint8_t[]> scratch_;
   std::uint32_t scratch_bytes_ = 0;
-  std::chrono::milliseconds tick_{5};  // set at OpenStream, before the clock starts
   // --- guarded by clock_mutex_
   bool clock_stop_ = false;
   bool stopped_forever_ = false;
