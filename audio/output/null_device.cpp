@@ -13,10 +13,16 @@ namespace {
 constexpr std::chrono::milliseconds kMinWriteAhead{2};
 constexpr std::chrono::milliseconds kMaxWriteAhead{25};
 constexpr int kWriteAheadsPerBuffer = 4;
-// The clock wakes this long after a crossing is due, so that it finds the crossing passed
-// however its wake-up was rounded; and never sooner than this after its last wake.
+// A waiter wakes this long after its crossing is due, so that it finds the crossing passed
+// however its wake-up was rounded; and never sooner than this after its last look.
 constexpr std::chrono::microseconds kCrossingMargin{500};
-constexpr std::chrono::milliseconds kMinClockSleep{1};
+constexpr std::chrono::milliseconds kMinWaitSlice{1};
+// While nobody looks at the device (a starved or busy output, a test that only listens), the
+// clock thread takes what is due this often, so consumers see the audio with at most this lag.
+constexpr std::chrono::milliseconds kClockPeriod{250};
+// At most this much audio is taken at once: what is owed beyond it (a machine that slept) is
+// dropped, as time that passed without playing.
+constexpr std::uint64_t kMaxCatchUpSeconds = 2;
 
 }  // namespace
 
@@ -45,8 +51,16 @@ SoundResult NullDevice::Create(int index) {
 }
 
 void NullDevice::Stall(std::chrono::milliseconds duration) {
-  std::lock_guard lock(clock_mutex_);
-  stalled_until_ = std::chrono::steady_clock::now() + duration;
+  std::uint32_t due = 0;
+  {
+    // What played up to the stall counts as played; the stall takes nothing from then on.
+    std::lock_guard lock(clock_mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (!manual_clock_)
+      due = TakeDue(now);
+    stalled_until_ = now + duration;
+  }
+  Consume(due);
 }
 
 void NullDevice::StopForever() {
@@ -178,6 +192,29 @@ SoundResult NullDevice::Lock(std::uint32_t offset, std::uint32_t count, SoundReg
   return LoopingDevice::Lock(offset, count, first, second);
 }
 
+HalfWait NullDevice::WaitHalf(int which, std::chrono::milliseconds timeout) {
+  if (manual_clock_)
+    return LoopingDevice::WaitHalf(which, timeout);
+  // The waiter keeps the clock itself: it sleeps until its crossing is due and takes what the
+  // clock owes then, so a crossing costs one wake-up (the waiter's) instead of two.
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    CatchUp();
+    const auto now = std::chrono::steady_clock::now();
+    if (CrossingSet(which) || now >= deadline)
+      return LoopingDevice::WaitHalf(which, std::chrono::milliseconds(0));
+    std::chrono::steady_clock::time_point wake;
+    {
+      std::lock_guard lock(clock_mutex_);
+      wake = std::min(deadline, NextTake(now));
+    }
+    const HalfWait result =
+        LoopingDevice::WaitHalf(which, std::chrono::ceil<std::chrono::milliseconds>(wake - now));
+    if (result != HalfWait::kTimedOut)
+      return result;
+  }
+}
+
 void NullDevice::CatchUp() {
   if (manual_clock_)
     return;
@@ -193,14 +230,23 @@ std::chrono::steady_clock::time_point NullDevice::NextCrossingDue(
   const std::uint32_t half = size / 2;
   const std::uint32_t align = Format().block_align;
   if (half == 0 || align == 0 || Format().samples_per_sec == 0)
-    return now + kMinClockSleep;
+    return now + kMinWaitSlice;
   // Frames from the cursor to the next crossing, counted on from what the clock has taken.
   const std::uint32_t to_crossing = half - PlayCursor() % half;
   const std::uint64_t frames = frames_taken_ + (to_crossing + align - 1) / align;
   const auto due = origin_ +
                    std::chrono::microseconds(frames * 1000000 / Format().samples_per_sec) +
                    kCrossingMargin;
-  return std::max(due, now + kMinClockSleep);
+  return std::max(due, now + kMinWaitSlice);
+}
+
+std::chrono::steady_clock::time_point NullDevice::NextTake(
+    std::chrono::steady_clock::time_point now) const {
+  if (stopped_forever_ || stopped_until_reopened_ || !Playing())
+    return std::chrono::steady_clock::time_point::max();
+  if (now < stalled_until_)
+    return stalled_until_ + kCrossingMargin;
+  return NextCrossingDue(now);
 }
 
 std::uint32_t NullDevice::TakeDue(std::chrono::steady_clock::time_point now) {
@@ -210,6 +256,11 @@ std::uint32_t NullDevice::TakeDue(std::chrono::steady_clock::time_point now) {
     frames_taken_ = 0;
     return 0;
   }
+  if (origin_ < stalled_until_) {
+    // The count last restarted during a stall: the device plays again from the stall's end.
+    origin_ = stalled_until_;
+    frames_taken_ = 0;
+  }
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - origin_).count();
   const std::uint64_t due =
       static_cast<std::uint64_t>(elapsed) * Format().samples_per_sec / 1000000;
@@ -217,18 +268,18 @@ std::uint32_t NullDevice::TakeDue(std::chrono::steady_clock::time_point now) {
     return 0;
   const std::uint64_t frames = due - frames_taken_;
   frames_taken_ = due;
-  return static_cast<std::uint32_t>(
-      std::min<std::uint64_t>(frames * Format().block_align, BufferSize()));
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(
+      frames * Format().block_align, kMaxCatchUpSeconds * Format().avg_bytes_per_sec));
 }
 
 void NullDevice::ClockLoop() {
   NameThisThread("djk-nullclock");
   std::unique_lock lock(clock_mutex_);
   while (!clock_stop_) {
-    // Between crossings nobody needs the clock: whoever looks at the cursor or writes to the
-    // buffer catches it up first (`CatchUp`). It wakes for the crossings, which it announces,
-    // and when something changes (a play, a stop, a new open, the close).
-    clock_wake_.wait_until(lock, NextCrossingDue(std::chrono::steady_clock::now()));
+    // The crossings are the waiter's business (`WaitHalf` keeps the clock while it waits), and
+    // whoever looks at the cursor or writes to the buffer catches it up first (`CatchUp`). The
+    // thread only keeps the audio flowing to the consumer while nobody looks.
+    clock_wake_.wait_for(lock, kClockPeriod);
     if (clock_stop_)
       break;
     const auto now = std::chrono::steady_clock::now();

@@ -16,6 +16,10 @@ namespace djkivo {
 /// A device that plays nothing. With a running clock it takes bytes at the play cursor at
 /// the buffer's byte rate, like a sound card; with a manual clock it takes bytes only when
 /// the test calls `Advance`. The fault switches may be flipped from any thread at any time.
+///
+/// The running clock is a count from the moment the buffer plays, not a ticking thread: the
+/// bytes it owes are taken by whoever uses the device (a wait for a crossing, a look at the
+/// cursor, a write, a stop) and, while nobody does, by a thread of its own every 250 ms.
 class NullDevice : public LoopingDevice {
  public:
   /// `device_count` devices are listed (0 to 16); `manual_clock` leaves consuming to
@@ -63,6 +67,9 @@ class NullDevice : public LoopingDevice {
   /// Also wakes the clock, which sleeps while the buffer does not play.
   SoundResult Play(bool from_start) override;
   SoundResult Stop() override;
+  /// With a running clock the waiter keeps the clock while it waits: it sleeps until its
+  /// crossing is due and takes what is owed then.
+  HalfWait WaitHalf(int which, std::chrono::milliseconds timeout) override;
   /// Both bring the play cursor to the clock's present first.
   SoundResult GetCurrentPosition(std::uint32_t* play, std::uint32_t* write) override;
   SoundResult Lock(std::uint32_t offset, std::uint32_t count, SoundRegion* first,
@@ -71,8 +78,8 @@ class NullDevice : public LoopingDevice {
  protected:
   SoundResult OpenStream(const WaveFormat& format) override;
   void CloseStream() override;
-  /// Called with every block the play cursor passed (volume applied), on the consuming
-  /// thread, under `region_mutex_`.
+  /// Called with every block the play cursor passed (volume applied), under `region_mutex_`,
+  /// on whichever thread took it (see the class comment), in the order the blocks played.
   virtual void Consumed(const std::uint8_t* data, std::uint32_t bytes);
   /// Takes `bytes` at the play cursor under `region_mutex_` and hands them to `Consumed`.
   void Consume(std::uint32_t bytes);
@@ -81,6 +88,9 @@ class NullDevice : public LoopingDevice {
   void ClockLoop();
   // Takes what the running clock owes the buffer up to now (nothing with a manual clock).
   void CatchUp();
+  // When a waiter should next take what is due: the next crossing, the stall's end, or never
+  // while nothing plays. Under clock_mutex_.
+  std::chrono::steady_clock::time_point NextTake(std::chrono::steady_clock::time_point now) const;
   // When the cursor, at the clock's pace, passes the next crossing; under clock_mutex_.
   std::chrono::steady_clock::time_point NextCrossingDue(
       std::chrono::steady_clock::time_point now) const;

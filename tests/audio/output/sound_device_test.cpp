@@ -179,21 +179,48 @@ TEST(NullDeviceTest, ClockPlaysAtTheByteRateAndFaultsStopIt) {
   device.Close();
 }
 
-// On a loaded machine the clock's thread may get its tick late; a stop still finds everything
+// Nobody takes what the clock owes between its thread's rounds; a stop still finds everything
 // that was due by then played, as on a sound card, so a song's last stretch is not lost.
 TEST(NullDeviceTest, AStopTakesWhatTheClockOwes) {
   NullDevice device;
   ASSERT_EQ(device.Create(0), kSoundOk);
-  // 8000 Hz mono 16-bit, a 1 s buffer: the clock ticks every 25 ms.
+  // 8000 Hz mono 16-bit, a 1 s buffer.
   ASSERT_EQ(device.InitBuffer(TSoundOut::MakeWaveFormat(1, 8000, 16), 16000), kSoundOk);
   ASSERT_EQ(device.Play(true), kSoundOk);
   const auto started = std::chrono::steady_clock::now();  // the device's clock runs since Play
-  std::this_thread::sleep_for(milliseconds(60));          // between two ticks
+  std::this_thread::sleep_for(milliseconds(60));          // before the clock thread's round
   const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
       std::chrono::steady_clock::now() - started);
   ASSERT_EQ(device.Stop(), kSoundOk);
   const std::uint64_t due = static_cast<std::uint64_t>(elapsed.count()) * 8000 / 1000000 * 2;
   EXPECT_GE(device.BytesPlayed(), std::min<std::uint64_t>(due, 16000));
+  device.Close();
+}
+
+// A waiter keeps the clock itself; through a stall it takes nothing, and afterwards the device
+// plays on from the stall's end, not from where the waiter last looked during it.
+TEST(NullDeviceTest, AWaiterThroughAStallFindsTheDevicePlayingOnFromItsEnd) {
+  NullDevice device;
+  ASSERT_EQ(device.Create(0), kSoundOk);
+  // 8000 Hz mono 16-bit (16 bytes a millisecond), 50 ms buffer: a crossing every 25 ms.
+  ASSERT_EQ(device.InitBuffer(TSoundOut::MakeWaveFormat(1, 8000, 16), 800), kSoundOk);
+  ASSERT_EQ(device.Play(true), kSoundOk);
+  ASSERT_NE(device.WaitHalf(1, milliseconds(2000)), HalfWait::kTimedOut);
+  // Shorter than the clock thread's round, which the play restarted: the waiter alone is there.
+  const auto stall = milliseconds(100);
+  const auto started = std::chrono::steady_clock::now();
+  device.Stall(stall);
+  const std::uint64_t before = device.BytesPlayed();
+  device.ClearHalf(0);
+  device.ClearHalf(1);
+  ASSERT_NE(device.WaitHalf(0, milliseconds(5000)), HalfWait::kTimedOut);
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_GE(now - started, stall) << "a crossing during the stall";
+  // What is due from the stall's end (at the latest) until now, and the lap the cursor may
+  // have been into; a device counting from inside the stall would have played 100 ms more.
+  const auto after_stall = std::chrono::duration_cast<milliseconds>(now - started - stall);
+  EXPECT_LE(device.BytesPlayed() - before,
+            static_cast<std::uint64_t>(after_stall.count()) * 16 + 800);
   device.Close();
 }
 
