@@ -4,7 +4,6 @@
 // bus, so Qt docks the icon by XEmbed.
 #include <chrono>
 #include <cstdlib>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -27,7 +26,6 @@
 #include "app/tray_area.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/child_process.h"
-#include "tests/support/poll.h"
 #include "tests/support/run_process.h"
 #include "tests/support/virtual_display.h"
 
@@ -42,8 +40,6 @@ constexpr auto kWmStartLimit = 30s;
 // A window hidden in a tray that goes away is back a check interval after Qt sees it gone.
 constexpr auto kAreaGoneLimit =
     kXWait + std::chrono::milliseconds(QtTrayDesktop::kAreaCheckInterval);
-// The root window property the window manager's startup command sets.
-constexpr char kWmReady[] = "_DJKIVO_TEST_WM_READY";
 
 /// The X server of the whole test program: Qt connects to it once, when the program's
 /// application is made, and keeps that connection to the end.
@@ -51,7 +47,6 @@ struct Session {
   std::string unavailable;  // why the tests cannot run here (a tool is missing); empty if they can
   std::string broken;       // why the session could not be started; empty when it was
   std::unique_ptr<test::VirtualDisplay> xvfb;
-  std::unique_ptr<test::ChildProcess> window_manager;
   test::TempFolder folder;  // the session's own settings, and a bus address nothing listens on
 };
 Session* session = nullptr;
@@ -76,17 +71,9 @@ class TraySessionTest : public WindowTest {
     }
     // The window manager and Qt read the system's settings, not the user's.
     setenv("XDG_CONFIG_HOME", session->folder.Path().c_str(), 1);
-    // Openbox claims the display well before it is ready to manage windows (it loads fonts and
-    // themes first, slow on a loaded machine); it runs its startup command once it is.
-    session->window_manager = std::make_unique<test::ChildProcess>(std::vector<std::string>{
-        "openbox", "--sm-disable", "--startup",
-        std::string("xprop -root -f ") + kWmReady + " 32c -set " + kWmReady + " 1"});
-    if (!WaitWithoutQt([] { return RootProperty(kWmReady).find("= 1") != std::string::npos; })) {
-      session->broken = session->window_manager->Running()
-                            ? "openbox did not get ready to manage the display"
-                            : "openbox ended at start";
+    session->broken = session->xvfb->StartWindowManager(kWmStartLimit);
+    if (!session->broken.empty())
       return;
-    }
     // A desktop with a StatusNotifierItem watcher on its session bus gets the icon over the
     // bus instead of by XEmbed: give Qt a bus address where nothing answers.
     const std::string no_bus = "unix:path=" + (session->folder.Path() / "no-bus").string();
@@ -139,11 +126,6 @@ class TraySessionTest : public WindowTest {
             line.substr(line.find_first_not_of(' ', colon + 1));
     }
     return info;
-  }
-
-  /// Waits up to `kWmStartLimit` for `done()` while no Qt event loop runs yet.
-  static bool WaitWithoutQt(const std::function<bool()>& done) {
-    return test::PollUntil(done, kWmStartLimit, 20ms);
   }
 
   /// A property of the root window as xprop prints it.
