@@ -51,16 +51,10 @@ SoundResult NullDevice::Create(int index) {
 }
 
 void NullDevice::Stall(std::chrono::milliseconds duration) {
-  std::uint32_t due = 0;
-  {
-    // What played up to the stall counts as played; the stall takes nothing from then on.
-    std::lock_guard lock(clock_mutex_);
-    const auto now = std::chrono::steady_clock::now();
-    if (!manual_clock_)
-      due = TakeDue(now);
-    stalled_until_ = now + duration;
-  }
-  Consume(due);
+  // What played up to the stall counts as played; the stall takes nothing from then on.
+  CatchUp();
+  std::lock_guard lock(clock_mutex_);
+  stalled_until_ = std::chrono::steady_clock::now() + duration;
 }
 
 void NullDevice::StopForever() {
