@@ -32,7 +32,7 @@ using djkivo::test::ThreadTask;
 constexpr std::chrono::seconds kSettle{3};
 constexpr std::chrono::seconds kPausedSpan{10};
 // The longest the main loop sleeps when no event comes, as the command line player's does.
-constexpr std::chrono::milliseconds kPumpStep{1000};
+constexpr std::chrono::milliseconds kPumpStep{60000};
 
 void PumpFor(djkivo::QueueMainThread& main, std::chrono::steady_clock::duration span) {
   const auto end = std::chrono::steady_clock::now() + span;

@@ -29,8 +29,10 @@ constexpr const char* kUsage =
 constexpr const char* kBarSteps = " .:-=+*#%@";
 constexpr float kBarFloor = -40.0f;
 constexpr float kBarCeiling = 120.0f;
-// The longest the main loop sleeps when no event comes (it wakes at once for one).
-constexpr std::chrono::milliseconds kPumpStep{1000};
+// The longest the main loop sleeps when no event comes. It wakes at once for one, and the end
+// of the song (OnDone) and a failure of the output's thread both come as events, so this only
+// bounds the wait; a shorter step would wake an idle process for nothing.
+constexpr std::chrono::milliseconds kPumpStep{60000};
 
 struct PlayArgs {
   std::string address;
