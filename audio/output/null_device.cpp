@@ -20,6 +20,10 @@ constexpr std::chrono::milliseconds kMinWaitSlice{1};
 // While nobody looks at the device (a starved or busy output, a test that only listens), the
 // clock thread takes what is due this often, so consumers see the audio with at most this lag.
 constexpr std::chrono::milliseconds kClockPeriod{250};
+// While a thread waits for a crossing it keeps the clock itself, and the clock thread only looks
+// this often whether it still does: once a second instead of four times, and a waiter that goes
+// away leaves the consumers at most this far behind (well inside kMaxCatchUpSeconds).
+constexpr std::chrono::milliseconds kKeptClockPeriod{1000};
 // At most this much audio is taken at once: what is owed beyond it (a machine that slept) is
 // dropped, as time that passed without playing.
 constexpr std::uint64_t kMaxCatchUpSeconds = 2;
@@ -273,7 +277,7 @@ void NullDevice::ClockLoop() {
     // The crossings are the waiter's business (`WaitHalf` keeps the clock while it waits), and
     // whoever looks at the cursor or writes to the buffer catches it up first (`CatchUp`). The
     // thread only keeps the audio flowing to the consumer while nobody looks.
-    clock_wake_.wait_for(lock, kClockPeriod);
+    clock_wake_.wait_for(lock, Waiters() > 0 ? kKeptClockPeriod : kClockPeriod);
     if (clock_stop_)
       break;
     const auto now = std::chrono::steady_clock::now();

@@ -19,7 +19,8 @@ namespace djkivo {
 ///
 /// The running clock is a count from the moment the buffer plays, not a ticking thread: the
 /// bytes it owes are taken by whoever uses the device (a wait for a crossing, a look at the
-/// cursor, a write, a stop) and, while nobody does, by a thread of its own every 250 ms.
+/// cursor, a write, a stop) and, while nobody does, by a thread of its own every 250 ms (every
+/// second while a thread waits for a crossing, which keeps the clock itself).
 class NullDevice : public LoopingDevice {
  public:
   /// `device_count` devices are listed (0 to 16); `manual_clock` leaves consuming to
