@@ -16,7 +16,7 @@ constexpr int kSpinYields = 16;
 }  // namespace
 
 TCircularBuffer::TCircularBuffer(std::uint32_t capacity)
-    : capacity_(capacity), data_(new std::uint8_t[capacity]) {
+    : capacity_(capacity), block_(capacity), data_(block_.data()) {
   assert(capacity > 0 && "a ring needs room");
 }
 
@@ -40,7 +40,7 @@ void TCircularBuffer::GetWriteRegion(std::uint8_t*& region, std::uint32_t& lengt
   const std::uint64_t read = read_count_.load(std::memory_order_acquire);
   const auto w = static_cast<std::uint32_t>(written % capacity_);
   const auto r = static_cast<std::uint32_t>(read % capacity_);
-  region = data_.get() + w;
+  region = data_ + w;
   if (r < w)
     length = capacity_ - w;
   else if (r == w)
@@ -103,7 +103,7 @@ std::uint32_t TCircularBuffer::Read(void* dest, std::uint32_t count) {
         else
           length = capacity_ - r;
         const std::uint32_t n = std::min(count, length);
-        std::memcpy(dest, data_.get() + r, n);
+        std::memcpy(dest, data_ + r, n);
         // Sequentially consistent, with the writer's flag, so a writer about to sleep for room
         // either sees this space or is seen waiting and woken.
         read_count_.store(read + n);

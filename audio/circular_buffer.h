@@ -6,8 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
+
+#include "base/huge_page_block.h"
 
 namespace djkivo {
 
@@ -79,7 +80,8 @@ class TCircularBuffer {
   void SleepUntilReadable(std::chrono::steady_clock::time_point deadline);
 
   const std::uint32_t capacity_;
-  const std::unique_ptr<std::uint8_t[]> data_;
+  const HugePageBlock block_;  // capacity_ bytes; the read-ahead ring fills it whole
+  std::uint8_t* const data_;
   // The reader advances read_count_, the writer write_count_; each reads the other's.
   alignas(64) std::atomic<std::uint64_t> read_count_{0};
   alignas(64) std::atomic<std::uint64_t> write_count_{0};
