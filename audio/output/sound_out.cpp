@@ -228,12 +228,14 @@ std::uint32_t TSoundOut::ReadHalf(std::uint32_t count) {
   // device reaches it.
   const auto deadline = std::chrono::steady_clock::now() + HalfPlayTime() / 2;
   bool end = false;
-  std::uint32_t got = input->ReadInput(scratch_.data(), count, end, [&] {
-    if (!realtime)
+  // Two pointers' worth of captures, which std::function keeps without a heap block: this
+  // runs twice a step.
+  std::uint32_t got = input->ReadInput(scratch_.data(), count, end, [this, &deadline] {
+    if (!snd_.device->RealTime())
       return WaitForAudio();
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    return input->WaitReadable(std::max(left, std::chrono::milliseconds(0)));
+    return Input()->WaitReadable(std::max(left, std::chrono::milliseconds(0)));
   });
   if (end)
     end_of_input_.store(true);
