@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/main_thread.h"
+#include "bench/allocation_counter.h"
 #include "bench/measure.h"
 #include "bench/quiet_child.h"
 #include "tests/support/play_chain.h"
@@ -78,7 +79,9 @@ int main(int argc, char** argv) {
 
     const std::vector<ThreadTask> ours_start = ListThreadTasks();
     const std::vector<ThreadTask> ffplay_start = ListThreadTasks(ffplay);
+    const std::uint64_t allocations_before = djkivo::bench::Allocations();
     PumpFor(main_thread, std::chrono::seconds(seconds));
+    const std::uint64_t allocations = djkivo::bench::Allocations() - allocations_before;
     const auto playing = SwitchesBetween(ours_start, ListThreadTasks());
     const auto ffplay_playing = SwitchesBetween(ffplay_start, ListThreadTasks(ffplay));
 
@@ -103,6 +106,10 @@ int main(int argc, char** argv) {
     PrintByThread("playing", playing, span);
     PrintByThread("ffplay playing", ffplay_playing, span);
     PrintByThread("paused", paused, paused_span);
+    // The steady state once the read-ahead is full: the output's steps, the cache's refills and
+    // the reader's blocks; the reader's blocks are the only ones that should allocate.
+    std::printf("heap allocations while playing: %.1f a second\n",
+                static_cast<double>(allocations) / span);
     PrintMeasure("playback_wakeups", static_cast<double>(Total(playing)) / span,
                  static_cast<double>(Total(ffplay_playing)) / span, "<=20", "switches_per_s");
     PrintMeasure("paused_wakeups", static_cast<double>(Total(paused)) / paused_span, 0, "<=2",
