@@ -188,6 +188,7 @@ void TForm1::CreateAudioChain() {
   SpectrumAnalyser1->SetOnGainData([this](TComponent*) { SpectrumAnalyser1GainData(); });
   SoundOut1->SetOnDone([this](TComponent*) { SoundOut1Done(); });
   MediaStreamIn1->SetOnReconnect([this](TComponent*) { MediaStreamIn1Reconnect(); });
+  MeasureSpectrumWhileSeen();  // not shown yet
 }
 
 void TForm1::BuildLayout() {

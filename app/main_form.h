@@ -281,6 +281,7 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;    // minimise to the tray
   void showEvent(QShowEvent* event) override;  // back from the tray
+  void hideEvent(QHideEvent* event) override;  // into the tray
 
  private:
   // PlayerView: what the controller shows through the widgets.
@@ -298,6 +299,9 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void RefreshDisplay() override;
   void ShowNotice(const PlaybackNotice& notice) override;
   void ShowReconnecting(bool reconnecting) override;
+  /// The spectrum's bars are drawn only where they can be seen: its analysis runs while the
+  /// window is shown and not minimised, and rests while it is hidden in the tray or minimised.
+  void MeasureSpectrumWhileSeen();
   void ShowError(const std::string& message) override;
 
   void CreateAudioChain();

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include <QEvent>
+#include <QHideEvent>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QShowEvent>
@@ -158,6 +159,8 @@ void TForm1::TrayIcon1Click() { N11Click(); }
 
 void TForm1::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange)
+    MeasureSpectrumWhileSeen();
   if (event->type() != QEvent::WindowStateChange || !isMinimized() || !TrayIcon1)
     return;
   // Hiding a window inside its own state change confuses some window managers: hide it once
@@ -173,9 +176,20 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  MeasureSpectrumWhileSeen();
   // A window the program shows minimised (out of a notification area that went away) stays so.
   if (TrayIcon1 && !event->spontaneous() && !isMinimized())
     TrayIcon1->HandleFormShown();
+}
+
+void TForm1::hideEvent(QHideEvent* event) {
+  QMainWindow::hideEvent(event);
+  MeasureSpectrumWhileSeen();
+}
+
+void TForm1::MeasureSpectrumWhileSeen() {
+  if (SpectrumAnalyser1)
+    SpectrumAnalyser1->SetMeasuring(isVisible() && !isMinimized());
 }
 
 // --- The player on the session bus -------------------------------------------------------------

@@ -132,6 +132,8 @@ int Play(const CliOptions& options, const std::vector<std::string>& args) {
                    message.empty() ? "the stream could not be played" : message.c_str());
       status = 1;
     });
+    // Nobody sees the levels unless they are printed: the analysis is then left out.
+    analyser.SetMeasuring(play.levels);
     if (play.levels)
       analyser.SetOnGainData([&analyser](TComponent*) { PrintLevels(analyser.Levels()); });
     try {

@@ -56,7 +56,8 @@ void TSpectrumAnalyser::ReadStage(std::uint8_t*& buffer, std::uint32_t& bytes) {
   input->GetData(buffer, bytes);
   if (!buffer || bytes == 0)
     return;
-  if (!bands_.Analyse(buffer, bytes, Channels(), SampleRate(), interval_.load()))
+  if (!bands_.Analyse(buffer, bytes, Channels(), SampleRate(), interval_.load(),
+                      measuring_.load(std::memory_order_relaxed)))
     return;
   std::lock_guard lock(levels_lock_);
   levels_ = bands_.Levels();

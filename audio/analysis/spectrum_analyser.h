@@ -29,6 +29,13 @@ class TSpectrumAnalyser : public TAudioConverter {
   /// (default 100).
   std::uint32_t Interval() const { return interval_.load(); }
   void SetInterval(std::uint32_t value) { interval_.store(value); }
+  /// Whether the levels are measured (default true). A caller that neither draws nor prints
+  /// them (a window hidden in the tray, the command line without levels) turns it off and
+  /// saves the analysis: the reports still come every `Interval` of audio and the levels keep
+  /// their last values. Turned on again, the next report's levels cover the audio since then.
+  /// Any thread.
+  bool Measuring() const { return measuring_.load(); }
+  void SetMeasuring(bool value) { measuring_.store(value); }
   /// New levels are ready. Posted by the output's thread; runs on the main thread, possibly
   /// after further blocks have been analysed.
   void SetOnGainData(TGenericEvent handler);
@@ -45,6 +52,7 @@ class TSpectrumAnalyser : public TAudioConverter {
  private:
   std::shared_ptr<TEventHandler> events_;
   std::atomic<std::uint32_t> interval_{100};
+  std::atomic<bool> measuring_{true};
   // Output's thread only (under data_lock_).
   SpectrumBands bands_;
   unsigned bytes_per_sample_ = 2;

@@ -26,13 +26,13 @@ void SpectrumBands::Open(unsigned bytes_per_sample) {
 }
 
 bool SpectrumBands::Analyse(const std::uint8_t* data, std::uint32_t bytes, unsigned channels,
-                            unsigned sample_rate, unsigned interval_ms) {
+                            unsigned sample_rate, unsigned interval_ms, bool measure) {
   if (!data || bytes == 0 || channels == 0 || sample_rate == 0 || bytes_per_sample_ == 0)
     return false;
   std::uint32_t samples = bytes / bytes_per_sample_;
   if (samples > kMaxSamples)
     samples = kMaxSamples;
-  if (bytes_per_sample_ <= 4)
+  if (measure && bytes_per_sample_ <= 4)
     AnalyseBlocks(data, samples, channels);
   // Widths without a conversion are not analysed, but their time still counts, so the
   // report keeps ticking.

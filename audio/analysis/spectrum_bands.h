@@ -30,9 +30,10 @@ class SpectrumBands {
   /// Analyses `bytes` bytes of interleaved PCM (at most `kMaxSamples` samples are used) and
   /// advances the audio-time counter by their duration. Returns true when `interval_ms` of
   /// audio have passed since the last report: the levels are then recomputed (kept when no
-  /// block was analysed since) and the counter restarts at 0.
+  /// block was analysed since) and the counter restarts at 0. With `measure` false the blocks
+  /// are not analysed, only counted as time: the reports keep their rhythm and the levels stay.
   bool Analyse(const std::uint8_t* data, std::uint32_t bytes, unsigned channels,
-               unsigned sample_rate, unsigned interval_ms);
+               unsigned sample_rate, unsigned interval_ms, bool measure = true);
 
   const TSpectrumLevels& Levels() const { return levels_; }
   /// Audio time since the last report, in units of 10 microseconds.

@@ -174,10 +174,13 @@ TEST_F(DesktopTest, MinimisingHidesToTheTrayAndTheTrayBringsTheWindowBack) {
   form.TrayDesktop1->SetAvailabilityProbe([] { return true; });
   QSystemTrayIcon& icon = form.TrayDesktop1->Icon();
 
+  ASSERT_TRUE(WaitFor([&] { return form.SpectrumAnalyser1->Measuring(); }));
   form.showMinimized();
   ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }));
+  EXPECT_FALSE(form.SpectrumAnalyser1->Measuring()) << "nobody sees the bars in the tray";
   Q_EMIT icon.activated(QSystemTrayIcon::Trigger);  // the desktop reports a click on the icon
   ASSERT_TRUE(WaitFor([&] { return form.isVisible() && !form.isMinimized(); }));
+  EXPECT_TRUE(form.SpectrumAnalyser1->Measuring());
 
   form.showMinimized();
   ASSERT_TRUE(WaitFor([&] { return form.isHidden(); }));
@@ -224,6 +227,7 @@ TEST_F(DesktopTest, WithoutANotificationAreaMinimisingKeepsTheWindow) {
   Settle();
   EXPECT_TRUE(form.isVisible());
   EXPECT_TRUE(form.isMinimized());
+  EXPECT_FALSE(form.SpectrumAnalyser1->Measuring()) << "nor on a minimised window";
 }
 
 }  // namespace

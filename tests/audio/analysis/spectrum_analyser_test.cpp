@@ -74,6 +74,32 @@ TEST_F(SpectrumAnalyserTest, HandsOnTheInputsBlocksCappedAt1536Samples) {
   analyser_->Close();
 }
 
+TEST_F(SpectrumAnalyserTest, NotMeasuringStillHandsOnAndReportsButLeavesTheLevels) {
+  Make(1 << 20, 2, 1 << 20);
+  analyser_->SetMeasuring(false);
+  analyser_->Open();
+  std::uint64_t offset = 0;
+  const auto pull = [&] {
+    std::uint8_t* block = nullptr;
+    std::uint32_t bytes = 3072;
+    analyser_->GetData(block, bytes);
+    ASSERT_EQ(bytes, 3072u);
+    EXPECT_EQ(test::FindPatternMismatch(block, bytes, offset), -1);
+    offset += bytes;
+  };
+  for (int i = 0; i < 6; ++i)
+    pull();
+  ASSERT_TRUE(main_.PumpUntil([this] { return reports_ == 1; }, milliseconds(5000)));
+  EXPECT_EQ(analyser_->Levels(), TSpectrumLevels{}) << "nothing measured since the open";
+  analyser_->SetMeasuring(true);
+  for (int i = 0; i < 6; ++i)
+    pull();
+  ASSERT_TRUE(main_.PumpUntil([this] { return reports_ == 2; }, milliseconds(5000)));
+  for (float level : analyser_->Levels())
+    EXPECT_NE(level, 0.0f) << "measured again";
+  analyser_->Close();
+}
+
 TEST_F(SpectrumAnalyserTest, SmallPullsAndTheEndPassThrough) {
   Make(1000, 1, 20);
   analyser_->Open();

@@ -174,6 +174,21 @@ TEST(SpectrumBandsTest, ReportWithoutBlocksKeepsTheLevels) {
   const auto sine = Pcm16(10, 2, Sine, 0.25);
   EXPECT_TRUE(bands.Analyse(sine.data(), 10 * 4, 2, 1, 100));
   EXPECT_FLOAT_EQ(bands.Levels()[3], -40.0f);
+
+  // Not measuring: a full-scale sine passes as time only, the report comes on the same pull
+  // and the silence's levels stay.
+  const auto loud = Pcm16(768, 2, Sine, 3 / 16.0);
+  int pulls = 1;
+  while (!bands.Analyse(loud.data(), 768 * 4, 2, 44100, 100, /*measure=*/false)) {
+    EXPECT_EQ(bands.BlockCount(), 0u);
+    ++pulls;
+  }
+  EXPECT_EQ(pulls, 6);
+  EXPECT_FLOAT_EQ(bands.Levels()[3], -40.0f);
+  // Measuring again, the next report is of the sine alone.
+  while (!bands.Analyse(loud.data(), 768 * 4, 2, 44100, 100)) {
+  }
+  EXPECT_NEAR(bands.Levels()[3], 111.0f, 1.0f);
 }
 
 TEST(SpectrumBandsTest, MonoAndStereoOfTheSameSignalAgree) {
