@@ -36,12 +36,13 @@ class TAudioCacheThread {
   static constexpr std::uint32_t kMinimumChunk = 393216;
   /// The longest pause after a pass. The pause ends as soon as the reader has freed enough room
   /// for the next pass to add data, so a fast reader is never starved by it, while a player
-  /// consuming in real time gets one large pass per `kMinimumChunk` played. The limit only
-  /// catches a change of the input's size estimate while the rest of a known-size stream fits
-  /// (the pass then waits for `kLowWaterFree`, so more than 768 KiB, over four seconds of
-  /// audio, are buffered): two seconds can never starve the reader, and the thread sleeps
-  /// through playback instead of waking on a timer.
-  static constexpr std::chrono::milliseconds kPassPause{2000};
+  /// consuming in real time gets one large pass per `kMinimumChunk` played (2.2 s of 44.1 kHz
+  /// 16-bit stereo, 2 s at 48 kHz: the limit is longer, or each pass would first wake once for
+  /// nothing). The limit only catches a change of the input's size estimate while the rest of
+  /// a known-size stream fits: the pass then waits for `kLowWaterFree`, which still wakes it
+  /// with 768 KiB (over four seconds of audio) buffered, so no length of pause can starve the
+  /// reader, and the thread sleeps through playback instead of waking on a timer.
+  static constexpr std::chrono::milliseconds kPassPause{5000};
 
   /// Creates the ring (reset, `DataEnded` clear); the thread does not run until `Start`.
   /// `input` must be open and stay open until `Join` has returned.

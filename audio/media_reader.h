@@ -91,6 +91,10 @@ class MediaReader {
   /// the chain is paused or the network is faster than playback: a long mix decodes to
   /// hundreds of megabytes of PCM.
   static constexpr std::size_t kHoldBackBytes = 2u << 20;
+  /// A reader holding back goes on once the blocks not yet consumed are down to this: it then
+  /// reads and decodes a megabyte in one go, where going on at the first block consumed would
+  /// wake it, and the consumer with it, for every block.
+  static constexpr std::size_t kResumeBytes = 1u << 20;
 
   virtual ~MediaReader() = default;
 
@@ -148,7 +152,8 @@ class MediaReader {
   virtual void Pause() = 0;
   virtual void Resume() = 0;
 
-  /// Flow control: the consumer has freed `bytes` bytes of kept blocks. Any thread.
+  /// Flow control: the consumer has freed `bytes` bytes of kept blocks (see `kHoldBackBytes`
+  /// and `kResumeBytes`). Any thread.
   virtual void Consumed(std::size_t bytes) = 0;
 
   /// Stops delivery. Close ends the open: a blocked network read is interrupted at once, the

@@ -211,6 +211,8 @@ class ReaderCore final : public std::enable_shared_from_this<ReaderCore>,
   bool opened_ = false;           // --- guarded by mutex_: outputs_ may be read
   bool started_ = false;
   bool paused_ = false;
+  // Over kHoldBackBytes delivered and not consumed; cleared at kResumeBytes.
+  bool holding_back_ = false;
   bool retry_now_ = false;
   bool finished_ = false;            // the thread has left Run
   std::string certificate_refusal_;  // why the open failed with kReaderCertificateRefused
@@ -319,7 +321,12 @@ void ReaderCore::Resume() {
 }
 
 void ReaderCore::Consumed(std::size_t bytes) {
-  consumed_.fetch_add(bytes);
+  const std::size_t consumed = consumed_.fetch_add(bytes) + bytes;
+  // Above the resume mark a waiting reader stays held back, and a reader that is not waiting
+  // has delivered since: nobody to wake. While the reader waits `delivered_` stands still, so
+  // the call that brings the gauge down to the mark sees it and wakes the reader.
+  if (delivered_.load() - consumed > MediaReader::kResumeBytes)
+    return;
   std::lock_guard lock(mutex_);
   wake_.notify_all();
 }
@@ -490,8 +497,14 @@ void ReaderCore::FreeOutputs() {
 bool ReaderCore::WaitToDeliver() {
   std::unique_lock lock(mutex_);
   wake_.wait(lock, [this] {
-    return abort_.load() || (started_ && !paused_ &&
-                             delivered_.load() - consumed_.load() <= MediaReader::kHoldBackBytes);
+    if (abort_.load())
+      return true;
+    const std::size_t waiting = delivered_.load() - consumed_.load();
+    if (waiting > MediaReader::kHoldBackBytes)
+      holding_back_ = true;
+    else if (waiting <= MediaReader::kResumeBytes)
+      holding_back_ = false;
+    return started_ && !paused_ && !holding_back_;
   });
   return !abort_.load();
 }

@@ -62,6 +62,13 @@ class Collector : public MediaReaderCallback {
     std::lock_guard lock(mutex_);
     reader_ = reader;
   }
+  /// Reports `bytes` of the held blocks consumed.
+  void Release(std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    bytes = std::min(bytes, held_);
+    held_ -= bytes;
+    reader_->Consumed(bytes);
+  }
   void SetConsume(bool consume) {
     std::lock_guard lock(mutex_);
     consume_ = consume;
@@ -355,7 +362,8 @@ TEST(FfmpegReaderTest, CloseInterruptsAStalledRead) {
 }
 
 // With nobody consuming, the reader stops at about the hold-back limit instead of decoding the
-// whole song into memory, and goes on to the end once the blocks are consumed.
+// whole song into memory; it goes on once the consumer is down to the resume mark, not at the
+// first block consumed, and goes on to the end once the blocks are consumed.
 TEST(FfmpegReaderTest, HoldsBackWhileBlocksWaitAndGoesOnWhenConsumed) {
   const std::string path = test::TestMediaPath(TestMedia::kWav16Stereo, 40);
   Opened opened;
@@ -364,8 +372,19 @@ TEST(FfmpegReaderTest, HoldsBackWhileBlocksWaitAndGoesOnWhenConsumed) {
   ASSERT_TRUE(opened.collector.WaitForBytes(MediaReader::kHoldBackBytes, 10s));
   // The reader may finish the block in hand; give it time to overshoot if it did not stop.
   std::this_thread::sleep_for(300ms);
-  EXPECT_LT(opened.collector.Pcm().size(), MediaReader::kHoldBackBytes + 256 * 1024);
+  const std::size_t held = opened.collector.Pcm().size();
+  EXPECT_LT(held, MediaReader::kHoldBackBytes + 256 * 1024);
   EXPECT_FALSE(opened.collector.Has(ReaderStatus::kEndOfFile));
+
+  constexpr std::size_t kMargin = 64 * 1024;
+  opened.collector.Release(held - MediaReader::kResumeBytes - kMargin);
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(opened.collector.Pcm().size(), held) << "still above the resume mark";
+  opened.collector.Release(2 * kMargin);
+  ASSERT_TRUE(opened.collector.WaitForBytes(
+      held + MediaReader::kHoldBackBytes - MediaReader::kResumeBytes, 10s))
+      << "below it, the reader fills up to the hold-back limit again";
+
   opened.collector.SetConsume(true);
   ASSERT_TRUE(opened.collector.WaitForEnd(30s));
   EXPECT_EQ(opened.collector.Pcm().size(), test::ToolPcm(path).size());
