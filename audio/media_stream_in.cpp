@@ -238,6 +238,10 @@ void TMediaStreamIn::PostStreamEvent(const TStreamedAudioEvent& handler) {
 }
 
 void TMediaStreamIn::OpenSource() {
+  // Every format question of the chain (a few a pull) comes here: an open source answers
+  // without the lock. The count is raised only after the format is stored.
+  if (open_count_.load() > 0)
+    return;
   std::lock_guard open(open_lock_);
   if (open_count_.load() > 0)
     return;
