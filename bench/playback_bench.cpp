@@ -194,8 +194,8 @@ int main(int argc, char** argv) {
                "cpu_s_per_audio_min");
   std::printf("  decoding alone (the floor): %.1f ms CPU\n", decode_ms);
   if (start.status == 0 && seconds > kStartSongSeconds) {
-    const double beyond_ms = (ours.cpu_seconds - start.cpu_seconds) * 1000 /
-                             ((seconds - kStartSongSeconds) / 60.0);
+    const double beyond_ms =
+        (ours.cpu_seconds - start.cpu_seconds) * 1000 / ((seconds - kStartSongSeconds) / 60.0);
     std::printf(
         "  a %d s song: %.1f ms CPU, most of it the start; beyond it, %.1f ms per audio minute, "
         "%.2f times decoding\n",
