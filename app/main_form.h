@@ -299,9 +299,6 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void RefreshDisplay() override;
   void ShowNotice(const PlaybackNotice& notice) override;
   void ShowReconnecting(bool reconnecting) override;
-  /// The spectrum's bars are drawn only where they can be seen: its analysis runs while the
-  /// window is shown and not minimised, and rests while it is hidden in the tray or minimised.
-  void MeasureSpectrumWhileSeen();
   void ShowError(const std::string& message) override;
 
   void CreateAudioChain();
@@ -313,6 +310,9 @@ class TForm1 final : public QMainWindow, private PlayerView {
   void CreateDesktopComponents();   // from FormCreate
   void DestroyDesktopComponents();  // first thing in the destructor
   void StartMpris();
+  /// The spectrum's bars are drawn only where they can be seen: its analysis runs while the
+  /// window is shown and not minimised, and rests while it is hidden in the tray or minimised.
+  void MeasureSpectrumWhileSeen();
 
   // Immutable after construction.
   const TForm1Config config_;

@@ -32,9 +32,9 @@ using djkivo::test::ThreadTask;
 // Playing settles (the first fill of the cache, the first blocks) before counting starts.
 constexpr std::chrono::seconds kSettle{3};
 constexpr std::chrono::seconds kPausedSpan{10};
-// The read-ahead (the cache's ring and the reader's queue) holds about 48 s of the song: it is
-// this much longer than the spans, so the reader still reads, and is counted, while they run.
-constexpr std::chrono::seconds kReadAhead{60};
+// The song goes on this long after the spans: longer than the read-ahead (the cache's ring and
+// the reader's queue, about 48 s), so the reader still reads, and is counted, while they run.
+constexpr std::chrono::seconds kSongAfterSpans{60};
 // The longest the main loop sleeps when no event comes, as the command line player's does.
 constexpr std::chrono::milliseconds kPumpStep{60000};
 
@@ -65,7 +65,7 @@ void PrintByThread(const char* what, const std::map<std::string, std::uint64_t>&
 int main(int argc, char** argv) {
   const int seconds = djkivo::bench::SecondsOption(argc, argv, 20);
   const int song_seconds =
-      seconds + static_cast<int>(kSettle.count() + kPausedSpan.count() + kReadAhead.count());
+      seconds + static_cast<int>(kSettle.count() + kPausedSpan.count() + kSongAfterSpans.count());
   const std::string media =
       djkivo::test::TestMediaPath(djkivo::test::TestMedia::kMp3Cbr320, song_seconds);
 

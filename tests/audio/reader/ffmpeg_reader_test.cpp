@@ -53,7 +53,7 @@ class Collector : public MediaReaderCallback {
     pcm_.append(reinterpret_cast<const char*>(data), length);
     held_ += length;
     if (consume_ && reader_)
-      ReleaseLocked();
+      ReleaseLocked(held_);
     changed_.notify_all();
     return true;
   }
@@ -65,15 +65,13 @@ class Collector : public MediaReaderCallback {
   /// Reports `bytes` of the held blocks consumed.
   void Release(std::size_t bytes) {
     std::lock_guard lock(mutex_);
-    bytes = std::min(bytes, held_);
-    held_ -= bytes;
-    reader_->Consumed(bytes);
+    ReleaseLocked(bytes);
   }
   void SetConsume(bool consume) {
     std::lock_guard lock(mutex_);
     consume_ = consume;
     if (consume)
-      ReleaseLocked();
+      ReleaseLocked(held_);
   }
 
   bool WaitForStatus(ReaderStatus status, std::chrono::milliseconds timeout) {
@@ -107,10 +105,11 @@ class Collector : public MediaReaderCallback {
   bool HasLocked(ReaderStatus status) const {
     return std::find(statuses_.begin(), statuses_.end(), status) != statuses_.end();
   }
-  void ReleaseLocked() {
-    if (reader_ && held_ > 0)
-      reader_->Consumed(held_);
-    held_ = 0;
+  void ReleaseLocked(std::size_t bytes) {
+    bytes = std::min(bytes, held_);
+    if (reader_ && bytes > 0)
+      reader_->Consumed(bytes);
+    held_ -= bytes;
   }
 
   std::mutex mutex_;
